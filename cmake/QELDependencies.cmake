@@ -1,0 +1,15 @@
+# Every dependency is a Debian package found here; nothing is downloaded.
+
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(BZip2 REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc i18n)
+pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
+
+if(QEL_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(QEL_BUILD_BENCH AND NOT QEL_SANITIZE)
+  find_package(SQLite3 REQUIRED)
+endif()
