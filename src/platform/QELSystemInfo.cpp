@@ -1,0 +1,14 @@
+#include "platform/QELSystemInfo.h"
+
+#include <unistd.h>
+
+namespace qel {
+
+std::uint64_t QELAvailablePhysicalMemory() {
+  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}
+
+}  // namespace qel
