@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "crypto/Cipher.h"
@@ -30,6 +31,13 @@ enum TQELCryptoAlgorithm : std::uint8_t {
 };
 
 constexpr int kQELCryptoAlgorithmCount = 8;
+
+// A database password: the text (empty for a plain file) and the cipher
+// type. Opening a file replaces the cipher type by the one the file uses.
+struct TQELPassword {
+  std::string Password;
+  std::uint8_t CryptoAlgorithm = caRijndael_128;
+};
 
 // The display name of a cipher type ("Rijndael_128", ...), or empty for an
 // id that is not a cipher type.

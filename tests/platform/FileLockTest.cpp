@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <string>
 
-#include "PlatformTestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/QELFile.h"
 
 namespace qel {

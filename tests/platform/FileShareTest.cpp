@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "PlatformTestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/QELFile.h"
 
 namespace qel {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "PlatformTestSupport.h"
+#include "support/TestSupport.h"
 
 namespace qel {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "PlatformTestSupport.h"
+#include "support/TestSupport.h"
 #include "platform/QELClock.h"
 #include "platform/QELRandom.h"
 #include "platform/QELSystemInfo.h"

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for the platform tests: a scratch directory, a scoped environment
+// Helpers for tests that touch files and processes: a scratch directory, a scoped environment
 // variable and a child process with a bounded lifetime.
 
 #include <poll.h>

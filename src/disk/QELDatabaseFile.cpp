@@ -1,0 +1,277 @@
+#include "disk/QELDatabaseFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/QELClock.h"
+#include "platform/QELEndian.h"
+#include "platform/QELException.h"
+
+namespace qel {
+
+namespace {
+
+constexpr char kSignature[] = "QELM0NTEDATABASE";
+constexpr std::int64_t kSignatureSize = 16;
+constexpr std::int16_t kHeaderSize = 76;
+constexpr std::int64_t kSearchWindow = 10000;
+
+// The signature followed by the header size (18 bytes must be readable).
+bool HasSignatureAt(const std::uint8_t* bytes) {
+  return std::memcmp(bytes, kSignature, kSignatureSize) == 0 &&
+         QELReadLE<std::int16_t>(bytes + kSignatureSize) == kHeaderSize;
+}
+
+}  // namespace
+
+TQELDatabaseFile::~TQELDatabaseFile() { FFile.Close(); }
+
+void TQELDatabaseFile::CheckOpen(std::string_view operation) const {
+  if (!FFile.IsOpen()) {
+    throw EQELException(30376, "Cannot perform this operation (%s) on a closed file", {operation});
+  }
+}
+
+void TQELDatabaseFile::CheckClosed(std::string_view operation) const {
+  if (FFile.IsOpen()) {
+    throw EQELException(30377, "Cannot perform this operation (%s) on a opened file", {operation});
+  }
+}
+
+void TQELDatabaseFile::CreateFile(const std::string& name) {
+  CheckClosed("CreateFile");
+  if (name.empty()) throw EQELException(30374, "Cannot create file with blank FileName");
+  if (QELFileExists(name)) {
+    QELSetReadOnlyAttribute(name, false);
+    QELDeleteFile(name);
+  }
+  if (!FFile.Create(name, fsNone)) {
+    throw EQELException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
+                        {name, FFile.LastError(), FFile.LastErrorText()});
+  }
+  FFileName = name;
+  FAccessMode = 1;
+  FShareMode = 0;
+  FLockingUnsupported = false;
+}
+
+void TQELDatabaseFile::OpenFile(const std::string& name, std::uint8_t accessMode,
+                                std::uint8_t shareMode) {
+  CheckClosed("OpenFile");
+  if (accessMode > 1) throw EQELException(30366, "Unknown Access mode: '%d'", {accessMode});
+  if (shareMode > 2) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
+  if (!FFile.Open(name, static_cast<TQELFileAccess>(accessMode), static_cast<TQELFileShare>(shareMode))) {
+    throw EQELException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
+                        {name, FFile.LastError(), FFile.LastErrorText()});
+  }
+  FFileName = name;
+  FAccessMode = accessMode;
+  FShareMode = shareMode;
+  FLockingUnsupported = false;
+}
+
+void TQELDatabaseFile::CloseFile() {
+  if (!FFile.IsOpen()) return;
+  if (!FFile.Close()) {
+    throw EQELException(30365, "Cannot close file:'%s' Error code: %d. ErrorMessage: %s",
+                        {FFileName, FFile.LastError(), FFile.LastErrorText()});
+  }
+}
+
+// A handle whose size can be read is fine. Otherwise it is reopened with the
+// stored name and modes, up to three times a second apart.
+bool TQELDatabaseFile::TryReopen() {
+  std::int64_t size;
+  if (FFile.GetSize(size)) return true;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    FFile.Close();
+    if (FFile.Open(FFileName, static_cast<TQELFileAccess>(FAccessMode),
+                   static_cast<TQELFileShare>(FShareMode))) {
+      return true;
+    }
+    QELSleep(1000);
+  }
+  return false;
+}
+
+std::int64_t TQELDatabaseFile::SizeOrMinusOne() {
+  std::int64_t size = -1;
+  return FFile.GetSize(size) ? size : -1;
+}
+
+bool TQELDatabaseFile::Seek(std::int64_t position) {
+  CheckOpen("Seek");
+  if (FFile.Seek(position)) return true;
+  return TryReopen() && FFile.Seek(position);
+}
+
+void TQELDatabaseFile::SetPosition(std::int64_t position) {
+  if (!Seek(position)) {
+    throw EQELException(30372, "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, FileSize = %d",
+                        {position, FFileName, FFile.Position(), SizeOrMinusOne()});
+  }
+}
+
+std::int64_t TQELDatabaseFile::GetPosition() {
+  CheckOpen("GetPosition");
+  return FFile.Position();
+}
+
+void TQELDatabaseFile::SetSize(std::int64_t size) {
+  CheckOpen("SetSize");
+  if (FFile.SetSize(size) || (TryReopen() && FFile.SetSize(size))) return;
+  throw EQELException(30370, "Cannot Truncate File '%s' to %d bytes. ErrorCode:%d. ErrorMessage: %s",
+                      {FFileName, size, FFile.LastError(), FFile.LastErrorText()});
+}
+
+std::int64_t TQELDatabaseFile::GetSize() {
+  CheckOpen("GetSize");
+  std::int64_t size = 0;
+  if (FFile.GetSize(size) || (TryReopen() && FFile.GetSize(size))) return size;
+  throw EQELException(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+                      {FFileName, FFile.LastError(), FFile.LastErrorText()});
+}
+
+bool TQELDatabaseFile::ReadBuffer(void* buffer, std::int64_t position, std::int64_t count) {
+  std::int64_t bytesRead;
+  return ReadBuffer(buffer, position, count, bytesRead);
+}
+
+bool TQELDatabaseFile::ReadBuffer(void* buffer, std::int64_t position, std::int64_t count,
+                                  std::int64_t& bytesRead) {
+  CheckOpen("ReadBuffer");
+  bytesRead = 0;
+  if (count < 0 || position < 0) return false;
+  std::size_t done = 0;
+  const auto size = static_cast<std::size_t>(count);
+  if (!FFile.ReadAt(buffer, size, position, done) &&
+      !(TryReopen() && FFile.ReadAt(buffer, size, position, done))) {
+    return false;
+  }
+  FFile.Seek(position + static_cast<std::int64_t>(done));
+  bytesRead = static_cast<std::int64_t>(done);
+  return true;
+}
+
+void TQELDatabaseFile::RaiseIOError(std::string_view what, std::int32_t nativeCode,
+                                    std::int64_t position, std::int64_t count) {
+  const std::string format = "Cannot " + std::string(what) +
+                             " file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
+                             "ErrorCode:%d. ErrorMessage: %s";
+  throw EQELException(nativeCode, format,
+                      {FFileName, position, count, FFile.Position(), SizeOrMinusOne(),
+                       FFile.LastError(), FFile.LastErrorText()});
+}
+
+void TQELDatabaseFile::ReadBufferChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
+                                         std::int64_t count) {
+  if (ReadBuffer(buffer, position, count)) return;
+  // A region another process holds may be what refused the read: look, and
+  // try once more before giving up.
+  IsRegionLocked(count, position);
+  if (ReadBuffer(buffer, position, count)) return;
+  RaiseIOError("Read from", nativeCode, position, count);
+}
+
+void TQELDatabaseFile::WriteBuffer(const void* buffer, std::int32_t nativeCode, std::int64_t position,
+                                   std::int64_t count) {
+  CheckOpen("WriteBuffer");
+  if (!Seek(position)) {
+    throw EQELException(nativeCode, "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, FileSize = %d",
+                        {position, FFileName, FFile.Position(), SizeOrMinusOne()});
+  }
+  const auto size = static_cast<std::size_t>(count);
+  if (count < 0 || (!FFile.WriteAt(buffer, size, position) &&
+                    !(TryReopen() && FFile.WriteAt(buffer, size, position)))) {
+    RaiseIOError("Write to", nativeCode, position, count);
+  }
+  FFile.Seek(position + count);
+}
+
+void TQELDatabaseFile::FlushFileBuffers() {
+  CheckOpen("FlushFileBuffers");
+  if (FFile.Flush() || (TryReopen() && FFile.Flush())) return;
+  throw EQELException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
+                      {FFileName, FFile.LastError(), FFile.LastErrorText()});
+}
+
+// Errors that say the file system does not do locks at all (rather than
+// that someone else holds the bytes).
+bool TQELDatabaseFile::IsLockingUnsupportedError(int error) const {
+  return error == ENOLCK || error == EOPNOTSUPP || error == EINVAL || error == EBADF;
+}
+
+bool TQELDatabaseFile::TryLock(std::int64_t count, std::int64_t position) {
+  if (FFile.Lock(position, count)) return true;
+  if (!FLockingUnsupported) FLockingUnsupported = IsLockingUnsupportedError(FFile.LastError());
+  return FLockingUnsupported;
+}
+
+bool TQELDatabaseFile::TryUnlock(std::int64_t count, std::int64_t position) {
+  if (FFile.Unlock(position, count)) return true;
+  if (!FLockingUnsupported) FLockingUnsupported = IsLockingUnsupportedError(FFile.LastError());
+  return FLockingUnsupported;
+}
+
+bool TQELDatabaseFile::LockByte(std::int64_t count, std::int64_t position) {
+  CheckOpen("LockByte");
+  if (TryLock(count, position)) return true;
+  // Someone holds the bytes, or the handle went bad: only a bad handle is
+  // worth a second attempt.
+  std::int64_t size;
+  if (FFile.GetSize(size)) return false;
+  if (!TryReopen()) return false;
+  FLockingUnsupported = false;
+  return TryLock(count, position);
+}
+
+bool TQELDatabaseFile::UnlockByte(std::int64_t count, std::int64_t position) {
+  CheckOpen("UnlockByte");
+  if (TryUnlock(count, position)) return true;
+  std::int64_t size;
+  if (FFile.GetSize(size)) return false;
+  if (!TryReopen()) return false;
+  FLockingUnsupported = false;
+  return TryUnlock(count, position);
+}
+
+bool TQELDatabaseFile::IsByteLocked(std::int64_t position) { return IsRegionLocked(1, position); }
+
+// A probe that never disturbs the locks this handle holds.
+bool TQELDatabaseFile::IsRegionLocked(std::int64_t count, std::int64_t position) {
+  CheckOpen("IsRegionLocked");
+  if (FLockingUnsupported) return false;
+  return FFile.IsLocked(position, count);
+}
+
+bool TQELDatabaseFile::FindSignature(std::int64_t& position) {
+  CheckOpen("FindSignature");
+  const std::int64_t savedPosition = FFile.Position();
+  const std::int64_t fileSize = GetSize();
+  // A window plus the two bytes of a header size that may follow it.
+  std::vector<std::uint8_t> window(static_cast<std::size_t>(kSearchWindow + 2));
+  bool found = false;
+  std::int64_t bytesRead = 0;
+  if (ReadBuffer(window.data(), 0, kSignatureSize + kHeaderSize, bytesRead) &&
+      bytesRead >= kSignatureSize + 2 && HasSignatureAt(window.data())) {
+    position = 0;
+    found = true;
+  }
+  for (std::int64_t start = 0; !found && start < fileSize; start += kSearchWindow - kSignatureSize) {
+    if (!ReadBuffer(window.data(), start, kSearchWindow + 2, bytesRead)) break;
+    // The signature must fit the window, and its header size the bytes read.
+    for (std::int64_t i = 0; i + kSignatureSize <= kSearchWindow && i + kSignatureSize + 2 <= bytesRead;
+         ++i) {
+      if (HasSignatureAt(window.data() + i)) {
+        position = start + i;
+        found = true;
+        break;
+      }
+    }
+  }
+  FFile.Seek(savedPosition);
+  return found;
+}
+
+}  // namespace qel

@@ -1,0 +1,82 @@
+#pragma once
+// TQELDatabaseFile: the database file's handle as the page manager uses it.
+//
+// Every failure is raised with the file name and the platform's error code
+// and text. A handle that went bad (a network drive that came back, say) is
+// reopened once and the operation retried. Byte-range locks answer false
+// when another holder has the bytes; on a file system that refuses locks
+// altogether they are treated as granted.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/QELFile.h"
+
+namespace qel {
+
+class TQELDatabaseFile {
+ public:
+  TQELDatabaseFile() = default;
+  ~TQELDatabaseFile();
+  TQELDatabaseFile(const TQELDatabaseFile&) = delete;
+  TQELDatabaseFile& operator=(const TQELDatabaseFile&) = delete;
+
+  // Creates the file for reading and writing without sharing, replacing an
+  // existing file (whose read-only attribute is cleared first).
+  void CreateFile(const std::string& name);
+  // accessMode: 0 read, 1 read and write; shareMode: 0 none, 1 others may
+  // read and write, 2 others may read.
+  void OpenFile(const std::string& name, std::uint8_t accessMode, std::uint8_t shareMode);
+  void CloseFile();
+  bool IsOpen() const { return FFile.IsOpen(); }
+  const std::string& FileName() const { return FFileName; }
+  std::uint8_t AccessMode() const { return FAccessMode; }
+
+  bool Seek(std::int64_t position);
+  void SetPosition(std::int64_t position);
+  std::int64_t GetPosition();
+  void SetSize(std::int64_t size);
+  std::int64_t GetSize();
+
+  // Reads at `position`; true when the read worked, also when the end of the
+  // file cut it short (bytesRead tells how much arrived).
+  bool ReadBuffer(void* buffer, std::int64_t position, std::int64_t count);
+  bool ReadBuffer(void* buffer, std::int64_t position, std::int64_t count, std::int64_t& bytesRead);
+  // The same, raising with the caller's native code on failure.
+  void ReadBufferChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
+                         std::int64_t count);
+  void WriteBuffer(const void* buffer, std::int32_t nativeCode, std::int64_t position,
+                   std::int64_t count);
+  void FlushFileBuffers();
+
+  bool LockByte(std::int64_t count, std::int64_t position);
+  bool UnlockByte(std::int64_t count, std::int64_t position);
+  bool IsByteLocked(std::int64_t position);
+  bool IsRegionLocked(std::int64_t count, std::int64_t position);
+
+  // Finds where the database starts: the first position of the signature
+  // "QELM0NTEDATABASE" followed by a header size of 76.
+  bool FindSignature(std::int64_t& position);
+
+  bool LockingUnsupported() const { return FLockingUnsupported; }
+
+ private:
+  void CheckOpen(std::string_view operation) const;
+  void CheckClosed(std::string_view operation) const;
+  bool TryReopen();
+  bool TryLock(std::int64_t count, std::int64_t position);
+  bool TryUnlock(std::int64_t count, std::int64_t position);
+  bool IsLockingUnsupportedError(int error) const;
+  [[noreturn]] void RaiseIOError(std::string_view what, std::int32_t nativeCode,
+                                 std::int64_t position, std::int64_t count);
+  std::int64_t SizeOrMinusOne();
+
+  std::string FFileName;
+  std::uint8_t FAccessMode = 0;
+  std::uint8_t FShareMode = 0;
+  TQELFile FFile;
+  bool FLockingUnsupported = false;
+};
+
+}  // namespace qel

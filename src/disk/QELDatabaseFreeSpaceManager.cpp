@@ -1,0 +1,295 @@
+#include "disk/QELDatabaseFreeSpaceManager.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "disk/QELDiskPageManager.h"
+#include "disk/QELPage.h"
+#include "disk/QELPageType.h"
+#include "platform/QELException.h"
+
+namespace qel {
+
+// One PFS or EAM page, read straight from the file.
+class TQELDatabaseFreeSpaceManager::TSpacePage {
+ public:
+  explicit TSpacePage(TQELDiskPageManager& manager) : FPage(&manager, -1) {}
+  TQELPage& Page() { return FPage; }
+  std::uint8_t* Data() { return FPage.Data(); }
+  bool Loaded = false;
+
+ private:
+  TQELPage FPage;
+};
+
+TQELDatabaseFreeSpaceManager::TQELDatabaseFreeSpaceManager(TQELDiskPageManager& pageManager)
+    : FPageManager(pageManager),
+      FPageCountInExtent(std::max<std::int32_t>(pageManager.PageCountInExtent(), 1)),
+      FPagesPerPFS(std::int64_t{pageManager.DataSize()} * 8),
+      FExtentsPerEAM(std::int64_t{pageManager.DataSize()} * 4),
+      FPagesPerEAM(FExtentsPerEAM * FPageCountInExtent),
+      FLastUsedPageNo(pageManager.GetHeader().LastUsedPageNo),
+      FTotalPageCount(pageManager.GetHeader().TotalPageCount),
+      FPFS(std::make_unique<TSpacePage>(pageManager)),
+      FEAM(std::make_unique<TSpacePage>(pageManager)) {}
+
+TQELDatabaseFreeSpaceManager::~TQELDatabaseFreeSpaceManager() = default;
+
+std::int64_t TQELDatabaseFreeSpaceManager::EAMPageNo(std::int64_t index) const {
+  const std::int64_t pageNo = index * FPagesPerEAM;
+  return pageNo % FPagesPerPFS == 0 ? pageNo + 1 : pageNo;
+}
+
+bool TQELDatabaseFreeSpaceManager::IsSpacePage(std::int32_t pageNo) const {
+  if (pageNo < 0) return false;
+  const std::int64_t p = pageNo;
+  return p % FPagesPerPFS == 0 || p % FPagesPerEAM == 0 ||
+         ((p - 1) % FPagesPerPFS == 0 && (p - 1) % FPagesPerEAM == 0);
+}
+
+void TQELDatabaseFreeSpaceManager::CheckNotSpacePage(std::int32_t pageNo) const {
+  if (IsSpacePage(pageNo)) throw EQELException(30434, "Cannot delete PFS or EAM page. PageNo=%d", {pageNo});
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::GrowthIncrement() const {
+  if (FTotalPageCount == 0) return 6;
+  return std::max(FTotalPageCount / 10, FPageCountInExtent);
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::StepOverSpacePages(std::int64_t pageNo) const {
+  while (IsSpacePage(static_cast<std::int32_t>(pageNo))) ++pageNo;
+  return static_cast<std::int32_t>(pageNo);
+}
+
+TQELDatabaseFreeSpaceManager::TSpacePage& TQELDatabaseFreeSpaceManager::LoadSpacePage(
+    TSpacePage& slot, std::int64_t pageNo, std::uint16_t pageType, std::int32_t wrongTypeCode) {
+  if (!slot.Loaded || slot.Page().PageNo != pageNo) {
+    slot.Loaded = false;
+    slot.Page().PageNo = static_cast<std::int32_t>(pageNo);
+    FPageManager.ReadPage(&slot.Page());
+    slot.Loaded = true;
+  }
+  // A page that could not be read arrives zeroed and fails the type check.
+  CheckPageType(slot.Page().PageType(), pageType, wrongTypeCode);
+  return slot;
+}
+
+void TQELDatabaseFreeSpaceManager::ForgetSpacePages() {
+  FPFS->Loaded = false;
+  FEAM->Loaded = false;
+}
+
+void TQELDatabaseFreeSpaceManager::ReloadCounts() {
+  ForgetSpacePages();
+  FPageManager.ReadHeader();
+  FLastUsedPageNo = FPageManager.GetHeader().LastUsedPageNo;
+  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+}
+
+void TQELDatabaseFreeSpaceManager::StoreCounts() {
+  TQELDatabaseHeader& header = FPageManager.Header();
+  if (header.LastUsedPageNo == FLastUsedPageNo && header.TotalPageCount == FTotalPageCount) return;
+  header.LastUsedPageNo = FLastUsedPageNo;
+  header.TotalPageCount = FTotalPageCount;
+  FPageManager.WriteHeader();
+}
+
+// Runs a change under the header lock; the counts are stored and the lock
+// released whatever happens.
+template <class Operation>
+auto TQELDatabaseFreeSpaceManager::UnderHeaderLock(std::int32_t lockFailureCode, Operation operation) {
+  if (!RetryWithSleep(FPageManager.RetryPolicy, [this] { return FPageManager.LockHeader(); })) {
+    throw EQELException(lockFailureCode, "Database is locked");
+  }
+  try {
+    ReloadCounts();
+    auto result = operation();
+    StoreCounts();
+    ForgetSpacePages();
+    FPageManager.UnlockHeader();
+    return result;
+  } catch (...) {
+    try {
+      StoreCounts();
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    ForgetSpacePages();
+    FPageManager.UnlockHeader();
+    throw;
+  }
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::AllocatePageNo() {
+  return UnderHeaderLock(20231, [this] {
+    std::int32_t pageNo = FindFreePage();
+    if (pageNo == -1) pageNo = ExtendFile();
+    FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
+    return pageNo;
+  });
+}
+
+void TQELDatabaseFreeSpaceManager::FreePageNo(std::int32_t pageNo) {
+  UnderHeaderLock(20232, [this, pageNo] {
+    SetPageState(pageNo, false);
+    FLastUsedPageNo = FindLastUsedPage();
+    ShrinkIfMuchFree();
+    return 0;
+  });
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::FindFreePage() {
+  if (FLastUsedPageNo == -1) return -1;
+  const std::int64_t lastEAM = std::max(FTotalPageCount - 1, 0) / FPagesPerEAM;
+  std::int32_t pageNo = SearchEAMPage(lastEAM);
+  for (std::int64_t eam = 0; pageNo == -1 && eam < lastEAM; ++eam) pageNo = SearchEAMPage(eam);
+  return pageNo;
+}
+
+// The first extent of the EAM page that may have a free page, then the
+// first free page of the PFS pages covering that extent.
+std::int32_t TQELDatabaseFreeSpaceManager::SearchEAMPage(std::int64_t eamIndex) {
+  TSpacePage& eam = LoadSpacePage(*FEAM, EAMPageNo(eamIndex), ptEAM, 30423);
+  const std::uint8_t* eamData = eam.Data();
+  std::int64_t extent = -1;
+  for (std::int64_t i = 0; extent < 0 && i < FExtentsPerEAM / 4; ++i) {
+    if (eamData[i] == 0xFF) continue;
+    for (int pair = 0; pair < 4; ++pair) {
+      if ((eamData[i] & (1 << (2 * pair + 1))) == 0) {
+        extent = eamIndex * FExtentsPerEAM + 4 * i + pair;
+        break;
+      }
+    }
+  }
+  if (extent < 0) return -1;
+  const std::int64_t firstPFS = extent * FPageCountInExtent / FPagesPerPFS;
+  const std::int64_t lastPFS = (extent * FPageCountInExtent + FPageCountInExtent - 1) / FPagesPerPFS;
+  for (std::int64_t pfs = firstPFS; pfs <= lastPFS && PFSPageNo(pfs) < FTotalPageCount; ++pfs) {
+    TSpacePage& page = LoadSpacePage(*FPFS, PFSPageNo(pfs), ptPFS, 30423);
+    const std::uint8_t* data = page.Data();
+    for (std::int64_t i = 0; i < FPagesPerPFS / 8; ++i) {
+      if (data[i] == 0xFF) continue;
+      const int bit = std::countr_one(data[i]);
+      const std::int64_t found = pfs * FPagesPerPFS + 8 * i + bit;
+      if (found >= FTotalPageCount) return -1;
+      SetPageState(static_cast<std::int32_t>(found), true);
+      return static_cast<std::int32_t>(found);
+    }
+  }
+  return -1;
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::ExtendFile() {
+  const bool wasEmpty = FLastUsedPageNo == -1;
+  const std::int64_t oldLastPFS = wasEmpty ? -1 : (FTotalPageCount - 1) / FPagesPerPFS;
+  const std::int64_t oldLastEAM = wasEmpty ? -1 : (FTotalPageCount - 1) / FPagesPerEAM;
+  const std::int32_t newPage = StepOverSpacePages(std::int64_t{FLastUsedPageNo} + 1);
+
+  std::int32_t growth = GrowthIncrement();
+  if (newPage >= std::int64_t{FTotalPageCount} + growth) growth = newPage - FTotalPageCount + 1;
+  // The file never ends with a space page.
+  while (IsSpacePage(FTotalPageCount + growth - 1)) ++growth;
+  FPageManager.GrowFile(growth);
+  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+
+  const std::int64_t newLastPFS = (FTotalPageCount - 1) / FPagesPerPFS;
+  const std::int64_t newLastEAM = (FTotalPageCount - 1) / FPagesPerEAM;
+  auto writeFresh = [this](TSpacePage& slot, std::int64_t pageNo, std::uint16_t pageType) {
+    slot.Page().PageNo = static_cast<std::int32_t>(pageNo);
+    slot.Page().AllocateBuffer();
+    slot.Page().SetPageType(pageType);
+    slot.Data()[0] = 1;  // PFS: its own bit; EAM: the first extent has free pages
+    FPageManager.WritePage(&slot.Page());
+    slot.Loaded = true;
+  };
+  for (std::int64_t pfs = oldLastPFS + 1; pfs <= newLastPFS; ++pfs) writeFresh(*FPFS, PFSPageNo(pfs), ptPFS);
+  for (std::int64_t eam = oldLastEAM + 1; eam <= newLastEAM; ++eam) writeFresh(*FEAM, EAMPageNo(eam), ptEAM);
+
+  FLastUsedPageNo = StepOverSpacePages(newPage);
+  for (std::int64_t eam = oldLastEAM + 1; eam <= newLastEAM; ++eam) {
+    SetPFSBit(static_cast<std::int32_t>(EAMPageNo(eam)), true);
+  }
+  for (std::int64_t pfs = oldLastPFS + 1; pfs <= newLastPFS; ++pfs) {
+    UpdateExtentState(static_cast<std::int32_t>(PFSPageNo(pfs)));
+  }
+  SetPageState(FLastUsedPageNo, true);
+  return FLastUsedPageNo;
+}
+
+std::int32_t TQELDatabaseFreeSpaceManager::FindLastUsedPage() {
+  if (FLastUsedPageNo == -1 || FTotalPageCount <= 0) return -1;
+  for (std::int64_t pfs = (FTotalPageCount - 1) / FPagesPerPFS; pfs >= 0; --pfs) {
+    TSpacePage& page = LoadSpacePage(*FPFS, PFSPageNo(pfs), ptPFS, 30432);
+    const std::uint8_t* data = page.Data();
+    for (std::int64_t i = FPagesPerPFS / 8 - 1; i >= 0; --i) {
+      if (data[i] == 0) continue;
+      for (int bit = 7; bit >= 0; --bit) {
+        const std::int64_t pageNo = pfs * FPagesPerPFS + 8 * i + bit;
+        if ((data[i] & (1 << bit)) != 0 && !IsSpacePage(static_cast<std::int32_t>(pageNo))) {
+          return static_cast<std::int32_t>(pageNo);
+        }
+      }
+    }
+  }
+  return -1;
+}
+
+void TQELDatabaseFreeSpaceManager::ShrinkIfMuchFree() {
+  const std::int32_t growth = GrowthIncrement();
+  const std::int32_t freeAtEnd = FTotalPageCount - FLastUsedPageNo - 1;
+  if (growth <= 0 || freeAtEnd < growth) return;
+  FPageManager.ShrinkFile(freeAtEnd / growth * growth);
+  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+}
+
+void TQELDatabaseFreeSpaceManager::SetPFSBit(std::int32_t pageNo, bool used) {
+  if (pageNo < 0 || pageNo >= FTotalPageCount) {
+    throw EQELException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, FTotalPageCount});
+  }
+  TSpacePage& pfs = LoadSpacePage(*FPFS, PFSPageNo(pageNo / FPagesPerPFS), ptPFS, 30424);
+  const std::int64_t bitIndex = pageNo % FPagesPerPFS;
+  std::uint8_t& byte = pfs.Data()[bitIndex / 8];
+  const std::uint8_t mask = static_cast<std::uint8_t>(1 << (bitIndex % 8));
+  if (used && (byte & mask) != 0) throw EQELException(30425, "Page: %d already used", {pageNo});
+  if (!used && (byte & mask) == 0) throw EQELException(30427, "Page: %d already free", {pageNo});
+  byte = static_cast<std::uint8_t>(used ? byte | mask : byte & ~mask);
+  FPageManager.WritePage(&pfs.Page());
+}
+
+bool TQELDatabaseFreeSpaceManager::IsPageUsed(std::int32_t pageNo) {
+  const std::int64_t pfsPageNo = PFSPageNo(pageNo / FPagesPerPFS);
+  if (pfsPageNo > FLastUsedPageNo) return false;
+  TSpacePage& pfs = LoadSpacePage(*FPFS, pfsPageNo, ptPFS, 30430);
+  const std::int64_t bitIndex = pageNo % FPagesPerPFS;
+  return (pfs.Data()[bitIndex / 8] & (1 << (bitIndex % 8))) != 0;
+}
+
+void TQELDatabaseFreeSpaceManager::UpdateExtentState(std::int32_t pageNo) {
+  if (pageNo < 0 || pageNo >= FTotalPageCount) {
+    throw EQELException(30431, "Page: %d cannot be addressed. TotalPageCount=%d", {pageNo, FTotalPageCount});
+  }
+  const std::int64_t extent = pageNo / FPageCountInExtent;
+  bool sawUsed = false, sawFree = false;
+  int counted = 0;
+  for (std::int64_t p = extent * FPageCountInExtent;
+       p < (extent + 1) * FPageCountInExtent && !(sawUsed && sawFree); ++p, ++counted) {
+    (IsPageUsed(static_cast<std::int32_t>(p)) ? sawUsed : sawFree) = true;
+  }
+  const std::uint8_t pairValue = counted == 0 ? 0 : (sawFree ? 1 : 3);
+  TSpacePage& eam = LoadSpacePage(*FEAM, EAMPageNo(pageNo / FPagesPerEAM), ptEAM, 30428);
+  const std::int64_t localExtent = extent % FExtentsPerEAM;
+  std::uint8_t& byte = eam.Data()[localExtent / 4];
+  const int shift = static_cast<int>(2 * (localExtent % 4));
+  const std::uint8_t updated =
+      static_cast<std::uint8_t>((byte & ~(3 << shift)) | (pairValue << shift));
+  if (updated == byte) return;
+  byte = updated;
+  FPageManager.WritePage(&eam.Page());
+}
+
+void TQELDatabaseFreeSpaceManager::SetPageState(std::int32_t pageNo, bool used) {
+  SetPFSBit(pageNo, used);
+  UpdateExtentState(pageNo);
+}
+
+}  // namespace qel

@@ -1,0 +1,142 @@
+#pragma once
+// TQELDiskPageManager: a database file as numbered pages of one fixed size.
+//
+// It creates and opens database files (signature, format and password
+// checks), maps page numbers to file offsets, reads and writes pages with
+// their frame (a CRC and encryption of the data area for encrypted files),
+// owns the free-space manager, hands out object ids, and provides the lock
+// bytes that sharing a file between processes rests on. Pages are cached
+// and kept per session by the TQELPageManager it derives from.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "crypto/PageCipher.h"
+#include "disk/QELDatabaseFile.h"
+#include "disk/QELDatabaseFreeSpaceManager.h"
+#include "disk/QELDiskFormat.h"
+#include "disk/QELDiskTablePagesCacheManager.h"
+#include "disk/QELPageManager.h"
+#include "disk/QELRetry.h"
+
+namespace qel {
+
+class TQELDiskPageManager : public TQELPageManager {
+ public:
+  TQELDiskPageManager();
+  ~TQELDiskPageManager() override;
+
+  // Creates a new file (replacing an existing one): 380 bytes of prologue
+  // and no pages yet.
+  void CreateDatabase(const std::string& fileName, const TQELPassword& password,
+                      std::uint16_t pageCountInExtent, std::uint16_t pageSize);
+  // Opens an existing file. `password` gets the file's cipher type;
+  // `multiUser` is forced off for an exclusive open or a read-only file;
+  // `readOnly` is forced on when the file cannot be written; `needRepair`
+  // tells that the file was not closed cleanly or is of an old format.
+  void OpenDatabase(const std::string& fileName, TQELPassword& password, bool& multiUser,
+                    bool exclusive, bool& needRepair, bool& readOnly);
+  void CloseDatabase();
+  bool IsOpen() const { return FFile.IsOpen(); }
+
+  const TQELDatabaseHeader& GetHeader() const { return FHeader; }
+  TQELDatabaseHeader& Header() { return FHeader; }
+  const TQELExtendedHeader& GetExtendedHeader() const { return FExtendedHeader; }
+  const TQELPassword& GetPassword() const { return FPassword; }
+  bool IsEncrypted() const { return FHeader.Encrypted != 0; }
+  bool IsExclusive() const { return FExclusive; }
+  bool IsReadOnly() const { return FFile.AccessMode() == 0; }
+  TQELDatabaseFile& File() { return FFile; }
+  TQELDatabaseFreeSpaceManager* FreeSpaceManager() const { return FFreeSpace.get(); }
+  TQELDiskTablePagesCacheManager& PagesCache() { return FPagesCache; }
+  std::uint16_t PageCountInExtent() const { return FHeader.PageCountInExtent; }
+
+  void ReadHeader();
+  void WriteHeader();
+  void ReadExtendedHeader();
+  void WriteExtendedHeader();
+  void ReadLockArea();
+  void WriteLockArea();
+
+  std::int64_t BaseOffset() const { return FBaseOffset; }
+  std::int64_t GetPageOffset(std::int32_t pageNo) const;
+  // Uncached reads and writes of part of a page, for the internal files
+  // that keep their pages in place.
+  void ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t count, std::int32_t offsetInPage);
+  void WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t count,
+                     std::int32_t offsetInPage);
+  // The version word of a page straight from the file (0x7FFFFFFF when it
+  // cannot be read).
+  std::int32_t ReadPageVersion(std::int32_t pageNo);
+  void WritePageVersion(std::int32_t pageNo, std::int32_t value);
+
+  // The tables lock serialises changes to the table list between processes;
+  // taking it waits, and failing raises.
+  bool LockTables();
+  bool UnlockTables();
+  // The header lock nests: only the outermost call takes the byte.
+  bool LockHeader();
+  bool UnlockHeader();
+  bool LockNextObjectID();
+  bool UnlockNextObjectID();
+  bool LockPageByte(std::int32_t pageNo, std::int32_t offsetInPage);
+  bool UnlockPageByte(std::int32_t pageNo, std::int32_t offsetInPage);
+  bool IsPageByteLocked(std::int32_t pageNo, std::int32_t offsetInPage);
+  bool IsPageRegionLocked(std::int32_t pageNo, std::int32_t offsetInPage, std::int32_t count);
+
+  // The next object id, counted in the file (read-only files answer a
+  // likely-unique id without storing it).
+  std::int32_t GetNextObjectID();
+  void InitNextObjectID();
+
+  void TruncateUnusedPages();
+  void ShrinkFile(std::int32_t pageCount);
+  void GrowFile(std::int32_t pageCount);
+
+  static bool IsFileReadOnly(const std::string& fileName, bool& multiUser);
+
+  // How long lock waits poll; tests shorten it.
+  TQELRetryPolicy RetryPolicy;
+
+  // TQELPageManager
+  std::int32_t GetPageCount() override;
+  bool IsPageCurrent(std::int32_t sessionID, TQELPage* page) override;
+  void RememberPageVersion(std::int32_t sessionID, TQELPage* page) override;
+  void AllocatePage(TQELPage* page) override;
+  void FreePage(std::int32_t pageNo) override;
+  bool ReadPage(TQELPage* page) override;
+  void WritePage(TQELPage* page) override;
+  void RemovePage(std::int32_t sessionID, std::int32_t pageNo) override;
+  TQELPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion,
+                    std::uint16_t pageType) override;
+  void ApplyChanges(std::int32_t sessionID) override;
+  void RefreshPageIfChanged(TQELPage* page) override;
+
+ private:
+  void SetGeometry(std::uint16_t pageSize);
+  void CheckFileOpen(std::int32_t nativeCode) const;
+  void CheckPassword();
+  bool IsPlainPage(std::int32_t pageNo) const;
+  void OpenChecked(const std::string& fileName, TQELPassword& password, bool& multiUser,
+                   bool exclusive, bool& needRepair, bool& readOnly);
+
+  TQELDatabaseFile FFile;
+  std::unique_ptr<TQELDatabaseFreeSpaceManager> FFreeSpace;
+  TQELDatabaseHeader FHeader;
+  TQELExtendedHeader FExtendedHeader;
+  TQELPassword FPassword;
+  bool FExclusive = false;
+  TQELDiskTablePagesCacheManager FPagesCache;
+  std::int32_t FHeaderLockCount = 0;
+  std::int64_t FBaseOffset = 0;
+  std::int64_t FExtendedHeaderOffset = 76;
+  std::int64_t FLockAreaOffset = 356;
+  std::int64_t FNextObjectIDOffset = 376;
+  std::int64_t FPage0Offset = 380;
+  // Scratch for writing an encrypted copy of a page, so the cached page
+  // stays plain without being decrypted again.
+  std::unique_ptr<std::uint8_t[]> FWriteBuffer;
+};
+
+}  // namespace qel

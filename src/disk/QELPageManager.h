@@ -1,0 +1,136 @@
+#pragma once
+// TQELPageManager: the page cache every page-structured part of the engine
+// reads and writes through.
+//
+// Clean pages (as stored) are shared by all sessions in one list bounded by
+// a least-recently-used policy. A page a session changes moves into that
+// session's own dirty list, where other sessions cannot see it, until the
+// session commits (ApplyChanges writes it and makes it clean) or rolls back
+// (CancelChanges drops it and returns the session's new pages to storage).
+// Every GetPage or AddNewPage is matched by exactly one ReleasePage.
+//
+// Concrete managers supply the storage: the database file, memory, or
+// temporary files. The manager takes no lock of its own; the owning
+// database serialises the sessions of a process.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "disk/QELPage.h"
+#include "disk/QELPageType.h"
+#include "disk/QELSortedPageList.h"
+
+namespace qel {
+
+class TQELStream;
+
+class TQELPageManager {
+ public:
+  virtual ~TQELPageManager();
+  TQELPageManager(const TQELPageManager&) = delete;
+  TQELPageManager& operator=(const TQELPageManager&) = delete;
+
+  std::uint16_t PageSize() const { return FPageSize; }
+  std::uint16_t HeaderSize() const { return FHeaderSize; }
+  std::uint16_t DataSize() const { return static_cast<std::uint16_t>(FPageSize - FHeaderSize); }
+  bool MultiUser() const { return FMultiUser; }
+
+  // Operations the storage kinds override, in their fixed order.
+  virtual std::int32_t GetPageCount();
+  virtual bool IsPageCurrent(std::int32_t sessionID, TQELPage* page);
+  virtual void RememberPageVersion(std::int32_t sessionID, TQELPage* page);
+  virtual void LoadFromStream(TQELStream& stream);
+  virtual void SaveToStream(TQELStream& stream);
+  // Gives the page object a page number from storage and a fresh buffer.
+  virtual void AllocatePage(TQELPage* page) = 0;
+  // Returns a page number to storage.
+  virtual void FreePage(std::int32_t pageNo) = 0;
+  // Fills the page's buffer from storage; false when it could not be read.
+  virtual bool ReadPage(TQELPage* page) = 0;
+  virtual void WritePage(TQELPage* page) = 0;
+  // Notes that the session drops the page; it is freed at commit.
+  virtual void RemovePage(std::int32_t sessionID, std::int32_t pageNo);
+  // The page as this session sees it, with its use count raised. A page read
+  // from storage must have `pageType` (kQELAnyPageType accepts any).
+  virtual TQELPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion,
+                            std::uint16_t pageType);
+  // Writes the session's changed pages and frees its removed ones.
+  virtual void ApplyChanges(std::int32_t sessionID);
+
+  // A new page of `pageType` in the session's dirty list, in use once.
+  TQELPage* AddNewPage(std::int32_t sessionID, std::uint16_t pageType);
+  void ReleasePage(TQELPage* page);
+  // Throws away the session's changes and frees the pages it allocated.
+  void CancelChanges(std::int32_t sessionID);
+  // Whether the session has changed, allocated or removed pages.
+  bool HasChanges(std::int32_t sessionID) const;
+
+  // Re-reads a cached page whose version in storage has moved (multi-user
+  // disk files); others keep their pages.
+  virtual void RefreshPageIfChanged(TQELPage* page);
+
+  // Frees every cached page; raises "Cannot free not commited pages"
+  // (20097) when a session still has changed pages, leaving all in place.
+  void FreeAllPages();
+
+  std::int32_t MaxCleanPages() const { return FMaxCleanPages; }
+  void SetMaxCleanPages(std::int32_t count) { FMaxCleanPages = count; }
+  std::int32_t CleanPageCount() const { return FCleanPages.Count(); }
+
+ protected:
+  TQELPageManager(std::uint16_t pageSize, std::uint16_t headerSize);
+
+  void SetPageGeometry(std::uint16_t pageSize, std::uint16_t headerSize);
+
+  struct TSessionRecord {
+    std::int32_t SessionID;
+    TQELSortedPageList DirtyPages;
+    std::vector<std::int32_t> NewPageNos;
+    std::vector<std::int32_t> RemovedPageNos;
+  };
+  TSessionRecord* FindSession(std::int32_t sessionID) const;
+  TSessionRecord& FindOrCreateSession(std::int32_t sessionID);
+
+  std::int32_t FPageCount = 0;
+  bool FMultiUser = false;
+
+ private:
+  std::unique_ptr<TQELPage> ReadIntoNewPage(std::int32_t sessionID, std::int32_t pageNo,
+                                            std::uint16_t pageType);
+  void EvictLeastRecent();
+  // Takes a page out of the clean list; one still in use is kept alive
+  // until its last release.
+  void DropCleanPage(std::int32_t pageNo);
+  void AddCleanPage(std::unique_ptr<TQELPage> page);
+
+  TQELSortedPageList FCleanPages;
+  std::vector<std::unique_ptr<TSessionRecord>> FSessions;
+  // Pages dropped from every list while someone still used them.
+  std::vector<std::unique_ptr<TQELPage>> FOrphans;
+  std::int32_t FMaxCleanPages;
+  std::uint16_t FPageSize;
+  std::uint16_t FHeaderSize;
+};
+
+// The base of page-structured classes (B-tree pages and the like): one page
+// and convenient access to it.
+class TQELPageController {
+ public:
+  explicit TQELPageController(TQELPage* page) : FPage(page) {}
+  virtual ~TQELPageController() = default;
+
+  TQELPage* Page() const { return FPage; }
+  std::int32_t PageNo() const { return FPage->PageNo; }
+  void SetPageNo(std::int32_t pageNo) { FPage->PageNo = pageNo; }
+  std::uint16_t PageSize() const { return FPage->PageSize(); }
+  void SetDirty() { FPage->IsDirty = true; }
+  std::uint8_t* Data() const { return FPage->Data(); }
+  std::uint32_t DataSize() const { return FPage->DataSize(); }
+  void ResizeBuffer(std::uint32_t newSize) { FPage->ResizeBuffer(newSize); }
+
+ protected:
+  TQELPage* FPage;
+};
+
+}  // namespace qel
