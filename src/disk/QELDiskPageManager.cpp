@@ -324,10 +324,27 @@ void TQELDiskPageManager::AllocatePage(TQELPage* page) {
   page->AllocateBuffer();
 }
 
+// The freed page's version is marked on disk first, so that other processes
+// drop their cached copies. A page beyond the end of the file is refused
+// before anything is written, rather than growing the file by a stray word.
 void TQELDiskPageManager::FreePage(std::int32_t pageNo) {
   FFreeSpace->CheckNotSpacePage(pageNo);
-  WritePageVersion(pageNo, kQELInvalidPageVersion);
-  FFreeSpace->FreePageNo(pageNo);
+  if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
+    throw EQELException(20232, "Database is locked");
+  }
+  try {
+    ReadHeader();
+    if (pageNo >= FHeader.TotalPageCount) {
+      throw EQELException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
+                          {pageNo, FHeader.TotalPageCount});
+    }
+    WritePageVersion(pageNo, kQELInvalidPageVersion);
+    FFreeSpace->FreePageNo(pageNo);
+  } catch (...) {
+    UnlockHeader();
+    throw;
+  }
+  UnlockHeader();
 }
 
 void TQELDiskPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo) {

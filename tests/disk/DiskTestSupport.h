@@ -1,0 +1,69 @@
+#pragma once
+// Small database files built in tests, and readers of their raw bytes.
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/QELDiskPageManager.h"
+#include "platform/QELException.h"
+#include "support/TestSupport.h"
+
+namespace qel::test {
+
+inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The native code of the EQELException an action raises, 0 when none.
+inline std::int32_t NativeErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EQELException& e) {
+    return e.NativeError();
+  }
+  return 0;
+}
+
+struct TOpenResult {
+  bool MultiUser = false;
+  bool NeedRepair = false;
+  bool ReadOnly = false;
+};
+
+// Opens a file with the usual single-user settings.
+inline TOpenResult OpenDatabase(TQELDiskPageManager& manager, const std::string& path,
+                                const std::string& password = "", bool readOnly = false) {
+  TQELPassword pw{password, 0};
+  TOpenResult result;
+  result.ReadOnly = readOnly;
+  manager.OpenDatabase(path, pw, result.MultiUser, false, result.NeedRepair, result.ReadOnly);
+  return result;
+}
+
+// Adds `count` pages whose first data byte is their page number (mod 256),
+// commits them and answers their numbers.
+inline std::vector<std::int32_t> AddPages(TQELDiskPageManager& manager, int count,
+                                          std::int32_t session = 0) {
+  std::vector<std::int32_t> pageNos;
+  for (int i = 0; i < count; ++i) {
+    TQELPage* page = manager.AddNewPage(session, ptTableRecord);
+    page->Data()[0] = static_cast<std::uint8_t>(page->PageNo);
+    pageNos.push_back(page->PageNo);
+    manager.ReleasePage(page);
+  }
+  manager.ApplyChanges(session);
+  return pageNos;
+}
+
+}  // namespace qel::test
