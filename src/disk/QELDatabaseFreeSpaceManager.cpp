@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "disk/QELDiskPageManager.h"
 #include "disk/QELPage.h"
@@ -9,6 +10,26 @@
 #include "platform/QELException.h"
 
 namespace qel {
+
+namespace {
+
+// The index of the first of `size` bytes that has a bit of `mask` clear, or
+// -1. Full stretches are skipped eight bytes at a time.
+std::int64_t FirstByteNotMatching(const std::uint8_t* bytes, std::int64_t size, std::uint8_t mask) {
+  const std::uint64_t wordMask = 0x0101010101010101ULL * mask;
+  std::int64_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if ((word & wordMask) != wordMask) break;
+  }
+  for (; i < size; ++i) {
+    if ((bytes[i] & mask) != mask) return i;
+  }
+  return -1;
+}
+
+}  // namespace
 
 // One PFS or EAM page, read straight from the file.
 class TQELDatabaseFreeSpaceManager::TSpacePage {
@@ -150,31 +171,22 @@ std::int32_t TQELDatabaseFreeSpaceManager::FindFreePage() {
 // first free page of the PFS pages covering that extent.
 std::int32_t TQELDatabaseFreeSpaceManager::SearchEAMPage(std::int64_t eamIndex) {
   TSpacePage& eam = LoadSpacePage(*FEAM, EAMPageNo(eamIndex), ptEAM, 30423);
-  const std::uint8_t* eamData = eam.Data();
-  std::int64_t extent = -1;
-  for (std::int64_t i = 0; extent < 0 && i < FExtentsPerEAM / 4; ++i) {
-    if (eamData[i] == 0xFF) continue;
-    for (int pair = 0; pair < 4; ++pair) {
-      if ((eamData[i] & (1 << (2 * pair + 1))) == 0) {
-        extent = eamIndex * FExtentsPerEAM + 4 * i + pair;
-        break;
-      }
-    }
-  }
-  if (extent < 0) return -1;
+  // The first byte with a pair whose high bit is clear: an extent that may
+  // have a free page.
+  const std::int64_t i = FirstByteNotMatching(eam.Data(), FExtentsPerEAM / 4, 0xAA);
+  if (i < 0) return -1;
+  const int pair = std::countr_one(static_cast<std::uint8_t>(eam.Data()[i] | 0x55)) / 2;
+  const std::int64_t extent = eamIndex * FExtentsPerEAM + 4 * i + pair;
   const std::int64_t firstPFS = extent * FPageCountInExtent / FPagesPerPFS;
   const std::int64_t lastPFS = (extent * FPageCountInExtent + FPageCountInExtent - 1) / FPagesPerPFS;
   for (std::int64_t pfs = firstPFS; pfs <= lastPFS && PFSPageNo(pfs) < FTotalPageCount; ++pfs) {
     TSpacePage& page = LoadSpacePage(*FPFS, PFSPageNo(pfs), ptPFS, 30423);
-    const std::uint8_t* data = page.Data();
-    for (std::int64_t i = 0; i < FPagesPerPFS / 8; ++i) {
-      if (data[i] == 0xFF) continue;
-      const int bit = std::countr_one(data[i]);
-      const std::int64_t found = pfs * FPagesPerPFS + 8 * i + bit;
-      if (found >= FTotalPageCount) return -1;
-      SetPageState(static_cast<std::int32_t>(found), true);
-      return static_cast<std::int32_t>(found);
-    }
+    const std::int64_t byte = FirstByteNotMatching(page.Data(), FPagesPerPFS / 8, 0xFF);
+    if (byte < 0) continue;
+    const std::int64_t found = pfs * FPagesPerPFS + 8 * byte + std::countr_one(page.Data()[byte]);
+    if (found >= FTotalPageCount) return -1;
+    SetPageState(static_cast<std::int32_t>(found), true);
+    return static_cast<std::int32_t>(found);
   }
   return -1;
 }

@@ -15,6 +15,17 @@ TQELPage::~TQELPage() { FreeBuffer(); }
 std::uint16_t TQELPage::HeaderSize() const { return FOwner->HeaderSize(); }
 std::uint16_t TQELPage::PageSize() const { return FOwner->PageSize(); }
 
+void TQELPage::Reuse(std::int32_t pageNo) {
+  PageNo = pageNo;
+  IsDirty = false;
+  UseCount = 0;
+  OwningList = nullptr;
+  SessionID = 0;
+  WasRead = false;
+  EncryptOnWrite = true;
+  FSessionVersions.clear();
+}
+
 void TQELPage::AllocateBuffer() {
   FreeBuffer();
   const std::uint16_t pageSize = PageSize();

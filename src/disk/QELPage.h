@@ -24,6 +24,10 @@ class TQELPage {
 
   TQELPageManager* Owner() const { return FOwner; }
 
+  // Makes a page object that held another page fit to hold `pageNo`,
+  // keeping its buffer (whose bytes the caller overwrites).
+  void Reuse(std::int32_t pageNo);
+
   std::uint8_t* Buffer() const { return FBuffer; }
   std::uint8_t* Header() const { return FBuffer; }
   std::uint16_t HeaderSize() const;

@@ -13,6 +13,7 @@ namespace {
 // The clean cache keeps at most this many pages, and fewer when memory is
 // short: one page per 64 KiB of available memory.
 constexpr std::int32_t kMaxCleanPagesCap = 1000;
+constexpr std::size_t kMaxSparePages = 16;
 
 std::int32_t DefaultMaxCleanPages() {
   const std::uint64_t byMemory = QELAvailablePhysicalMemory() / 65536;
@@ -29,6 +30,7 @@ TQELPageManager::TQELPageManager(std::uint16_t pageSize, std::uint16_t headerSiz
 TQELPageManager::~TQELPageManager() = default;
 
 void TQELPageManager::SetPageGeometry(std::uint16_t pageSize, std::uint16_t headerSize) {
+  FSparePages.clear();
   FPageSize = pageSize;
   FHeaderSize = headerSize;
 }
@@ -70,7 +72,7 @@ void TQELPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo) {
 std::unique_ptr<TQELPage> TQELPageManager::ReadIntoNewPage(std::int32_t sessionID,
                                                            std::int32_t pageNo,
                                                            std::uint16_t pageType) {
-  auto page = std::make_unique<TQELPage>(this, pageNo);
+  std::unique_ptr<TQELPage> page = NewPageObject(pageNo);
   page->SessionID = sessionID;
   page->WasRead = ReadPage(page.get());
   if (FHeaderSize != 0 && pageType != kQELAnyPageType && page->PageType() != pageType) {
@@ -155,9 +157,23 @@ void TQELPageManager::EvictLeastRecent() {
   for (TQELPage* candidate = FCleanPages.FindLeastRecent(); candidate != nullptr;
        candidate = FCleanPages.FindOlder()) {
     if (candidate->UseCount == 0) {
-      FCleanPages.Delete(candidate->PageNo);
+      Recycle(FCleanPages.Delete(candidate->PageNo));
       if (FCleanPages.Count() <= FMaxCleanPages) return;
     }
+  }
+}
+
+std::unique_ptr<TQELPage> TQELPageManager::NewPageObject(std::int32_t pageNo) {
+  if (FSparePages.empty()) return std::make_unique<TQELPage>(this, pageNo);
+  std::unique_ptr<TQELPage> page = std::move(FSparePages.back());
+  FSparePages.pop_back();
+  page->Reuse(pageNo);
+  return page;
+}
+
+void TQELPageManager::Recycle(std::unique_ptr<TQELPage> page) {
+  if (FSparePages.size() < kMaxSparePages && page->OwnsBuffer() && page->BufferSize() == FPageSize) {
+    FSparePages.push_back(std::move(page));
   }
 }
 
@@ -196,14 +212,18 @@ void TQELPageManager::ApplyChanges(std::int32_t sessionID) {
   }
   session->RemovedPageNos.clear();
   session->NewPageNos.clear();
-  while (session->DirtyPages.Count() > 0) {
-    TQELPage* page = session->DirtyPages[0];
-    WritePage(page);
-    page->IsDirty = false;
-    std::unique_ptr<TQELPage> written = session->DirtyPages.Delete(page->PageNo);
-    if (FCleanPages.Count() < FMaxCleanPages) AddCleanPage(std::move(written));
+  std::vector<std::unique_ptr<TQELPage>> pages = session->DirtyPages.TakeAll();
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    try {
+      WritePage(pages[i].get());
+    } catch (...) {
+      // The pages not yet written stay the session's changes.
+      for (; i < pages.size(); ++i) session->DirtyPages.Add(std::move(pages[i]));
+      throw;
+    }
+    pages[i]->IsDirty = false;
+    if (FCleanPages.Count() < FMaxCleanPages) AddCleanPage(std::move(pages[i]));
   }
-  session->DirtyPages.Clear();
 }
 
 void TQELPageManager::CancelChanges(std::int32_t sessionID) {
@@ -230,6 +250,7 @@ void TQELPageManager::FreeAllPages() {
   FSessions.clear();
   FCleanPages.Clear();
   FOrphans.clear();
+  FSparePages.clear();
 }
 
 }  // namespace qel

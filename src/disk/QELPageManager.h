@@ -103,11 +103,16 @@ class TQELPageManager {
   // until its last release.
   void DropCleanPage(std::int32_t pageNo);
   void AddCleanPage(std::unique_ptr<TQELPage> page);
+  std::unique_ptr<TQELPage> NewPageObject(std::int32_t pageNo);
+  void Recycle(std::unique_ptr<TQELPage> page);
 
   TQELSortedPageList FCleanPages;
   std::vector<std::unique_ptr<TSessionRecord>> FSessions;
   // Pages dropped from every list while someone still used them.
   std::vector<std::unique_ptr<TQELPage>> FOrphans;
+  // Evicted page objects kept for the next pages read, so that a cache miss
+  // costs no allocation.
+  std::vector<std::unique_ptr<TQELPage>> FSparePages;
   std::int32_t FMaxCleanPages;
   std::uint16_t FPageSize;
   std::uint16_t FHeaderSize;

@@ -96,6 +96,17 @@ TQELPage* TQELSortedPageList::FindOlder() {
   return nullptr;
 }
 
+std::vector<std::unique_ptr<TQELPage>> TQELSortedPageList::TakeAll() {
+  std::vector<std::unique_ptr<TQELPage>> pages = std::move(FPages);
+  FPages.clear();
+  for (const std::unique_ptr<TQELPage>& page : pages) {
+    page->FOlder = page->FNewer = nullptr;
+    page->OwningList = nullptr;
+  }
+  FOldest = FNewest = nullptr;
+  return pages;
+}
+
 void TQELSortedPageList::Clear() {
   FPages.clear();
   FPages.shrink_to_fit();

@@ -44,6 +44,8 @@ class TQELSortedPageList {
   TQELPage* FindOlder();
   // Frees every page of the list.
   void Clear();
+  // Empties the list and hands over all its pages, in page-number order.
+  std::vector<std::unique_ptr<TQELPage>> TakeAll();
 
   std::int32_t Count() const { return static_cast<std::int32_t>(FPages.size()); }
   TQELPage* operator[](std::int32_t index) const { return FPages[static_cast<std::size_t>(index)].get(); }

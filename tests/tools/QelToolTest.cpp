@@ -1,0 +1,74 @@
+// The qel tool: its options, and its commands' reports and exit statuses.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "QelCommands.h"
+#include "QelOptions.h"
+#include "platform/QELException.h"
+#include "support/TestSupport.h"
+
+namespace qel::tool {
+namespace {
+
+TEST(QelOptionsTest, ParsesCommandsAndRejectsBadUsage) {
+  std::string error;
+  const auto create = ParseOptions({"create", "a.qel", "--password", "p", "--cipher", "Square",
+                                    "--page-size", "8192", "--extent", "16"},
+                                   error);
+  ASSERT_TRUE(create.has_value()) << error;
+  EXPECT_EQ(create->Command, "create");
+  EXPECT_EQ(create->File, "a.qel");
+  EXPECT_EQ(create->Password, "p");
+  EXPECT_EQ(create->Cipher, "Square");
+  EXPECT_EQ(create->PageSize, 8192);
+  EXPECT_EQ(create->Extent, 16);
+  EXPECT_EQ(ParseOptions({"info", "--help"}, error)->Command, "help");
+
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"frobnicate", "a.qel"},
+      {"info"},
+      {"info", "a.qel", "b.qel"},
+      {"create", "a.qel", "--cipher", "Rot13"},
+      {"create", "a.qel", "--page-size", "70000"},
+      {"create", "a.qel", "--page-size", "12x"},
+      {"create", "a.qel", "--extent"},
+      {"create", "a.qel", "--colour", "red"},
+  };
+  for (const auto& args : bad) {
+    error.clear();
+    EXPECT_FALSE(ParseOptions(args, error).has_value()) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+TEST(QelCommandsTest, CreateInfoAndCheckAFile) {
+  test::TScratchDir dir;
+  std::string error;
+  const std::string path = dir.File("t.qel");
+  std::ostringstream out;
+  ASSERT_EQ(CreateCommand(*ParseOptions({"create", path, "--password", "pw", "--cipher", "Blowfish",
+                                         "--page-size", "2048"},
+                                        error),
+                          out),
+            0);
+  out.str("");
+  ASSERT_EQ(InfoCommand(*ParseOptions({"info", path, "--password", "pw"}, error), out), 0);
+  EXPECT_NE(out.str().find("Blowfish"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("2048"), std::string::npos);
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 0);
+  EXPECT_NE(out.str().find("0 faults"), std::string::npos) << out.str();
+  // A wrong password is the engine's error, with its code.
+  try {
+    CheckCommand(*ParseOptions({"check", path, "--password", "no"}, error), out);
+    FAIL();
+  } catch (const EQELException& e) {
+    EXPECT_EQ(e.NativeError(), 30445);
+  }
+}
+
+}  // namespace
+}  // namespace qel::tool

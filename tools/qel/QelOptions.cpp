@@ -1,0 +1,112 @@
+#include "QelOptions.h"
+
+#include <charconv>
+
+#include "crypto/PageCipher.h"
+
+namespace qel::tool {
+
+const char* UsageText() {
+  return R"(qel - inspect and create database files
+
+Usage:
+  qel create FILE [--password P] [--cipher NAME] [--page-size N] [--extent N]
+  qel info   FILE [--password P]
+  qel check  FILE [--password P]
+  qel --help
+
+Commands:
+  create   Creates an empty database file, replacing FILE if it exists.
+  info     Prints the header fields, the cipher, the page size, the number of
+           pages of each type, the free pages and the file size.
+  check    Reads every page and verifies its frame, its CRC and decryption and
+           its place in the free-space pages. Prints each fault with its page
+           number and exits with status 1 when it finds any.
+
+Options:
+  --password P    The database password. With create, a non-empty password
+                  makes an encrypted file; info and check need it to open one.
+  --cipher NAME   The cipher of a new encrypted file: Rijndael_128 (default),
+                  Rijndael_256, DES_Single, DES_Triple, Blowfish, Twofish_128,
+                  Twofish_256 or Square.
+  --page-size N   Bytes per page of a new file, 128 to 65535 (default 4096).
+  --extent N      Pages per extent of a new file, 1 to 65535 (default 8).
+  -h, --help      Prints this text.
+
+Exit status: 0 on success, 1 when the engine reports an error or check finds
+faults, 2 on a usage error. Engine errors are printed on standard error with
+their native error code.
+)";
+}
+
+namespace {
+
+bool ParseUInt16(const std::string& text, std::uint16_t& value) {
+  unsigned parsed = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  if (ec != std::errc() || end != text.data() + text.size() || parsed > 65535) return false;
+  value = static_cast<std::uint16_t>(parsed);
+  return true;
+}
+
+}  // namespace
+
+std::optional<TOptions> ParseOptions(const std::vector<std::string>& args, std::string& error) {
+  TOptions options;
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-h" || arg == "--help" || arg == "help") {
+      options.Command = "help";
+      return options;
+    }
+    if (arg.rfind("--", 0) != 0) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      error = "option " + arg + " needs a value";
+      return std::nullopt;
+    }
+    const std::string& value = args[++i];
+    if (arg == "--password") {
+      options.Password = value;
+    } else if (arg == "--cipher") {
+      if (!CryptoAlgorithmFromName(value)) {
+        error = "unknown cipher '" + value + "' (see qel --help for the names)";
+        return std::nullopt;
+      }
+      options.Cipher = value;
+    } else if (arg == "--page-size") {
+      if (!ParseUInt16(value, options.PageSize)) {
+        error = "--page-size must be a number from 128 to 65535, not '" + value + "'";
+        return std::nullopt;
+      }
+    } else if (arg == "--extent") {
+      if (!ParseUInt16(value, options.Extent)) {
+        error = "--extent must be a number from 1 to 65535, not '" + value + "'";
+        return std::nullopt;
+      }
+    } else {
+      error = "unknown option " + arg;
+      return std::nullopt;
+    }
+  }
+  if (positional.empty()) {
+    error = "no command given";
+    return std::nullopt;
+  }
+  options.Command = positional[0];
+  if (options.Command != "create" && options.Command != "info" && options.Command != "check") {
+    error = "unknown command '" + options.Command + "'";
+    return std::nullopt;
+  }
+  if (positional.size() != 2) {
+    error = "'" + options.Command + "' takes exactly one FILE";
+    return std::nullopt;
+  }
+  options.File = positional[1];
+  return options;
+}
+
+}  // namespace qel::tool
