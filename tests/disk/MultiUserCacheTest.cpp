@@ -1,0 +1,76 @@
+// Two page managers sharing one file in multi-user mode: a page another
+// process committed is re-read when checked, and the page-version cache
+// spares the check while a table's epoch holds.
+
+#include <gtest/gtest.h>
+
+#include "DiskTestSupport.h"
+
+namespace qel {
+namespace {
+
+class MultiUserCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FPath = FDir.File("mu.qel");
+    TQELDiskPageManager creator;
+    creator.CreateDatabase(FPath, {"", 0}, 8, 1024);
+    FPageNo = test::AddPages(creator, 1)[0];
+    creator.CloseDatabase();
+    Open(FFirst);
+    Open(FSecond);
+  }
+  void Open(TQELDiskPageManager& manager) {
+    TQELPassword password;
+    bool multiUser = true, needRepair = false, readOnly = false;
+    manager.OpenDatabase(FPath, password, multiUser, false, needRepair, readOnly);
+    ASSERT_TRUE(manager.MultiUser());
+  }
+  std::uint8_t Read(TQELDiskPageManager& manager, bool checkVersion) {
+    TQELPage* page = manager.GetPage(0, FPageNo, checkVersion, ptTableRecord);
+    const std::uint8_t value = page->Data()[1];
+    manager.ReleasePage(page);
+    return value;
+  }
+  void Write(TQELDiskPageManager& manager, std::uint8_t value) {
+    TQELPage* page = manager.GetPage(0, FPageNo, true, ptTableRecord);
+    page->Data()[1] = value;
+    page->IsDirty = true;
+    manager.ReleasePage(page);
+    manager.ApplyChanges(0);
+  }
+
+  test::TScratchDir FDir;
+  std::string FPath;
+  std::int32_t FPageNo = -1;
+  TQELDiskPageManager FFirst, FSecond;
+};
+
+TEST_F(MultiUserCacheTest, CommittedPagesOfAnotherProcessAreReRead) {
+  EXPECT_EQ(Read(FSecond, true), 0);
+  Write(FFirst, 42);
+  EXPECT_EQ(Read(FSecond, false), 0) << "without a check the cached copy is served";
+  EXPECT_EQ(Read(FSecond, true), 42);
+  Write(FSecond, 43);
+  EXPECT_EQ(Read(FFirst, true), 43);
+}
+
+TEST_F(MultiUserCacheTest, AnEpochSparesRepeatedChecks) {
+  const int table = 0;
+  TQELDiskTablePagesCacheManager& cache = FSecond.PagesCache();
+  cache.PushCurrentTable(0, &table);
+  cache.BeginRead(0, &table);
+  cache.SetEpoch(0, &table, 7);
+  EXPECT_EQ(Read(FSecond, true), 0);  // checked once and remembered for epoch 7
+  Write(FFirst, 5);
+  EXPECT_EQ(Read(FSecond, true), 0) << "the page is trusted within the epoch";
+  cache.EndRead(0, &table);  // the access ends: the epoch is no longer valid
+  cache.BeginRead(0, &table);
+  cache.SetEpoch(0, &table, 8);
+  EXPECT_EQ(Read(FSecond, true), 5);
+  cache.EndRead(0, &table);
+  cache.PopCurrentTable(0);
+}
+
+}  // namespace
+}  // namespace qel
