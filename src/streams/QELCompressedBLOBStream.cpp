@@ -64,6 +64,23 @@ TQELCompressedBLOBStream::TQELCompressedBLOBStream(TQELStream& stream, bool tole
   UpdateTotals();
 }
 
+TQELCompressedBLOBStream::~TQELCompressedBLOBStream() {
+  try {
+    Flush();
+  } catch (...) {
+    // Nothing can be reported from a destructor.
+  }
+}
+
+void TQELCompressedBLOBStream::Flush() {
+  if (FPending.empty()) return;
+  StoreBlock(static_cast<std::int64_t>(FHeaders.size()), ChainEnd(), FPending.data(),
+             static_cast<std::int64_t>(FPending.size()));
+  FPending.clear();
+  CutUnderlyingAfterChain();
+  UpdateTotals();
+}
+
 void TQELCompressedBLOBStream::SeekUnderlying(std::int64_t position, std::int32_t nativeCode) {
   if (FStream.Seek(position, soBeginning) != position) {
     throw EQELException(nativeCode, "Cannot set stream position to %d. Position = %d, Size = %d",
@@ -191,6 +208,15 @@ std::int64_t TQELCompressedBLOBStream::Read(void* buffer, std::int64_t count) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::int64_t done = 0;
   while (done < count && FPosition < FUncompressedSize) {
+    if (FPosition >= StoredSize()) {
+      // Bytes still waiting in memory.
+      const std::int64_t offset = FPosition - StoredSize();
+      const std::int64_t n = std::min(count - done, static_cast<std::int64_t>(FPending.size()) - offset);
+      std::memcpy(out + done, FPending.data() + offset, static_cast<std::size_t>(n));
+      FPosition += n;
+      done += n;
+      continue;
+    }
     const std::int64_t block = FPosition / FDescriptor.BlockSize;
     FCurrentBlock = static_cast<std::int32_t>(block);
     const std::vector<std::uint8_t>& data = LoadBlock(block);
@@ -240,27 +266,40 @@ void TQELCompressedBLOBStream::StoreBlock(std::int64_t block, std::int64_t posit
   if (FCachedBlock == block) FCachedBlock = -1;
 }
 
-// Appends at the end: first fills the partial last block (recompressing it
-// in place), then adds whole new blocks.
+// Appends at the end. The last block, when partial, is taken back into
+// memory; full blocks are compressed as they fill, and what is left waits
+// in memory for more bytes or a flush.
 void TQELCompressedBLOBStream::AppendBlocks(const std::uint8_t* data, std::int64_t size) {
   const std::int64_t blockSize = FDescriptor.BlockSize;
-  const std::int64_t partial = FUncompressedSize % blockSize;
-  if (partial > 0 && size > 0) {
-    const std::int64_t last = static_cast<std::int64_t>(FHeaders.size()) - 1;
-    std::vector<std::uint8_t> block = LoadBlock(last);
-    const std::int64_t take = std::min(blockSize - partial, size);
-    block.insert(block.end(), data, data + take);
-    StoreBlock(last, FHeaderPositions.back(), block.data(), static_cast<std::int64_t>(block.size()));
+  if (FPending.empty() && FUncompressedSize % blockSize > 0 && size > 0) {
+    FPending = LoadBlock(static_cast<std::int64_t>(FHeaders.size()) - 1);
+    FHeaders.pop_back();
+    FHeaderPositions.pop_back();
+    FCachedBlock = -1;
+  }
+  if (!FPending.empty()) {
+    const std::int64_t take = std::min(blockSize - static_cast<std::int64_t>(FPending.size()), size);
+    FPending.insert(FPending.end(), data, data + take);
     data += take;
     size -= take;
     FUncompressedSize += take;
+    if (static_cast<std::int64_t>(FPending.size()) < blockSize) {
+      UpdateTotals();
+      return;
+    }
+    std::vector<std::uint8_t> full;
+    full.swap(FPending);
+    StoreBlock(static_cast<std::int64_t>(FHeaders.size()), ChainEnd(), full.data(), blockSize);
   }
-  while (size > 0) {
-    const std::int64_t chunk = std::min(blockSize, size);
-    StoreBlock(static_cast<std::int64_t>(FHeaders.size()), ChainEnd(), data, chunk);
-    data += chunk;
-    size -= chunk;
-    FUncompressedSize += chunk;
+  while (size >= blockSize) {
+    StoreBlock(static_cast<std::int64_t>(FHeaders.size()), ChainEnd(), data, blockSize);
+    data += blockSize;
+    size -= blockSize;
+    FUncompressedSize += blockSize;
+  }
+  if (size > 0) {
+    FPending.assign(data, data + size);
+    FUncompressedSize += size;
   }
   CutUnderlyingAfterChain();
   UpdateTotals();
@@ -344,6 +383,7 @@ void TQELCompressedBLOBStream::Shrink(std::int64_t newSize) {
 
 void TQELCompressedBLOBStream::SetSize(std::int64_t size) {
   size = std::max<std::int64_t>(size, 0);
+  Flush();
   if (!IsCompressed()) {
     FStream.SetSize(FDescriptor.StartPosition + size);
     FUncompressedSize = size;

@@ -8,6 +8,12 @@
 // block p div BlockSize. The stream only grows at its end: appending
 // recompresses at most the last, partial block. With algorithm NONE the
 // value is stored as is.
+//
+// Appended bytes that do not fill a block wait in memory until the block is
+// full or the stream is flushed, so that writing in small pieces compresses
+// every block once. Descriptor() and the other accessors of the stored form
+// flush first; the stored bytes are the same as if every write had been
+// stored at once.
 
 #include <cstdint>
 #include <vector>
@@ -39,6 +45,9 @@ class TQELCompressedBLOBStream : public TQELStream {
   // complete block instead of failing.
   TQELCompressedBLOBStream(TQELStream& stream, bool tolerateShortStream, bool isNew,
                            const TQELCompressedStreamDescriptor& descriptor);
+  // Flushes; a failure there cannot be reported, so owners that keep the
+  // value read Descriptor() first.
+  ~TQELCompressedBLOBStream() override;
 
   std::int64_t Read(void* buffer, std::int64_t count) override;
   // Writes only at the end (a write inside the value writes nothing).
@@ -47,14 +56,34 @@ class TQELCompressedBLOBStream : public TQELStream {
   std::int64_t GetSize() override { return FUncompressedSize; }
   void SetSize(std::int64_t size) override;
 
+  // Stores the bytes still waiting in memory.
+  void Flush();
   // The descriptor to store with the value after writing.
-  const TQELCompressedStreamDescriptor& Descriptor() const { return FDescriptor; }
+  const TQELCompressedStreamDescriptor& Descriptor() {
+    Flush();
+    return FDescriptor;
+  }
   std::int64_t UncompressedSize() const { return FUncompressedSize; }
-  std::int64_t CompressedSize() const { return FCompressedSize; }
-  double CompressionRate() const { return FCompressionRate; }
-  std::int64_t BlockCount() const { return static_cast<std::int64_t>(FHeaders.size()); }
-  const TQELCompressedBlockHeader& BlockHeader(std::int64_t block) const { return FHeaders[static_cast<std::size_t>(block)]; }
-  std::int64_t BlockHeaderPosition(std::int64_t block) const { return FHeaderPositions[static_cast<std::size_t>(block)]; }
+  std::int64_t CompressedSize() {
+    Flush();
+    return FCompressedSize;
+  }
+  double CompressionRate() {
+    Flush();
+    return FCompressionRate;
+  }
+  std::int64_t BlockCount() {
+    Flush();
+    return static_cast<std::int64_t>(FHeaders.size());
+  }
+  const TQELCompressedBlockHeader& BlockHeader(std::int64_t block) {
+    Flush();
+    return FHeaders[static_cast<std::size_t>(block)];
+  }
+  std::int64_t BlockHeaderPosition(std::int64_t block) {
+    Flush();
+    return FHeaderPositions[static_cast<std::size_t>(block)];
+  }
 
   bool TolerateShortStream;
 
@@ -83,6 +112,11 @@ class TQELCompressedBLOBStream : public TQELStream {
   double FCompressionRate = 0;
   std::int64_t FPosition = 0;
   std::int32_t FCurrentBlock = 0;
+
+  // Uncompressed bytes of the last, partial block that are not stored yet;
+  // they follow the stored blocks.
+  std::vector<std::uint8_t> FPending;
+  std::int64_t StoredSize() const { return FUncompressedSize - static_cast<std::int64_t>(FPending.size()); }
 
   std::int64_t FCachedBlock = -1;
   std::vector<std::uint8_t> FBlockData;
