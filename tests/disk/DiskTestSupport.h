@@ -11,6 +11,7 @@
 
 #include "disk/QELDiskPageManager.h"
 #include "platform/QELException.h"
+#include "support/ErrorSupport.h"
 #include "support/TestSupport.h"
 
 namespace qel::test {
@@ -23,16 +24,6 @@ inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The native code of the EQELException an action raises, 0 when none.
-inline std::int32_t NativeErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EQELException& e) {
-    return e.NativeError();
-  }
-  return 0;
 }
 
 struct TOpenResult {

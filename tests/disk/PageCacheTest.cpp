@@ -10,6 +10,7 @@
 
 #include "disk/QELPageManager.h"
 #include "platform/QELException.h"
+#include "support/ErrorSupport.h"
 
 namespace qel {
 namespace {
@@ -63,15 +64,6 @@ class TMemoryStorage final : public TQELPageManager {
   std::set<std::int32_t> FUsed;
 };
 
-std::int32_t NativeError(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EQELException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
-
 TEST(PageCacheTest, SameSessionSharesAPageAndOtherSessionsWait) {
   TMemoryStorage storage;
   storage.Store(7, 1);
@@ -80,21 +72,21 @@ TEST(PageCacheTest, SameSessionSharesAPageAndOtherSessionsWait) {
   EXPECT_EQ(first, second);
   EXPECT_EQ(first->UseCount, 2);
   EXPECT_EQ(storage.Reads, 1);
-  EXPECT_EQ(NativeError([&] { storage.GetPage(2, 7, false, ptTableRecord); }), 20090);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.GetPage(2, 7, false, ptTableRecord); }), 20090);
   storage.ReleasePage(first);
   storage.ReleasePage(second);
   TQELPage* other = storage.GetPage(2, 7, false, ptTableRecord);
   EXPECT_EQ(other, first);
   storage.ReleasePage(other);
-  EXPECT_EQ(NativeError([&] { storage.GetPage(-1, 7, false, ptTableRecord); }), 20186);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.GetPage(-1, 7, false, ptTableRecord); }), 20186);
 }
 
 TEST(PageCacheTest, WrongPageTypeIsReportedAndNotCached) {
   TMemoryStorage storage;
   storage.Store(3, 1, ptTableIndex);
-  EXPECT_EQ(NativeError([&] { storage.GetPage(1, 3, false, ptTableRecord); }), 20153);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.GetPage(1, 3, false, ptTableRecord); }), 20153);
   // The page was not kept: asking again reads it again and fails again.
-  EXPECT_EQ(NativeError([&] { storage.GetPage(1, 3, false, ptTableRecord); }), 20153);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.GetPage(1, 3, false, ptTableRecord); }), 20153);
   EXPECT_EQ(storage.Reads, 2);
   TQELPage* any = storage.GetPage(1, 3, false, kQELAnyPageType);
   EXPECT_EQ(any->PageType(), ptTableIndex);
@@ -137,11 +129,11 @@ TEST(PageCacheTest, CommitRefusesPagesInUseAndWritesNothing) {
   TQELPage* page = storage.GetPage(1, 5, false, ptTableRecord);
   page->IsDirty = true;
   // Still in use, and still in the clean list.
-  EXPECT_EQ(NativeError([&] { storage.ApplyChanges(1); }), 20152);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.ApplyChanges(1); }), 20152);
   storage.ReleasePage(page);
 
   TQELPage* fresh = storage.AddNewPage(1, ptTableRecord);
-  EXPECT_EQ(NativeError([&] { storage.ApplyChanges(1); }), 20086);
+  EXPECT_EQ(test::NativeErrorOf([&] { storage.ApplyChanges(1); }), 20086);
   EXPECT_EQ(storage.Writes, 0);
   storage.ReleasePage(fresh);
   storage.ApplyChanges(1);
@@ -220,7 +212,7 @@ TEST(PageCacheTest, EvictionTakesTheLeastRecentUnusedPageOnly) {
 TEST(SortedPageListTest, DeleteOfAMissingPageLeavesTheListUnchanged) {
   TMemoryStorage storage;
   TQELSortedPageList list;
-  EXPECT_EQ(NativeError([&] { list.Delete(1); }), 20165);
+  EXPECT_EQ(test::NativeErrorOf([&] { list.Delete(1); }), 20165);
   for (const std::int32_t pageNo : {30, 10, 20}) list.Add(std::make_unique<TQELPage>(&storage, pageNo));
   EXPECT_EQ(list.IndexOf(10), 0);
   EXPECT_EQ(list.IndexOf(30), 2);
@@ -238,7 +230,7 @@ TEST(SortedPageListTest, DeleteOfAMissingPageLeavesTheListUnchanged) {
   list.Touch(list.Find(30));
   EXPECT_EQ(list.FindLeastRecent()->PageNo, 10);
   TQELPage stranger(&storage, 10);
-  EXPECT_EQ(NativeError([&] { list.Touch(&stranger); }), 20167);
+  EXPECT_EQ(test::NativeErrorOf([&] { list.Touch(&stranger); }), 20167);
 }
 
 }  // namespace

@@ -7,19 +7,13 @@
 #include <functional>
 
 #include "platform/QELException.h"
+#include "support/ErrorSupport.h"
 #include "storage/QELMemory.h"
 
 namespace qel {
 namespace {
 
-std::int32_t NativeErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EQELException& e) {
-    return e.NativeError();
-  }
-  return 0;
-}
+using test::NativeErrorOf;
 
 TEST(MemoryManagerTest, BlocksKnowTheirSizeAndAreCounted) {
   TQELMemoryManager manager;

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "platform/QELException.h"
+#include "support/ErrorSupport.h"
 #include "streams/QELCompressedBLOBStream.h"
 #include "streams/QELMemoryStream.h"
 
 namespace qel {
 namespace {
+
+using test::NativeErrorOf;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -46,15 +49,6 @@ Bytes ReadAll(TQELStream& stream) {
   stream.Seek(0, soBeginning);
   EXPECT_EQ(stream.Read(bytes.data(), static_cast<std::int64_t>(bytes.size())), stream.GetSize());
   return bytes;
-}
-
-std::int32_t NativeErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EQELException& e) {
-    return e.NativeError();
-  }
-  return 0;
 }
 
 TEST(BlockCrcTest, IsTheIeeeRegisterFromZeroWithoutInversion) {
