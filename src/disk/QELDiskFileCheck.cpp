@@ -67,24 +67,22 @@ class TDiskFileChecker {
     return pageNo % FSpace.PagesPerPFS() == 0 ? ptPFS : ptEAM;
   }
 
+  // Pages of direct-access files are stored plain, also in an encrypted file.
+  static bool IsPlainType(std::uint16_t type) { return type == ptActiveSessionList || type == ptTableLocks; }
+
   void CheckUsedPage(std::int32_t pageNo) {
-    FPage.PageNo = pageNo;
-    bool readable = false;
+    std::uint8_t header[kQELPageHeaderSize];
     try {
-      readable = FManager.ReadPage(&FPage);
+      FManager.ReadPagePart(header, pageNo, kQELPageHeaderSize, 0);
     } catch (const EQELException& e) {
       Fault(pageNo, e.what());
       return;
     }
-    if (!readable) {
-      Fault(pageNo, "the page cannot be read");
-      return;
-    }
-    if (std::memcmp(FPage.Header(), "QELP", 4) != 0) {
+    if (std::memcmp(header, "QELP", 4) != 0) {
       Fault(pageNo, "the page has no page signature");
       return;
     }
-    const std::uint16_t type = FPage.PageType();
+    const std::uint16_t type = page_header::PageType(header);
     if (type > ptTableIndex) {
       Fault(pageNo, QELFormat("unknown page type %d", {type}));
       return;
@@ -95,8 +93,20 @@ class TDiskFileChecker {
         Fault(pageNo, QELFormat("a space page of type '%s', expected '%s'",
                                 {PageTypeName(type), PageTypeName(ExpectedSpaceType(pageNo))}));
       }
-    } else if (type == ptPFS || type == ptEAM) {
+      return;
+    }
+    if (type == ptPFS || type == ptEAM) {
       Fault(pageNo, QELFormat("a '%s' outside the space page positions", {PageTypeName(type)}));
+      return;
+    }
+    // The data area of an encrypted page must decrypt to its CRC.
+    if (FManager.IsEncrypted() && !IsPlainType(type)) {
+      FPage.PageNo = pageNo;
+      try {
+        if (!FManager.ReadPage(&FPage)) Fault(pageNo, "the page cannot be read");
+      } catch (const EQELException& e) {
+        Fault(pageNo, e.what());
+      }
     }
   }
 

@@ -118,6 +118,25 @@ class TQELPageManager {
   std::uint16_t FHeaderSize;
 };
 
+// Holds a page got from a page manager and releases it when it goes out of
+// scope, so that an exception never leaves a page in use.
+class TQELPageGuard {
+ public:
+  TQELPageGuard(TQELPageManager& manager, TQELPage* page) : FManager(manager), FPage(page) {}
+  ~TQELPageGuard() {
+    if (FPage != nullptr) FManager.ReleasePage(FPage);
+  }
+  TQELPageGuard(const TQELPageGuard&) = delete;
+  TQELPageGuard& operator=(const TQELPageGuard&) = delete;
+
+  TQELPage* operator->() const { return FPage; }
+  TQELPage* Get() const { return FPage; }
+
+ private:
+  TQELPageManager& FManager;
+  TQELPage* FPage;
+};
+
 // The base of page-structured classes (B-tree pages and the like): one page
 // and convenient access to it.
 class TQELPageController {

@@ -3,6 +3,8 @@
 #include <iomanip>
 #include <ostream>
 
+#include "disk/QELDiskCatalogCheck.h"
+#include "disk/QELDiskDatabaseCatalog.h"
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskPageManager.h"
 #include "platform/QELException.h"
@@ -37,12 +39,34 @@ std::string CipherText(const TQELDiskPageManager& manager) {
   return name.empty() ? "unknown cipher " + std::to_string(id) : std::string(name);
 }
 
+void PrintTables(TQELDiskPageManager& manager, std::ostream& out) {
+  TQELDiskDatabaseCatalog catalog(manager);
+  try {
+    catalog.Open();
+  } catch (const EQELException& e) {
+    out << "system files      cannot be loaded: " << e.what() << '\n';
+    return;
+  }
+  Field(out, "max connections", catalog.MaxConnections());
+  const auto& tables = catalog.TableList().Tables();
+  Field(out, "tables", tables.size());
+  if (tables.empty()) return;
+  out << "  " << std::left << std::setw(24) << "name" << std::setw(10) << "object id" << std::setw(10)
+      << "metadata" << std::setw(8) << "header" << "locks\n";
+  for (const TQELTableInfo& table : tables) {
+    out << "  " << std::left << std::setw(24) << table.Name << std::setw(10) << table.ObjectID << std::setw(10)
+        << table.MetadataStartPage << std::setw(8) << table.HeaderStartPage << table.LocksStartPage << '\n';
+  }
+}
+
 }  // namespace
 
 int CreateCommand(const TOptions& options, std::ostream& out) {
   const TQELCryptoAlgorithm cipher = CryptoAlgorithmFromName(options.Cipher).value_or(caRijndael_128);
   TQELDiskPageManager manager;
   manager.CreateDatabase(options.File, {options.Password, cipher}, options.Extent, options.PageSize);
+  TQELDiskDatabaseCatalog catalog(manager);
+  catalog.Create(options.MaxConnections);
   manager.CloseDatabase();
   out << "created " << options.File << " (page size " << options.PageSize << ", " << options.Extent
       << " pages per extent, " << (options.Password.empty() ? "plain" : "encrypted with " + options.Cipher)
@@ -76,6 +100,7 @@ int InfoCommand(const TOptions& options, std::ostream& out) {
   }
   Field(out, "free pages", summary.FreePageCount);
   if (!summary.Faults.empty()) Field(out, "faults", std::to_string(summary.Faults.size()) + " (see qel check)");
+  PrintTables(manager, out);
   return 0;
 }
 
@@ -83,7 +108,8 @@ int CheckCommand(const TOptions& options, std::ostream& out) {
   TQELDiskPageManager manager;
   bool needRepair = false;
   OpenForReading(manager, options, needRepair);
-  const TQELDiskFileSummary summary = CheckDiskFile(manager);
+  TQELDiskFileSummary summary = CheckDiskFile(manager);
+  for (TQELFileFault& fault : CheckDiskCatalog(manager)) summary.Faults.push_back(std::move(fault));
   if (needRepair) out << "note: the file was not closed cleanly or is of an old format (needs repair)\n";
   for (const TQELFileFault& fault : summary.Faults) {
     if (fault.PageNo >= 0) {

@@ -11,17 +11,22 @@ const char* UsageText() {
 
 Usage:
   qel create FILE [--password P] [--cipher NAME] [--page-size N] [--extent N]
+                  [--max-connections N]
   qel info   FILE [--password P]
   qel check  FILE [--password P]
   qel --help
 
 Commands:
-  create   Creates an empty database file, replacing FILE if it exists.
+  create   Creates an empty database file, replacing FILE if it exists: its
+           system directory, active-sessions file and empty table list.
   info     Prints the header fields, the cipher, the page size, the number of
-           pages of each type, the free pages and the file size.
+           pages of each type, the free pages, the file size, and every table
+           with the start pages of its metadata, header and lock files.
   check    Reads every page and verifies its frame, its CRC and decryption and
-           its place in the free-space pages. Prints each fault with its page
-           number and exits with status 1 when it finds any.
+           its place in the free-space pages, then the system directory, the
+           table list and every internal file's chain of pages. Prints each
+           fault with its page number and exits with status 1 when it finds
+           any.
 
 Options:
   --password P    The database password. With create, a non-empty password
@@ -31,6 +36,8 @@ Options:
                   Twofish_256 or Square.
   --page-size N   Bytes per page of a new file, 128 to 65535 (default 4096).
   --extent N      Pages per extent of a new file, 1 to 65535 (default 8).
+  --max-connections N
+                  Sessions a new file allows at once, 1 to 65535 (default 500).
   -h, --help      Prints this text.
 
 Exit status: 0 on success, 1 when the engine reports an error or check finds
@@ -82,6 +89,13 @@ std::optional<TOptions> ParseOptions(const std::vector<std::string>& args, std::
         error = "--page-size must be a number from 128 to 65535, not '" + value + "'";
         return std::nullopt;
       }
+    } else if (arg == "--max-connections") {
+      std::uint16_t connections = 0;
+      if (!ParseUInt16(value, connections) || connections == 0) {
+        error = "--max-connections must be a number from 1 to 65535, not '" + value + "'";
+        return std::nullopt;
+      }
+      options.MaxConnections = connections;
     } else if (arg == "--extent") {
       if (!ParseUInt16(value, options.Extent)) {
         error = "--extent must be a number from 1 to 65535, not '" + value + "'";

@@ -15,6 +15,7 @@ struct TOptions {
   std::string Cipher = "Rijndael_128";
   std::uint16_t PageSize = 4096;
   std::uint16_t Extent = 8;
+  std::int32_t MaxConnections = 500;
 };
 
 // Parses the arguments after the program name. On a usage error answers

@@ -1,0 +1,46 @@
+#include "disk/QELSystemDirectory.h"
+
+#include "platform/QELEndian.h"
+#include "platform/QELException.h"
+
+namespace qel {
+
+void TQELSystemDirectory::Create() {
+  FFile.Create(-2);
+  if (FFile.StartPageNo() != kStartPageNo) {
+    throw EQELException(30392, "Error Creating SystemDirectory. SystemDirectoryPageNo=%d. Real PageNo=%d.",
+                        {FFile.StartPageNo(), kStartPageNo});
+  }
+}
+
+void TQELSystemDirectory::Load() {
+  FFile.Open(kStartPageNo);
+  const std::int32_t size = FFile.GetUncompressedSize(-2);
+  const std::int32_t count = size / kEntrySize;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * kEntrySize);
+  FFile.ReadFile(-2, bytes.data(), true, static_cast<std::int32_t>(bytes.size()));
+  FEntries.clear();
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::uint8_t* entry = bytes.data() + i * kEntrySize;
+    FEntries.push_back({entry[0], QELReadLE<std::int32_t>(entry + 1)});
+  }
+}
+
+void TQELSystemDirectory::Save() {
+  FFile.Open(kStartPageNo);
+  std::vector<std::uint8_t> bytes(FEntries.size() * kEntrySize);
+  for (std::size_t i = 0; i < FEntries.size(); ++i) {
+    bytes[i * kEntrySize] = FEntries[i].Kind;
+    QELWriteLE(&bytes[i * kEntrySize + 1], FEntries[i].StartPageNo);
+  }
+  FFile.WriteFile(-2, bytes.data(), 0, 0, static_cast<std::int32_t>(bytes.size()));
+}
+
+std::int32_t TQELSystemDirectory::FindEntry(std::uint8_t kind) const {
+  for (const TEntry& entry : FEntries) {
+    if (entry.Kind == kind) return entry.StartPageNo;
+  }
+  return -1;
+}
+
+}  // namespace qel
