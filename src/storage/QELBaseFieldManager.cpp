@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
@@ -68,6 +69,16 @@ std::int64_t ReadSlotInteger(const std::uint8_t* slot, TQELBaseFieldType type) {
 void TQELBaseFieldManager::SetFieldDefs(const TQELFieldDefs& defs) {
   FFieldDefs.Assign(defs);
   FFieldDefs.RecalcOffsets();
+  ResetAutoincValues();
+}
+
+void TQELBaseFieldManager::LoadFieldDefs(TQELStream& stream) {
+  // Read aside, so that a damaged stream leaves the definitions, their
+  // layout and the sequences as they were, still in step.
+  TQELFieldDefs loaded;
+  loaded.LoadFromStream(stream);
+  loaded.RecalcOffsets();
+  FFieldDefs = std::move(loaded);
   ResetAutoincValues();
 }
 

@@ -42,6 +42,11 @@ class TQELBaseFieldManager {
   // Replaces the definitions by a copy of `defs`, lays them out and restarts
   // every sequence from its initial value.
   void SetFieldDefs(const TQELFieldDefs& defs);
+  // The definitions in their stored form: reading replaces them, lays them
+  // out and restarts every sequence from its initial value; a failed read
+  // changes nothing.
+  void LoadFieldDefs(TQELStream& stream);
+  void SaveFieldDefs(TQELStream& stream) const { FFieldDefs.SaveToStream(stream); }
   // One value per field: an autoincrement field's AutoincInitialValue,
   // 0 for every other field.
   void ResetAutoincValues();

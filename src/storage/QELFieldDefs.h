@@ -4,6 +4,15 @@
 // in column order, packed without padding. The memory record holds every
 // slot at its full size; the disk record image keeps only the 6-byte
 // reference of a BLOB slot.
+//
+// A field definition is a table metadata definition (QELMetaObjectDefs.h)
+// and has a stored form: the common header, then
+//   BaseFieldType (uint8), AdvancedFieldType (uint8), Size (int32),
+//   for BLOB storage types only: BlobCompressionAlgorithm (uint8),
+//     BlobCompressionMode (uint8), BlobBlockSize (int32),
+//   AutoincIncrement, AutoincInitialValue, AutoincMinValue,
+//     AutoincMaxValue (int64 each), AutoincCycled (uint8),
+//   DefaultValue in the variant's stream form.
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +21,7 @@
 #include <vector>
 
 #include "storage/QELFieldTypes.h"
+#include "storage/QELMetaObjectDefs.h"
 #include "values/QELVariant.h"
 
 namespace qel {
@@ -26,26 +36,43 @@ class TQELDefaultExpression {
   virtual std::unique_ptr<TQELDefaultExpression> Clone() const = 0;
 };
 
-class TQELFieldDef {
+class TQELFieldDef;
+
+// Builds the default expression of a field whose default is a non-empty
+// text, or answers null when the text is to be used as it is: when it does
+// not parse as an expression, is a plain constant, or evaluates to its own
+// text. The expression layer installs one; until it does, no field gets a
+// default expression from its default text.
+using TQELDefaultExpressionBuilder =
+    std::unique_ptr<TQELDefaultExpression> (*)(const TQELFieldDef& field);
+
+class TQELFieldDef : public TQELMetaObjectDef {
  public:
-  static constexpr std::size_t kMaxNameLength = 255;
   static constexpr std::int32_t kDefaultBlobBlockSize = 102400;
+  // The largest declared size of a type whose slot grows with it: a wide
+  // string's slot, (Size + 1) * 2 bytes, still fits an int32.
+  static constexpr std::int32_t kMaxSize = 0x3FFFFFFE;
 
   TQELFieldDef() = default;
-  TQELFieldDef(const TQELFieldDef& other) { Assign(other); }
+  TQELFieldDef(const TQELFieldDef& other) : TQELMetaObjectDef() { Assign(other); }
   TQELFieldDef& operator=(const TQELFieldDef& other) {
     if (this != &other) Assign(other);
     return *this;
   }
 
-  // Copies everything, the default expression included.
-  void Assign(const TQELFieldDef& source);
-
-  const std::string& Name() const { return FName; }
-  // Longer names are cut to 255 bytes.
-  void SetName(std::string_view name);
-  std::int32_t ObjectID() const { return FObjectID; }
-  void SetObjectID(std::int32_t objectID) { FObjectID = objectID; }
+  // Copies everything: name, number, types, Size, sizes and offsets, the
+  // default value, the BLOB and autoincrement settings. The default
+  // expression is rebuilt from the default value when a builder is
+  // installed, else copied from `source`. From a definition of another
+  // class only the name and number are copied.
+  void Assign(const TQELMetaObjectDef& source) override;
+  // Reading checks what the layout depends on: the storage type must be the
+  // one the declared type maps to, and a size the slot grows with must lie
+  // in 0..kMaxSize; anything else is damage and raises the item's read code.
+  // Afterwards the default expression is rebuilt and the slot sizes
+  // recomputed.
+  void LoadFromStream(TQELStream& stream) override;
+  void SaveToStream(TQELStream& stream) const override;
 
   TQELAdvancedFieldType AdvancedFieldType() const { return FAdvancedFieldType; }
   TQELBaseFieldType BaseFieldType() const { return FBaseFieldType; }
@@ -68,6 +95,13 @@ class TQELFieldDef {
   void SetDefaultExpression(std::unique_ptr<TQELDefaultExpression> expression) {
     FDefaultExpression = std::move(expression);
   }
+  // Frees the default expression and builds a new one when the default
+  // value is a non-NULL, non-empty text of a string storage type and the
+  // installed builder makes one of it.
+  void RebuildDefaultExpression();
+  // Installed once at start-up by the expression layer; null removes it.
+  static void SetDefaultExpressionBuilder(TQELDefaultExpressionBuilder builder);
+  static TQELDefaultExpressionBuilder DefaultExpressionBuilder();
 
   std::uint8_t BlobCompressionAlgorithm = 0;
   std::uint8_t BlobCompressionMode = 0;
@@ -81,8 +115,6 @@ class TQELFieldDef {
  private:
   friend class TQELFieldDefs;
 
-  std::string FName;
-  std::int32_t FObjectID = -1;
   TQELAdvancedFieldType FAdvancedFieldType = aftUnknown;
   TQELBaseFieldType FBaseFieldType = bftUnknown;
   std::int32_t FSize = 0;
@@ -94,32 +126,32 @@ class TQELFieldDef {
   std::unique_ptr<TQELDefaultExpression> FDefaultExpression;
 };
 
-class TQELFieldDefs {
+class TQELFieldDefs : public TQELMetaObjectDefsOf<TQELFieldDef> {
  public:
   TQELFieldDefs() = default;
-  TQELFieldDefs(const TQELFieldDefs& other) { Assign(other); }
-  TQELFieldDefs& operator=(const TQELFieldDefs& other) {
-    if (this != &other) Assign(other);
-    return *this;
-  }
+  // Plain deep copies, layout included. Assign is the checked copy.
+  TQELFieldDefs(const TQELFieldDefs& other);
+  TQELFieldDefs& operator=(const TQELFieldDefs& other);
+  TQELFieldDefs(TQELFieldDefs&&) noexcept = default;
+  TQELFieldDefs& operator=(TQELFieldDefs&&) noexcept = default;
 
-  std::int32_t Count() const { return static_cast<std::int32_t>(FItems.size()); }
-  TQELFieldDef& operator[](std::int32_t index) { return *FItems[static_cast<std::size_t>(index)]; }
-  const TQELFieldDef& operator[](std::int32_t index) const {
-    return *FItems[static_cast<std::size_t>(index)];
-  }
+  std::string_view ClassName() const override { return "TQELFieldDefs"; }
 
+  using TQELMetaObjectDefsOf<TQELFieldDef>::Add;
   // Appends a new definition with default settings and answers it.
   TQELFieldDef& Add();
   TQELFieldDef& Add(std::string_view name, TQELAdvancedFieldType advancedType, std::int32_t size);
-  void Delete(std::int32_t index);
-  void Clear();
-  // Deep copy of every definition, layout included.
-  void Assign(const TQELFieldDefs& source);
+  TQELFieldDef& InternalAddCreated() override { return Add(); }
+  // Reads the definitions and lays them out. Records too large for an int32
+  // size are damage ("Stream read error", 10189).
+  void LoadFromStream(TQELStream& stream) override;
+  // Copies every definition (raising on a duplicate name, see the base) and
+  // the record sizes of a field list.
+  void Assign(const TQELMetaObjectDefs& source) override;
+  void Clear() override;
 
-  // Index of the first field whose name matches ignoring case, or -1.
-  std::int32_t IndexOfName(std::string_view name) const;
-  TQELFieldDef* FindField(std::string_view name);
+  TQELFieldDef* FindField(std::string_view name) { return FindByName(name); }
+  const TQELFieldDef* FindField(std::string_view name) const { return FindByName(name); }
 
   // Lays the fields out in column order from the end of the null flags and
   // recomputes the record sizes. Needed after any change of fields, types
@@ -130,7 +162,6 @@ class TQELFieldDefs {
   std::int32_t DiskRecordSize() const { return FDiskRecordSize; }
 
  private:
-  std::vector<std::unique_ptr<TQELFieldDef>> FItems;
   std::int32_t FMemoryRecordSize = 0;
   std::int32_t FDiskRecordSize = 0;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "storage/QELTypes.h"
+#include "streams/QELMemoryStream.h"
 
 namespace qel {
 namespace {
@@ -200,6 +201,30 @@ TEST(FieldManagerTest, SequenceBlockRoundTripsAndRejectsDamage) {
   loaded.LoadAutoincValues(buffer.data(), 40, position);
   EXPECT_EQ(ErrorCode([&] { loaded.GetNextAutoincValue(1); }), 30403);
   EXPECT_EQ(ErrorCode([&] { loaded.GetNextAutoincValue(2); }), 30402);
+}
+
+TEST(FieldManagerTest, StoredDefinitionsReplaceTheFieldsAndRestartSequences) {
+  TQELFieldDefs defs = SequenceTable(aftAutoinc);
+  defs[1].AutoincInitialValue = 40;
+  TQELMemoryStream stream;
+  defs.SaveToStream(stream);
+  const std::int64_t size = stream.GetSize();
+
+  TQELBaseFieldManager manager(nullptr);
+  manager.SetFieldDefs(SequenceTable(aftAutoincLargeint));
+  manager.GetNextAutoincValue(1);
+  stream.SetPosition(0);
+  manager.LoadFieldDefs(stream);
+  EXPECT_EQ(manager.FieldDefs()[1].AdvancedFieldType(), aftAutoinc);
+  EXPECT_EQ(manager.FieldDefs()[1].MemoryOffset(), 1 + 11);
+  EXPECT_EQ(manager.GetNextAutoincValue(1), 41);
+
+  // A cut stream changes nothing.
+  stream.SetSize(size - 1);
+  stream.SetPosition(0);
+  EXPECT_NE(ErrorCode([&] { manager.LoadFieldDefs(stream); }), 0);
+  EXPECT_EQ(manager.FieldDefs().Count(), 2);
+  EXPECT_EQ(manager.GetNextAutoincValue(1), 42);
 }
 
 // A default computed per record: counts up from 1.
