@@ -79,8 +79,31 @@ TEST(CompressionTest, AlgorithmNamesAndModes) {
   EXPECT_FALSE(DecompressBuffer(cmZLIB, "junk", 4, size, out));
 }
 
+// PPM blocks start with a word naming the model; the decompressor takes
+// order and memory from it, whatever mode the block was written with.
+TEST(CompressionTest, PpmBlocksCarryTheirModel) {
+  const std::string text = "istilah basis data, istilah tabel, istilah indeks; " + std::string(300, 'x');
+  for (const std::uint8_t mode : {1, 5, 9}) {
+    TQELCompressedBlockHeader header;
+    Bytes packed;
+    ASSERT_TRUE(CompressBuffer(cmPPM, mode, text.data(), static_cast<std::int64_t>(text.size()), header, packed));
+    const TQELPpmParameters model = PpmParametersForMode(mode);
+    const std::uint32_t word = packed[0] | packed[1] << 8 | packed[2] << 16 | static_cast<std::uint32_t>(packed[3]) << 24;
+    EXPECT_EQ(word, static_cast<std::uint32_t>((model.Order - 1) | ((model.MemoryMB - 1) << 4) | 0x6000));
+    std::int64_t size = static_cast<std::int64_t>(text.size());
+    Bytes back;
+    ASSERT_TRUE(DecompressBuffer(cmPPM, packed.data(), static_cast<std::int64_t>(packed.size()), size, back));
+    EXPECT_EQ(std::string(back.begin(), back.end()), text);
+    packed[1] ^= 0x80;  // no longer a model word
+    EXPECT_FALSE(DecompressBuffer(cmPPM, packed.data(), static_cast<std::int64_t>(packed.size()), size, back));
+  }
+  TQELCompressedBlockHeader header;
+  Bytes packed;
+  EXPECT_FALSE(CompressBuffer(cmPPM, 0, text.data(), 10, header, packed));  // no mode 0 model
+}
+
 TEST(CompressedBLOBStreamTest, AValueIsCutIntoBlocksOfBlockSize) {
-  for (const std::uint8_t algorithm : {cmZLIB, cmBZIP}) {
+  for (const std::uint8_t algorithm : {cmZLIB, cmBZIP, cmPPM}) {
     SCOPED_TRACE(CompressionAlgorithmName(algorithm));
     TQELMemoryStream storage;
     const Bytes value = Sample(250000);
@@ -117,7 +140,7 @@ TEST(CompressedBLOBStreamTest, AValueIsCutIntoBlocksOfBlockSize) {
 }
 
 TEST(CompressedBLOBStreamTest, AppendingInPiecesGivesTheSameValue) {
-  for (const std::uint8_t algorithm : {cmNone, cmZLIB, cmBZIP}) {
+  for (const std::uint8_t algorithm : {cmNone, cmZLIB, cmBZIP, cmPPM}) {
     SCOPED_TRACE(CompressionAlgorithmName(algorithm));
     TQELMemoryStream storage;
     storage.Write("prefix", 6);  // the value starts behind other bytes
