@@ -6,6 +6,6 @@
 #include "engine/QELAdvDefs.h"
 #include "engine/QELConstraintDefs.h"
 #include "engine/QELDefConversions.h"
-#include "engine/QELIndexDefs.h"
+#include "storage/QELIndexDefs.h"
 #include "storage/QELFieldDefs.h"
 #include "storage/QELMetaObjectDefs.h"

@@ -8,7 +8,7 @@
 
 #include "engine/QELAdvDefs.h"
 #include "engine/QELConstraintDefs.h"
-#include "engine/QELIndexDefs.h"
+#include "storage/QELIndexDefs.h"
 #include "storage/QELFieldDefs.h"
 #include "storage/QELFieldTypes.h"
 

@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
+#include "storage/QELBTree.h"
 #include "storage/QELTypes.h"
+#include "support/MemoryPageManager.h"
 
 namespace {
 
@@ -88,6 +91,54 @@ TEST(NoAllocationTest, FixedSizeFieldsMoveWithoutTheHeap) {
   const long allocations = gAllocations.load() - before;
   EXPECT_EQ(allocations, 0);
   EXPECT_NE(checksum, 0);
+}
+
+
+// Searching a record index, walking it, and changing a leaf that neither
+// splits nor merges go through the page cache and the key comparison only.
+TEST(NoAllocationTest, IndexSearchesWalksAndLeafChangesStayOffTheHeap) {
+  constexpr std::int32_t session = 1;
+  test::TMemoryPageManager pages;
+  TQELFieldDefs defs;
+  defs.Add("K", aftInteger, 0);
+  defs.RecalcOffsets();
+  TQELIndexDef def;
+  def.AddColumn("K");
+  TQELBTreeRecordIndex index(pages, defs, nullptr);
+  index.CreateIndex(session, def, false);
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(defs.MemoryRecordSize()), 0);
+  const auto setKey = [&](std::int32_t key) { std::memcpy(record.data() + 1, &key, 4); };
+  TQELRecordID id{};
+  for (std::int32_t key = 0; key < 5000; key += 2) {
+    setKey(key);
+    std::memcpy(id.data(), &key, 4);
+    index.InsertKey(session, record.data(), id);
+  }
+  pages.ApplyChanges(session);
+  // Once before counting: the leaves changed move into the session's own
+  // page list, whose room the page cache sizes as it likes.
+  const auto changeLeaves = [&] {
+    for (std::int32_t key = 2401; key < 2601; key += 2) {
+      setKey(key);
+      index.InsertKey(session, record.data(), id);
+      index.DeleteKey(session, record.data(), id);
+    }
+  };
+  changeLeaves();
+
+  TQELIndexCondition condition{sctEqual, record.data(), 1, false};
+  TQELKeyPath path;
+  long found = 0;
+  const long before = gAllocations.load();
+  for (std::int32_t key = 0; key < 5000; key += 7) {
+    setKey(key);
+    found += index.LocateCondition(session, condition, true, path, &id);
+  }
+  TQELBTreeCore& tree = *index.Tree();
+  for (bool on = tree.First(session, path); on; on = tree.Next(session, path, nullptr, id.data())) ++found;
+  changeLeaves();
+  EXPECT_EQ(gAllocations.load() - before, 0);
+  EXPECT_EQ(found, 358 + 2500);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "engine/QELIndexDefs.h"
+#include "storage/QELIndexDefs.h"
 
 #include <algorithm>
 
