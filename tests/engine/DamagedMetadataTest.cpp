@@ -4,54 +4,19 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "MetadataTestSupport.h"
+#include "support/AllocationTracker.h"
 #include "support/ErrorSupport.h"
 #include "support/Hex.h"
-
-namespace {
-
-std::atomic<std::size_t> gLargestAllocation{0};
-
-void* TrackedAllocate(std::size_t size) {
-  std::size_t largest = gLargestAllocation.load(std::memory_order_relaxed);
-  while (size > largest &&
-         !gLargestAllocation.compare_exchange_weak(largest, size, std::memory_order_relaxed)) {
-  }
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return TrackedAllocate(size); }
-void* operator new[](std::size_t size) { return TrackedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return TrackedAllocate(size);
-  } catch (...) {
-    return nullptr;
-  }
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-  return operator new(size, tag);
-}
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace qel {
 namespace {
 
+using test::gLargestAllocation;
 using test::Bytes;
 using test::NativeErrorOf;
 using test::TableMetadata;
