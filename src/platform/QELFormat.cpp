@@ -29,7 +29,7 @@ struct TConversionSpec {
 };
 
 // Reads the flags, width, precision and conversion character after a '%'.
-// Answers false on a malformed or unsupported specification.
+// Answers false on a malformed or unsupported conversion.
 bool ParseSpec(std::string_view format, std::size_t& pos, TConversionSpec& spec) {
   auto atDigit = [&] { return pos < format.size() && format[pos] >= '0' && format[pos] <= '9'; };
   auto readNumber = [&] {
