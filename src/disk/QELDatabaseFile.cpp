@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "disk/QELDiskFormat.h"
 #include "platform/QELClock.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
@@ -12,14 +13,13 @@ namespace qel {
 
 namespace {
 
-constexpr char kSignature[] = "QELM0NTEDATABASE";
 constexpr std::int64_t kSignatureSize = 16;
-constexpr std::int16_t kHeaderSize = 76;
+constexpr std::int64_t kHeaderSize = kQELHeaderSize;
 constexpr std::int64_t kSearchWindow = 10000;
 
 // The signature followed by the header size (18 bytes must be readable).
 bool HasSignatureAt(const std::uint8_t* bytes) {
-  return std::memcmp(bytes, kSignature, kSignatureSize) == 0 &&
+  return std::memcmp(bytes, kQELDatabaseSignature, kSignatureSize) == 0 &&
          QELReadLE<std::int16_t>(bytes + kSignatureSize) == kHeaderSize;
 }
 

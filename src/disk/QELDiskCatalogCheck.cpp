@@ -1,5 +1,6 @@
 #include "disk/QELDiskCatalogCheck.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -33,11 +34,15 @@ class TCatalogChecker {
     }
     CheckChain("active-sessions file", catalog.SessionsFile().StartPageNo(), ptActiveSessionList, true);
     CheckChain("table list", catalog.TableList().StartPageNo(), ptTableList, false);
-    std::map<std::string, int> seen;
-    for (const TQELTableInfo& table : catalog.TableList().Tables()) {
-      std::string upper = table.Name;
-      for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-      if (seen[upper]++ > 0) {
+    const std::vector<TQELTableInfo>& tables = catalog.TableList().Tables();
+    for (std::size_t i = 0; i < tables.size(); ++i) {
+      const TQELTableInfo& table = tables[i];
+      // Names compare as the table list finds them: a-z folded, nothing else.
+      const auto earlier = std::find_if(tables.begin(), tables.begin() + static_cast<std::ptrdiff_t>(i),
+                                        [&](const TQELTableInfo& other) {
+                                          return TQELTableListFile::SameName(other.Name, table.Name);
+                                        });
+      if (earlier != tables.begin() + static_cast<std::ptrdiff_t>(i)) {
         Fault(catalog.TableList().StartPageNo(), QELFormat("table name '%s' is listed twice", {table.Name}));
       }
       const std::string prefix = "table '" + table.Name + "' ";
