@@ -4,8 +4,8 @@
 // structure lists with the conversions between them.
 
 #include "engine/QELAdvDefs.h"
-#include "engine/QELConstraintDefs.h"
 #include "engine/QELDefConversions.h"
-#include "storage/QELIndexDefs.h"
+#include "storage/QELConstraintDefs.h"
 #include "storage/QELFieldDefs.h"
+#include "storage/QELIndexDefs.h"
 #include "storage/QELMetaObjectDefs.h"

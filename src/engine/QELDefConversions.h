@@ -7,10 +7,10 @@
 #include <string>
 
 #include "engine/QELAdvDefs.h"
-#include "engine/QELConstraintDefs.h"
-#include "storage/QELIndexDefs.h"
+#include "storage/QELConstraintDefs.h"
 #include "storage/QELFieldDefs.h"
 #include "storage/QELFieldTypes.h"
+#include "storage/QELIndexDefs.h"
 
 namespace qel {
 

@@ -1,6 +1,7 @@
 #include "storage/QELBTreeRecordIndex.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -322,6 +323,41 @@ void TQELBTreeRecordIndex::GetRecordIDAtPath(std::int32_t sessionID, const TQELK
     }
     pageNo = page->ChildPage(entryNo);
   }
+}
+
+std::int64_t TQELBTreeRecordIndex::PositionNumber(const TQELKeyPath& path) {
+  return TQELBTreeCore::PositionNumber(path, MaxEntriesPerPage() + 1);
+}
+
+// Splits the number into base-F digits, most significant first, one per
+// level; each digit less one is the entry index on that level.
+bool TQELBTreeRecordIndex::RecordIDAtPositionNumber(std::int32_t sessionID, std::int64_t number,
+                                                    TQELRecordID& recordID) {
+  const std::int64_t base = MaxEntriesPerPage() + 1;
+  TQELKeyPath path;
+  std::array<std::int32_t, TQELKeyPath::kMaxDepth> digits{};
+  std::int32_t count = 0;
+  for (std::int64_t rest = number; rest > 0; rest /= base) {
+    if (count == TQELKeyPath::kMaxDepth) return false;
+    digits[static_cast<std::size_t>(count++)] = static_cast<std::int32_t>(rest % base);
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t digit = digits[static_cast<std::size_t>(count - 1 - i)];
+    if (digit == 0) return false;
+    path.Levels[static_cast<std::size_t>(i)] = {-1, digit - 1, 0};
+  }
+  path.Depth = count;
+  if (count == 0) return false;
+  TQELBTreeCore& tree = Tree(20293);
+  TQELKeyPath first;
+  if (!tree.First(sessionID, first) || first.Depth != count) return false;
+  try {
+    GetRecordIDAtPath(sessionID, path, recordID);
+  } catch (const EQELException&) {
+    // A number from a bitmap built before the tree changed shape.
+    return false;
+  }
+  return true;
 }
 
 std::int32_t TQELBTreeRecordIndex::MaxEntriesPerPage() {

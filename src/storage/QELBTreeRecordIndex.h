@@ -60,6 +60,10 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   std::int32_t MaxEntriesPerPage() override;
   void GetRecordIDAtPath(std::int32_t sessionID, const TQELKeyPath& path,
                          TQELRecordID& recordID) override;
+  std::int32_t KeySize() const override { return FKeyRef ? FKeyRef->KeySize() : 0; }
+  std::int64_t PositionNumber(const TQELKeyPath& path) override;
+  bool RecordIDAtPositionNumber(std::int32_t sessionID, std::int64_t number,
+                                TQELRecordID& recordID) override;
 
   // Positions `path` on the first entry satisfying the condition going
   // forward, or on the last one going backward; false when none does.

@@ -93,6 +93,15 @@ class TQELIndex {
   virtual std::int32_t MaxEntriesPerPage() = 0;
   virtual void GetRecordIDAtPath(std::int32_t sessionID, const TQELKeyPath& path,
                                  TQELRecordID& recordID) = 0;
+  // Bytes of an entry's key (the cost of a search counts entries of this
+  // size plus the record id); 0 before the index is created or opened.
+  virtual std::int32_t KeySize() const = 0;
+  // The position number of an entry (monotone in key order), by which
+  // record bitmaps in index-position space are indexed, and the record id
+  // at a position number; false when no entry has that number.
+  virtual std::int64_t PositionNumber(const TQELKeyPath& path) = 0;
+  virtual bool RecordIDAtPositionNumber(std::int32_t sessionID, std::int64_t number,
+                                        TQELRecordID& recordID) = 0;
 
  protected:
   TQELIndex() = default;

@@ -53,6 +53,20 @@ void TQELRecordBitmap::SetRecord(const TQELRecordID& recordID) {
   FBits.SetBit(bit, true);
 }
 
+void TQELRecordBitmap::MarkPosition(std::int64_t position) {
+  if (position < 0 || position >= kMaxBits) {
+    throw EQELException(10395, "Invalid bit no = %d, number of bits = %d",
+                        {position, FBits.Size()});
+  }
+  const auto bit = static_cast<std::int32_t>(position);
+  if (bit >= FBits.Size()) {
+    // Positions arrive in index order: grow geometrically, not bit by bit.
+    const std::int64_t doubled = std::max<std::int64_t>(std::int64_t{FBits.Size()} * 2, 64);
+    FBits.SetSize(static_cast<std::int32_t>(std::clamp<std::int64_t>(doubled, bit + 1, kMaxBits)));
+  }
+  FBits.SetBit(bit, true);
+}
+
 void TQELRecordBitmap::ClearRecord(const TQELRecordID& recordID) {
   if (FByIndexPosition) {
     FActive = false;

@@ -51,6 +51,9 @@ class TQELRecordBitmap {
   void SetRecord(const TQELRecordID& recordID);
   void ClearRecord(const TQELRecordID& recordID);
 
+  // Sets the bit of an index position while the bitmap is built in
+  // index-position space, growing the bits as needed.
+  void MarkPosition(std::int64_t position);
   // The 1-based rank a record at `position` would have: the set bits below
   // it, plus one; -1 when the position is outside the bits.
   std::int64_t CountBeforePosition(std::int64_t position) const;

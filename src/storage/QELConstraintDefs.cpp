@@ -1,4 +1,4 @@
-#include "engine/QELConstraintDefs.h"
+#include "storage/QELConstraintDefs.h"
 
 #include <algorithm>
 #include <cstring>
