@@ -15,7 +15,9 @@ namespace qel {
 TQELDatabaseData::TQELDatabaseData(std::string databaseName)
     : FDatabaseName(std::move(databaseName)) {}
 
-TQELDatabaseData::~TQELDatabaseData() {
+TQELDatabaseData::~TQELDatabaseData() { ClearTableDatas(); }
+
+void TQELDatabaseData::ClearTableDatas() {
   TQELCriticalSectionGuard guard(FLock);
   FTableDatas.clear();
 }

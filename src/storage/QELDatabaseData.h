@@ -98,6 +98,9 @@ class TQELDatabaseData {
   void SetReleaseHandler(TReleaseHandler handler) { FReleaseHandler = std::move(handler); }
 
  protected:
+  // Frees every table data (a storage kind whose tables need its files to
+  // close does so before closing them).
+  void ClearTableDatas();
   // Takes ownership of a new table data and answers it.
   TQELTableDataBase* AddTableData(std::unique_ptr<TQELTableDataBase> tableData);
   void SetPageManager(std::unique_ptr<TQELPageManager> pageManager);

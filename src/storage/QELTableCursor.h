@@ -114,6 +114,16 @@ class TQELTableCursor : public TQELStorageCursor {
   TQELRecordFilter* SQLFilter = nullptr;
   TQELFilterCallback FilterCallback;
 
+  // Open options set by the cursor's opener: exclusive use of the table,
+  // the table's temporary data kept in memory, opening for repair.
+  bool Exclusive = false;
+  bool DisableTempFiles = false;
+  bool RepairMode = false;
+  // The cursor holds the table lock its opening took.
+  bool HoldsTableLock = false;
+  // Set while the cursor makes several changes that are applied together.
+  bool ChangesPending = false;
+
   // Index creation and removal leave the table's primary-key and unique
   // constraints alone when set (a restructure that carries its own).
   bool KeepIndexConstraints = false;

@@ -55,11 +55,26 @@ TQELTableData::TQELTableData(TQELDatabaseData& databaseData, TQELPageManager& pa
       FRecordReader(std::make_unique<TRecordReader>(*this)),
       FConstraintTable(std::make_unique<TConstraintTable>(*this)) {}
 
-TQELTableData::~TQELTableData() {
+TQELTableData::~TQELTableData() { FreeManagers(); }
+
+void TQELTableData::FreeManagers() {
   FFieldManager.reset();
   FIndexManager.reset();
   FConstraintManager.reset();
   FRecordManager.reset();
+}
+
+void TQELTableData::CreateEmptyManagers() {
+  FFieldManager = NewFieldManager();
+  FIndexManager = NewIndexManager();
+  FConstraintManager = NewConstraintManager();
+}
+
+void TQELTableData::CreateIndexStorages(std::int32_t sessionID) {
+  TQELIndexDefs& defs = CheckedIndexManager(10380).IndexDefs();
+  for (std::int32_t i = 0; i < defs.Count(); ++i) {
+    FIndexManager->CreateIndexStorage(sessionID, defs[i].ObjectID());
+  }
 }
 
 const TQELFieldDefs& TQELTableData::FieldDefs() const {
@@ -120,7 +135,7 @@ void TQELTableData::SetIndexDefs(const TQELIndexDefs& defs) {
 void TQELTableData::SetConstraintDefs(const TQELConstraintDefs& defs) {
   auto constraintManager = NewConstraintManager();
   FConstraintManager = std::move(constraintManager);
-  FConstraintManager->SetConstraintDefs(defs);
+  FConstraintManager->SetConstraintDefs(defs, UnsupportedConstraintError());
 }
 
 void TQELTableData::InitCursor(TQELTableCursor& cursor) {
@@ -140,10 +155,7 @@ void TQELTableData::InitializeNewTable(TQELTableCursor& cursor, const TQELFieldD
   SetConstraintDefs(constraintDefs);
   CreateRecordManager();
   InitCursor(cursor);
-  TQELIndexDefs& defs = FIndexManager->IndexDefs();
-  for (std::int32_t i = 0; i < defs.Count(); ++i) {
-    FIndexManager->CreateIndexStorage(cursor.SessionID(), defs[i].ObjectID());
-  }
+  CreateIndexStorages(cursor.SessionID());
 }
 
 // ---- Changes of pages ------------------------------------------------------
@@ -158,7 +170,7 @@ void TQELTableData::CancelChanges(std::int32_t sessionID, bool inTransaction) {
 
 // ---- DDL -------------------------------------------------------------------
 
-void TQELTableData::DeleteTable(std::int32_t, bool force) {
+void TQELTableData::DeleteTable(TQELTableCursor&, bool force) {
   if (!force && !FCursors.empty()) {
     throw EQELException(20017, "Cannot delete table '%s'. Table is open by another dataset",
                         {TableName()});
@@ -171,7 +183,7 @@ void TQELTableData::EmptyTable(TQELTableCursor& cursor) {
   CheckedIndexManager(10380).EmptyIndexes(cursor.SessionID());
 }
 
-void TQELTableData::RenameTable(const std::string& newName, std::int32_t) {
+void TQELTableData::RenameTable(const std::string& newName, TQELTableCursor&) {
   if (!FCursors.empty()) {
     throw EQELException(10150, "Cannot rename table '%s'. Table is open by another dataset",
                         {TableName()});
@@ -278,7 +290,9 @@ void TQELTableData::FreeRecordBlobs(std::uint8_t* record) {
   }
 }
 
-void TQELTableData::StoreRecordBlobs(TQELTableCursor&, std::uint8_t*) {}
+void TQELTableData::RecordChanged(TQELTableCursor&) {}
+
+void TQELTableData::StoreRecordBlobs(TQELTableCursor&, std::uint8_t*, const std::uint8_t*) {}
 
 void TQELTableData::DeleteRecordBlobs(std::int32_t, std::uint8_t*) {}
 
@@ -461,11 +475,11 @@ void TQELTableData::SetRecNo(TQELTableCursor& cursor, std::int64_t recNo) {
     cursor.AfterLast = false;
     if (cursor.IndexID < 0) {
       InternalSetRecNo(cursor, recNo);
-      return;
+    } else {
+      CheckedIndexManager(10380)
+          .GetIndex(cursor.IndexID)
+          .SetRecNo(cursor.SessionID(), cursor.Position, recNo);
     }
-    CheckedIndexManager(10380)
-        .GetIndex(cursor.IndexID)
-        .SetRecNo(cursor.SessionID(), cursor.Position, recNo);
     GetRecord(cursor, grmCurrent);
     return;
   }
@@ -516,6 +530,11 @@ void TQELTableData::NoteInBitmap(TQELTableCursor& cursor, const std::uint8_t* re
   }
 }
 
+void TQELTableData::FinishRecordChange(TQELTableCursor& cursor) {
+  RecordChanged(cursor);
+  if (!cursor.ChangesPending) ApplyChanges(cursor.SessionID(), cursor.InTransaction());
+}
+
 bool TQELTableData::InsertCursorRecord(TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(FDatabaseData.Lock());
   TQELBaseRecordManager& records = CheckedRecordManager(10015);
@@ -524,7 +543,7 @@ bool TQELTableData::InsertCursorRecord(TQELTableCursor& cursor) {
   const bool inTransaction = cursor.InTransaction();
   try {
     RefreshBeforeChange(cursor);
-    StoreRecordBlobs(cursor, cursor.RecordBuffer);
+    StoreRecordBlobs(cursor, cursor.RecordBuffer, nullptr);
     TQELRecordID recordID{};
     if (!records.InsertRecord(sessionID, cursor.RecordBuffer, recordID)) {
       CancelChanges(sessionID, inTransaction);
@@ -535,7 +554,7 @@ bool TQELTableData::InsertCursorRecord(TQELTableCursor& cursor) {
     CheckedIndexManager(10380).InsertKeys(sessionID, cursor.RecordBuffer, recordID);
     cursor.BeforeFirst = false;
     cursor.AfterLast = false;
-    ApplyChanges(sessionID, inTransaction);
+    FinishRecordChange(cursor);
   } catch (...) {
     CancelChanges(sessionID, inTransaction);
     throw;
@@ -562,14 +581,14 @@ bool TQELTableData::UpdateCursorRecord(TQELTableCursor& cursor) {
     records.GetRecord(sessionID, current);
     if (current.Result != grOK) return false;
     indexes.UpdateKeys(sessionID, stored.data(), cursor.RecordBuffer, recordID, true);
-    StoreRecordBlobs(cursor, cursor.RecordBuffer);
+    StoreRecordBlobs(cursor, cursor.RecordBuffer, stored.data());
     if (!records.UpdateRecord(sessionID, cursor.RecordBuffer, recordID)) {
       CancelChanges(sessionID, inTransaction);
       return false;
     }
     indexes.UpdateKeys(sessionID, stored.data(), cursor.RecordBuffer, recordID, false);
     NoteInBitmap(cursor, cursor.RecordBuffer, recordID);
-    ApplyChanges(sessionID, inTransaction);
+    FinishRecordChange(cursor);
   } catch (...) {
     CancelChanges(sessionID, inTransaction);
     throw;
@@ -621,7 +640,7 @@ bool TQELTableData::DeleteCursorRecord(TQELTableCursor& cursor) {
     cursor.Position = landing;
     cursor.BeforeFirst = !moved;
     cursor.AfterLast = false;
-    ApplyChanges(sessionID, inTransaction);
+    FinishRecordChange(cursor);
   } catch (...) {
     CancelChanges(sessionID, inTransaction);
     throw;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "storage/QELBaseFieldManager.h"
+#include "storage/QELBlobValueStream.h"
 #include "storage/QELBaseRecordManager.h"
 #include "storage/QELConstraintDefs.h"
 #include "storage/QELFieldDefs.h"
@@ -32,14 +33,6 @@ class TQELBaseConstraintManager;
 class TQELDatabaseData;
 class TQELPageManager;
 class TQELStream;
-
-// How a stored BLOB value is described when its compressed blocks are
-// copied between tables without being decompressed.
-struct TQELBlobDescriptor {
-  std::int32_t BlockCount = 0;
-  std::int64_t UncompressedSize = 0;
-  std::int64_t DataSize = 0;
-};
 
 // One search for records: the cursor's own restrictions always apply; these
 // add to them and say where and how to look.
@@ -105,11 +98,11 @@ class TQELTableData : public TQELTableDataBase {
   // Without `force`, an open cursor raises "Cannot delete table '%s'. Table
   // is open by another dataset" (20017); the storage kind removes the
   // storage after this check.
-  virtual void DeleteTable(std::int32_t sessionID, bool force);
+  virtual void DeleteTable(TQELTableCursor& cursor, bool force);
   // Resets the sequences and empties every index; the storage kind empties
   // the records.
   virtual void EmptyTable(TQELTableCursor& cursor);
-  virtual void RenameTable(const std::string& newName, std::int32_t sessionID);
+  virtual void RenameTable(const std::string& newName, TQELTableCursor& cursor);
   virtual void AddCursor(TQELTableCursor* cursor);
   virtual void RemoveCursor(TQELTableCursor* cursor);
   virtual void RenameField(std::string_view oldName, std::string_view newName);
@@ -132,17 +125,19 @@ class TQELTableData : public TQELTableDataBase {
   virtual bool SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType);
   // Stores a changed BLOB stream as the value of the cursor record's field;
   // an empty stream makes the field NULL.
-  virtual void PostBlob(TQELTableCursor& cursor, std::int32_t fieldNo, TQELStream& blobStream) = 0;
+  virtual void PostBlob(TQELTableCursor& cursor, std::int32_t fieldNo,
+                        TQELBlobValueStream& blobStream) = 0;
   virtual void FreeBlobCache(std::uint8_t* record, std::int32_t fieldNo);
   virtual void FreeRecordBlobs(std::uint8_t* record);
-  // A compressed BLOB stream over a copy of the field's stored value.
-  virtual std::unique_ptr<TQELStream> OpenBlob(TQELTableCursor& cursor, bool truncate,
+  // The field's value as a compressed BLOB stream over a copy of its
+  // stored blocks.
+  virtual std::unique_ptr<TQELBlobValueStream> OpenBlob(TQELTableCursor& cursor, bool truncate,
                                                bool loadValue, std::int32_t fieldNo) = 0;
   // The field's stored (compressed) bytes and descriptor, and the reverse,
   // for copying a BLOB without decompressing it.
   virtual void ReadBlobData(std::int32_t sessionID, std::int32_t fieldNo,
                             std::vector<std::uint8_t>& data, TQELBlobDescriptor& descriptor,
-                            const std::uint8_t* record) = 0;
+                            std::uint8_t* record) = 0;
   virtual void WriteBlobData(TQELTableCursor& cursor, std::int32_t fieldNo,
                              const std::vector<std::uint8_t>& data,
                              const TQELBlobDescriptor& descriptor, std::uint8_t* record) = 0;
@@ -153,7 +148,8 @@ class TQELTableData : public TQELTableDataBase {
   // Record numbers are 1-based positions in the cursor's order.
   virtual void SetRecNo(TQELTableCursor& cursor, std::int64_t recNo);
   virtual std::int64_t GetRecNo(TQELTableCursor& cursor);
-  // The same in natural order, for unrestricted cursors without an index.
+  // The same in natural order, for unrestricted cursors without an index;
+  // InternalSetRecNo only moves the position (SetRecNo reads the record).
   virtual void InternalSetRecNo(TQELTableCursor& cursor, std::int64_t recNo) = 0;
   virtual std::int64_t InternalGetRecNo(TQELTableCursor& cursor) = 0;
   // Records visible to the cursor's session.
@@ -198,6 +194,13 @@ class TQELTableData : public TQELTableDataBase {
   virtual std::unique_ptr<TQELBaseIndexManager> NewIndexManager();
   virtual std::unique_ptr<TQELBaseConstraintManager> NewConstraintManager();
   void SetRecordManager(std::unique_ptr<TQELBaseRecordManager> recordManager);
+  // Fresh, empty field, index and constraint managers, for a table whose
+  // definitions are then loaded from its storage.
+  void CreateEmptyManagers();
+  // Frees the managers in the order field, index, constraint, record.
+  void FreeManagers();
+  // Creates the storage of every listed index under `sessionID`.
+  void CreateIndexStorages(std::int32_t sessionID);
   // The page manager for temporary indexes (null: the table's).
   virtual TQELPageManager* TemporaryPageManager() { return nullptr; }
 
@@ -213,9 +216,18 @@ class TQELTableData : public TQELTableDataBase {
   bool UpdateCursorRecord(TQELTableCursor& cursor);
   bool DeleteCursorRecord(TQELTableCursor& cursor);
   // Writes the record's changed BLOBs to storage and fills their slots.
-  virtual void StoreRecordBlobs(TQELTableCursor& cursor, std::uint8_t* record);
+  // `storedRecord` is the record as stored before an update, null for an
+  // insert.
+  virtual void StoreRecordBlobs(TQELTableCursor& cursor, std::uint8_t* record,
+                                const std::uint8_t* storedRecord);
   // Releases the stored BLOBs of a record about to be deleted.
   virtual void DeleteRecordBlobs(std::int32_t sessionID, std::uint8_t* record);
+  // Runs after a record change succeeded, before its pages are applied
+  // (the disk table rewrites its header here).
+  virtual void RecordChanged(TQELTableCursor& cursor);
+  // The native code of "Not implemented yet" for an unsupported
+  // constraint kind.
+  virtual std::int32_t UnsupportedConstraintError() const { return 30058; }
   // Whether other sessions may change the table's records (temporary
   // indexes must then be checked before each change).
   virtual bool SharedBetweenSessions() const { return false; }
@@ -229,6 +241,9 @@ class TQELTableData : public TQELTableDataBase {
   // Rebuilds the cursor's stale temporary indexes before a change when the
   // table is shared.
   void RefreshBeforeChange(TQELTableCursor& cursor);
+  // After a successful change: RecordChanged, then the session's pages
+  // applied unless the cursor has more changes pending.
+  void FinishRecordChange(TQELTableCursor& cursor);
   // Sets or clears the record's bit in an active bitmap of the cursor.
   void NoteInBitmap(TQELTableCursor& cursor, const std::uint8_t* record,
                     const TQELRecordID& recordID);

@@ -300,12 +300,12 @@ TEST_F(TableDataTest, LocateAndSearchKeyPositionTheCursor) {
 
 TEST_F(TableDataTest, TableAndFieldDdlErrors) {
   test::TTableFixture other;
-  EXPECT_EQ(NativeErrorOf([&] { T.Table->RenameTable("U", T.Cursor.SessionID()); }), 10150);
-  EXPECT_EQ(NativeErrorOf([&] { T.Table->DeleteTable(T.Cursor.SessionID(), false); }), 20017);
+  EXPECT_EQ(NativeErrorOf([&] { T.Table->RenameTable("U", T.Cursor); }), 10150);
+  EXPECT_EQ(NativeErrorOf([&] { T.Table->DeleteTable(T.Cursor, false); }), 20017);
   T.Table->RemoveCursor(&T.Cursor);
-  T.Table->RenameTable("U", T.Cursor.SessionID());
+  T.Table->RenameTable("U", T.Cursor);
   EXPECT_EQ(T.Table->TableName(), "U");
-  T.Table->DeleteTable(T.Cursor.SessionID(), false);
+  T.Table->DeleteTable(T.Cursor, false);
 
   EXPECT_EQ(NativeErrorOf([&] { T.Table->RenameField("MISSING", "X"); }), 30343);
   EXPECT_EQ(NativeErrorOf([&] { T.Table->RenameField("ID", "name"); }), 30344);

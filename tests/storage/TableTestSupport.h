@@ -163,13 +163,14 @@ class TTestTableData final : public TQELTableData {
     recordID = TestRecordID(number);
   }
   // This kind keeps no BLOBs.
-  void PostBlob(TQELTableCursor&, std::int32_t, TQELStream&) override { NoBlobs(); }
-  std::unique_ptr<TQELStream> OpenBlob(TQELTableCursor&, bool, bool, std::int32_t) override {
+  void PostBlob(TQELTableCursor&, std::int32_t, TQELBlobValueStream&) override { NoBlobs(); }
+  std::unique_ptr<TQELBlobValueStream> OpenBlob(TQELTableCursor&, bool, bool,
+                                                std::int32_t) override {
     NoBlobs();
     return nullptr;
   }
   void ReadBlobData(std::int32_t, std::int32_t, std::vector<std::uint8_t>&, TQELBlobDescriptor&,
-                    const std::uint8_t*) override {
+                    std::uint8_t*) override {
     NoBlobs();
   }
   void WriteBlobData(TQELTableCursor&, std::int32_t, const std::vector<std::uint8_t>&,
@@ -182,7 +183,6 @@ class TTestTableData final : public TQELTableData {
   bool UpdateRecord(TQELTableCursor& cursor) override { return UpdateCursorRecord(cursor); }
   void InternalSetRecNo(TQELTableCursor& cursor, std::int64_t recNo) override {
     cursor.Position = Records().AtPosition(recNo);
-    GetRecord(cursor, grmCurrent);
   }
   std::int64_t InternalGetRecNo(TQELTableCursor& cursor) override {
     return Records().PositionOf(cursor.Position);

@@ -1,0 +1,670 @@
+// TQELDiskTableData: opening, creating, changing and closing a table of the
+// database file.
+
+#include "disk/QELDiskTableData.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "disk/QELDiskDatabaseData.h"
+#include "disk/QELDiskPageManager.h"
+#include "disk/QELPageType.h"
+#include "platform/QELException.h"
+#include "storage/QELConstraintManager.h"
+#include "storage/QELRecordData.h"
+#include "streams/QELMemoryStream.h"
+#include "streams/QELTemporaryStream.h"
+
+namespace qel {
+
+namespace {
+
+constexpr std::uint8_t kMetadataAlgorithm = 1;
+constexpr std::uint8_t kMetadataLevel = 1;
+
+// The file's tables lock, held while tables are opened, created, deleted or
+// renamed, so that processes sharing the file do these one at a time.
+class TTablesLock {
+ public:
+  TTablesLock(TQELDiskPageManager& pages, bool take) : FPages(pages) {
+    if (take) FHeld = FPages.LockTables();
+  }
+  ~TTablesLock() {
+    if (!FHeld) return;
+    try {
+      FPages.UnlockTables();
+    } catch (const EQELException&) {
+      // Unwinding from another error: that one is reported.
+    }
+  }
+  TTablesLock(const TTablesLock&) = delete;
+  TTablesLock& operator=(const TTablesLock&) = delete;
+
+  // Releases the lock, reporting a failure.
+  void Release() {
+    if (!FHeld) return;
+    FHeld = false;
+    FPages.UnlockTables();
+  }
+
+ private:
+  TQELDiskPageManager& FPages;
+  bool FHeld = false;
+};
+
+// Forces a cursor's exclusive flag for the length of a structural change.
+class TExclusiveCursor {
+ public:
+  explicit TExclusiveCursor(TQELTableCursor& cursor) : FCursor(cursor), FWas(cursor.Exclusive) {
+    cursor.Exclusive = true;
+  }
+  ~TExclusiveCursor() { FCursor.Exclusive = FWas; }
+  TExclusiveCursor(const TExclusiveCursor&) = delete;
+  TExclusiveCursor& operator=(const TExclusiveCursor&) = delete;
+
+ private:
+  TQELTableCursor& FCursor;
+  bool FWas;
+};
+
+}  // namespace
+
+TQELDiskTableData::TQELDiskTableData(TQELDiskDatabaseData& database, std::string tableName)
+    : TQELTableData(database, database.DiskPageManager(), std::move(tableName)),
+      FDatabase(database) {}
+
+TQELDiskTableData::~TQELDiskTableData() {
+  // Destructors cannot report: unposted BLOB values are dropped quietly.
+  FBlobManager.reset();
+  FreeManagers();
+  FTemporaryPageManager.reset();
+  FreeTableFiles();
+}
+
+TQELDiskPageManager& TQELDiskTableData::DiskPages() const { return FDatabase.DiskPageManager(); }
+
+TQELDiskRecordManager* TQELDiskTableData::DiskRecordManager() const {
+  return static_cast<TQELDiskRecordManager*>(RecordManager());
+}
+
+void TQELDiskTableData::CheckOpen() const {
+  if (!IsOpen() || RecordManager() == nullptr) throw EQELException(20135, "Nil pointer occured");
+}
+
+TQELDiskBlobManager& TQELDiskTableData::CheckedBlobManager() const {
+  if (!FBlobManager) throw EQELException(20161, "Pointer is nil");
+  return *FBlobManager;
+}
+
+std::int32_t TQELDiskTableData::GetDiskRecordSize() const {
+  if (FieldManager() == nullptr || FieldDefs().Count() == 0) {
+    throw EQELException(20142, "Error creating table - no fields were specified");
+  }
+  return FieldDefs().DiskRecordSize();
+}
+
+// ---- Managers and files ----------------------------------------------------
+
+void TQELDiskTableData::CreateRecordManager() {
+  SetRecordManager(nullptr);
+  auto records = std::make_unique<TQELDiskRecordManager>(PageManager(), &DiskPages(), FObjectID,
+                                                         *FieldManager());
+  records->SetRecordSizes(FieldDefs().MemoryRecordSize(), GetDiskRecordSize(),
+                          FieldDefs().Count());
+  SetRecordManager(std::move(records));
+}
+
+void TQELDiskTableData::SetIndexDefs(const TQELIndexDefs& defs) {
+  // The new index manager keeps its temporary indexes in a new temporary
+  // page manager; the old one goes once the old index manager is gone.
+  std::unique_ptr<TQELTemporaryPageManager> old = std::move(FTemporaryPageManager);
+  FTemporaryPageManager = std::make_unique<TQELTemporaryPageManager>(MemoryOnly());
+  try {
+    TQELTableData::SetIndexDefs(defs);
+  } catch (...) {
+    FTemporaryPageManager = std::move(old);
+    throw;
+  }
+}
+
+void TQELDiskTableData::CreateManagers() {
+  FTemporaryPageManager = std::make_unique<TQELTemporaryPageManager>(MemoryOnly());
+  CreateEmptyManagers();
+  SetRecordManager(std::make_unique<TQELDiskRecordManager>(PageManager(), &DiskPages(), FObjectID,
+                                                           *FieldManager()));
+  FBlobManager =
+      std::make_unique<TQELDiskBlobManager>(PageManager(), RecordReader(), *FieldManager());
+}
+
+void TQELDiskTableData::OpenTableFiles(std::int32_t metadataStart, std::int32_t headerStart,
+                                       std::int32_t locksStart) {
+  FMetadataFile = std::make_unique<TQELInternalDBTransactedAccessFile>(PageManager(), ptTableMetaData);
+  FHeaderFile = std::make_unique<TQELInternalDBTransactedAccessFile>(PageManager(), ptTableMostUpdated);
+  FLocksFile = std::make_unique<TQELInternalDBDirectAccessFile>(DiskPages(), ptTableLocks);
+  try {
+    FMetadataFile->Open(metadataStart);
+    FHeaderFile->Open(headerStart);
+    FLocksFile->Open(locksStart);
+  } catch (...) {
+    FreeTableFiles();
+    throw;
+  }
+}
+
+void TQELDiskTableData::DeleteTableFiles() {
+  FMetadataFile->Delete(kStructureSession, FMetadataFile->StartPageNo());
+  FHeaderFile->Delete(kStructureSession, FHeaderFile->StartPageNo());
+  FLocksFile->Delete(FLocksFile->StartPageNo());
+}
+
+void TQELDiskTableData::FreeTableFiles() {
+  FMetadataFile.reset();
+  FHeaderFile.reset();
+  FLocksFile.reset();
+}
+
+// ---- Header and metadata ---------------------------------------------------
+
+void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
+  if (!FHeaderFile) throw EQELException(20176, "Pointer is nil");
+  const TQELInternalDBTransactedAccessFile::TSize size = FHeaderFile->GetSize(sessionID, false);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max(size.UncompressedSize, 0)));
+  FHeaderFile->ReadFile(sessionID, buffer.data(), size.WasRead, size.UncompressedSize);
+  std::int32_t position = 0;
+  const auto bufferSize = static_cast<std::int32_t>(buffer.size());
+  FieldManager()->LoadAutoincValues(buffer.data(), bufferSize, position);
+  DiskRecordManager()->LoadHeader(buffer.data(), bufferSize, position);
+}
+
+void TQELDiskTableData::WriteTableHeader(std::int32_t sessionID) {
+  if (!FHeaderFile) throw EQELException(20176, "Pointer is nil");
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(32 * FieldDefs().Count() + 32), 0);
+  std::int32_t position = 0;
+  const auto bufferSize = static_cast<std::int32_t>(buffer.size());
+  FieldManager()->SaveAutoincValues(buffer.data(), bufferSize, position);
+  DiskRecordManager()->SaveHeader(buffer.data(), bufferSize, position);
+  FHeaderFile->WriteFile(sessionID, buffer.data(), 0, 0, position);
+}
+
+void TQELDiskTableData::LoadMetadata(std::int32_t sessionID) {
+  if (!FMetadataFile) throw EQELException(20176, "Pointer is nil");
+  const std::int32_t size = FMetadataFile->GetSize(sessionID, false).UncompressedSize;
+  TQELMemoryStream stream(nullptr, std::max(size, 0));
+  stream.SetSize(std::max(size, 0));
+  FMetadataFile->ReadFile(sessionID, stream.Memory(), false, size);
+  stream.SetPosition(0);
+  FieldManager()->LoadFieldDefs(stream);
+  IndexManager()->LoadIndexDefs(stream);
+  ConstraintManager()->LoadConstraintDefs(stream);
+  DiskRecordManager()->LoadIndexRoot(stream);
+  CheckedBlobManager().LoadIndexRoot(stream);
+}
+
+void TQELDiskTableData::SaveMetadata(std::int32_t sessionID) {
+  if (!FMetadataFile) throw EQELException(20176, "Pointer is nil");
+  TQELMemoryStream stream;
+  FieldManager()->SaveFieldDefs(stream);
+  IndexManager()->SaveIndexDefs(stream);
+  ConstraintManager()->SaveConstraintDefs(stream);
+  DiskRecordManager()->SaveIndexRoot(stream);
+  CheckedBlobManager().SaveIndexRoot(stream);
+  FMetadataFile->WriteFile(sessionID, stream.Memory(), kMetadataLevel, kMetadataAlgorithm,
+                           static_cast<std::int32_t>(stream.GetSize()));
+}
+
+// ---- Opening and closing ---------------------------------------------------
+
+void TQELDiskTableData::OpenTable(TQELTableCursor& cursor) {
+  const TQELTableInfo info = FDatabase.Catalog().GetTableInfo(TableName());
+  FObjectID = info.ObjectID;
+  SetMemoryOnly(cursor.DisableTempFiles);
+  OpenTableFiles(info.MetadataStartPage, info.HeaderStartPage, info.LocksStartPage);
+  try {
+    CreateManagers();
+    const std::int32_t sessionID = cursor.SessionID();
+    LoadMetadata(sessionID);
+    DiskRecordManager()->SetRecordSizes(FieldDefs().MemoryRecordSize(), GetDiskRecordSize(),
+                                        FieldDefs().Count());
+    if (FRepairMode) {
+      OpenWithRepair(sessionID);
+    } else {
+      ReadTableHeader(sessionID);
+    }
+    FOpenedExclusive = cursor.Exclusive;
+  } catch (...) {
+    FBlobManager.reset();
+    FreeManagers();
+    FTemporaryPageManager.reset();
+    FreeTableFiles();
+    throw;
+  }
+}
+
+void TQELDiskTableData::OpenWithRepair(std::int32_t sessionID) {
+  try {
+    ReadTableHeader(sessionID);
+    DiskRecordManager()->VerifyRecordCount(sessionID);
+    return;
+  } catch (const EQELException&) {
+    // Rebuilt below from the pages themselves.
+  }
+  if (GetDiskRecordSize() >= static_cast<std::int32_t>(DiskPages().DataSize())) {
+    throw EQELException(10512,
+                        "Cannot repair table pages index for larg records table. Table name: "
+                        "\"%s\"",
+                        {TableName()});
+  }
+  DiskRecordManager()->RebuildPagesIndex(sessionID);
+  SaveMetadata(sessionID);
+  WriteTableHeader(sessionID);
+  TQELTableData::ApplyChanges(sessionID, false);
+}
+
+void TQELDiskTableData::CloseTable() {
+  std::exception_ptr unposted;
+  try {
+    if (FBlobManager) FBlobManager->Close();
+  } catch (const EQELException&) {
+    unposted = std::current_exception();
+  }
+  FBlobManager.reset();
+  FreeManagers();
+  FTemporaryPageManager.reset();
+  FreeTableFiles();
+  FOpenedExclusive = false;
+  if (unposted) std::rethrow_exception(unposted);
+}
+
+void TQELDiskTableData::AddCursor(TQELTableCursor* cursor) {
+  if (cursor == nullptr) return;
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  TTablesLock tables(DiskPages(), !FInStructureChange);
+  if (!Cursors().empty()) {
+    if (cursor->Exclusive && !FOpenedExclusive) {
+      throw EQELException(
+          20242,
+          "Cannot access table '%s' in exclusive mode. Probably the table is open by another "
+          "cursors",
+          {TableName()});
+    }
+  } else {
+    OpenTable(*cursor);
+  }
+  TQELTableData::AddCursor(cursor);
+  // One process alone uses the file: the cursor's table lock is implied.
+  cursor->HoldsTableLock = true;
+  tables.Release();
+}
+
+void TQELDiskTableData::RemoveCursor(TQELTableCursor* cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  const bool listed = std::find(Cursors().begin(), Cursors().end(), cursor) != Cursors().end();
+  if (!listed) return;
+  cursor->HoldsTableLock = false;
+  TQELTableData::RemoveCursor(cursor);
+  if (Cursors().empty()) CloseTable();
+}
+
+bool TQELDiskTableData::ReleaseIfUnused() {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  if (!Cursors().empty()) return false;
+  DatabaseData().RemoveTableData(this);
+  return true;
+}
+
+void TQELDiskTableData::OpenExclusively(TQELTableCursor& cursor) { AddCursor(&cursor); }
+
+// ---- Structural changes ----------------------------------------------------
+
+void TQELDiskTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs& fieldDefs,
+                                    const TQELConstraintDefs& constraintDefs,
+                                    const TQELIndexDefs& indexDefs) {
+  if (fieldDefs.Count() == 0) {
+    throw EQELException(20128, "Error creating table - no fields were specified");
+  }
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  SetTableName(cursor.TableName());
+  SetMemoryOnly(cursor.DisableTempFiles);
+  TTablesLock tables(DiskPages(), true);
+  try {
+    const TQELTableInfo info = FDatabase.Catalog().CreateTableFiles(TableName());
+    FObjectID = info.ObjectID;
+    OpenTableFiles(info.MetadataStartPage, info.HeaderStartPage, info.LocksStartPage);
+    SetFieldDefs(fieldDefs);
+    SetIndexDefs(indexDefs);
+    SetConstraintDefs(constraintDefs);
+    CreateRecordManager();
+    FBlobManager =
+        std::make_unique<TQELDiskBlobManager>(PageManager(), RecordReader(), *FieldManager());
+    WriteTableHeader(kStructureSession);
+    DiskRecordManager()->CreatePagesIndex();
+    if (FieldManager()->HasBlobFields()) FBlobManager->CreateBlobStorage(kStructureSession);
+    CreateIndexStorages(kStructureSession);
+    SaveMetadata(kStructureSession);
+    InitCursor(cursor);
+    CloseTable();
+    DiskPages().ApplyChanges(kStructureSession);
+  } catch (...) {
+    FBlobManager.reset();
+    FreeManagers();
+    FTemporaryPageManager.reset();
+    FreeTableFiles();
+    DiskPages().CancelChanges(kStructureSession);
+    throw;
+  }
+  tables.Release();
+}
+
+void TQELDiskTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  TQELTableData::DeleteTable(cursor, force);
+  TTablesLock tables(DiskPages(), true);
+  TExclusiveCursor exclusive(cursor);
+  FInStructureChange = true;
+  // A table that cannot be had for itself alone stays as it is.
+  try {
+    AddCursor(&cursor);
+  } catch (...) {
+    FInStructureChange = false;
+    throw;
+  }
+  std::exception_ptr failure;
+  try {
+    TQELIndexDefs& defs = CheckedIndexManager(10380).IndexDefs();
+    while (defs.Count() > 0) IndexManager()->DropIndex(kStructureSession, defs[0].ObjectID());
+    CheckedBlobManager().DropBlobs(kStructureSession);
+    DiskRecordManager()->DropRecords(kStructureSession);
+    DeleteTableFiles();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Once the table was open for this alone it leaves the list, whatever
+  // failed on the way; the pages not given back are found by a check.
+  const auto keep = [&failure](auto step) {
+    try {
+      step();
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  keep([&] { RemoveCursor(&cursor); });
+  keep([&] { FDatabase.Catalog().DeleteTable(TableName()); });
+  keep([&] { DiskPages().ApplyChanges(kStructureSession); });
+  FInStructureChange = false;
+  if (failure) std::rethrow_exception(failure);
+  tables.Release();
+}
+
+void TQELDiskTableData::EmptyTable(TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  TExclusiveCursor exclusive(cursor);
+  OpenExclusively(cursor);
+  const std::int32_t sessionID = cursor.SessionID();
+  try {
+    TQELTableData::EmptyTable(cursor);
+    CheckedBlobManager().EmptyBlobs(sessionID);
+    DiskRecordManager()->EmptyRecords(sessionID);
+    WriteTableHeader(sessionID);
+    ApplyChanges(sessionID, cursor.InTransaction());
+  } catch (...) {
+    CancelChanges(sessionID, cursor.InTransaction());
+    RemoveCursor(&cursor);
+    throw;
+  }
+  RemoveCursor(&cursor);
+}
+
+void TQELDiskTableData::RenameTable(const std::string& newName, TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  if (!Cursors().empty()) {
+    throw EQELException(10150, "Cannot rename table '%s'. Table is open by another dataset",
+                        {TableName()});
+  }
+  TTablesLock tables(DiskPages(), true);
+  TExclusiveCursor exclusive(cursor);
+  FInStructureChange = true;
+  try {
+    // Fails while the table is open anywhere else.
+    AddCursor(&cursor);
+    RemoveCursor(&cursor);
+    FDatabase.Catalog().RenameTable(TableName(), newName);
+    DiskPages().ApplyChanges(kStructureSession);
+  } catch (...) {
+    FInStructureChange = false;
+    DiskPages().CancelChanges(kStructureSession);
+    throw;
+  }
+  FInStructureChange = false;
+  // The object now serves the table under its new name.
+  SetTableName(newName);
+  tables.Release();
+}
+
+void TQELDiskTableData::RenameField(std::string_view oldName, std::string_view newName) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  CheckOpen();
+  TQELTableData::RenameField(oldName, newName);
+  try {
+    SaveMetadata(kStructureSession);
+    DiskPages().ApplyChanges(kStructureSession);
+  } catch (...) {
+    DiskPages().CancelChanges(kStructureSession);
+    throw;
+  }
+}
+
+std::int32_t TQELDiskTableData::CreateIndex(const TQELIndexDef& indexDef,
+                                            TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  CheckOpen();
+  const std::int32_t sessionID = cursor.SessionID();
+  try {
+    const std::int32_t indexID = TQELTableData::CreateIndex(indexDef, cursor);
+    if (!indexDef.Temporary) SaveMetadata(sessionID);
+    ApplyChanges(sessionID, cursor.InTransaction());
+    return indexID;
+  } catch (...) {
+    CancelChanges(sessionID, cursor.InTransaction());
+    throw;
+  }
+}
+
+void TQELDiskTableData::DropIndex(std::int32_t indexID, TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  CheckOpen();
+  const TQELIndexDef* def = CheckedIndexManager(10380).IndexDefs().FindByID(indexID);
+  const bool temporary = def != nullptr && def->Temporary;
+  const std::int32_t sessionID = cursor.SessionID();
+  try {
+    TQELTableData::DropIndex(indexID, cursor);
+    if (!temporary) SaveMetadata(sessionID);
+    ApplyChanges(sessionID, cursor.InTransaction());
+  } catch (...) {
+    CancelChanges(sessionID, cursor.InTransaction());
+    throw;
+  }
+}
+
+// ---- Pages of a session ----------------------------------------------------
+
+void TQELDiskTableData::ApplyChanges(std::int32_t sessionID, bool inTransaction) {
+  TQELTableData::ApplyChanges(sessionID, inTransaction);
+  if (FTemporaryPageManager) FTemporaryPageManager->ApplyChanges(sessionID);
+}
+
+void TQELDiskTableData::CancelChanges(std::int32_t sessionID, bool inTransaction) {
+  TQELTableData::CancelChanges(sessionID, inTransaction);
+  if (FTemporaryPageManager) FTemporaryPageManager->CancelChanges(sessionID);
+}
+
+void TQELDiskTableData::RefreshIndexes(std::int32_t sessionID) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  if (!IsOpen()) return;
+  ReadTableHeader(sessionID);
+  FTemporaryPageManager->CancelChanges(sessionID);
+  TQELTableData::RefreshIndexes(sessionID);
+  FTemporaryPageManager->ApplyChanges(sessionID);
+}
+
+// ---- Records ---------------------------------------------------------------
+
+std::int64_t TQELDiskTableData::GetRecordNumberLimit(std::int32_t sessionID) {
+  CheckOpen();
+  return DiskRecordManager()->GetRecordNumberLimit(sessionID);
+}
+
+std::int64_t TQELDiskTableData::RecordIDToRecordNumber(const TQELRecordID& recordID) {
+  CheckOpen();
+  return DiskRecordManager()->RecordIDToRecordNumber(recordID);
+}
+
+void TQELDiskTableData::RecordNumberToRecordID(TQELRecordID& recordID, std::int64_t number) {
+  CheckOpen();
+  DiskRecordManager()->RecordNumberToRecordID(recordID, number);
+}
+
+bool TQELDiskTableData::InsertRecord(TQELTableCursor& cursor) {
+  CheckOpen();
+  return InsertCursorRecord(cursor);
+}
+
+bool TQELDiskTableData::DeleteRecord(TQELTableCursor& cursor) {
+  CheckOpen();
+  return DeleteCursorRecord(cursor);
+}
+
+bool TQELDiskTableData::UpdateRecord(TQELTableCursor& cursor) {
+  CheckOpen();
+  return UpdateCursorRecord(cursor);
+}
+
+void TQELDiskTableData::RecordChanged(TQELTableCursor& cursor) {
+  WriteTableHeader(cursor.SessionID());
+}
+
+void TQELDiskTableData::InternalSetRecNo(TQELTableCursor& cursor, std::int64_t recNo) {
+  CheckOpen();
+  DiskRecordManager()->RecordIDAtRecNo(cursor.SessionID(), cursor.Position, recNo);
+}
+
+std::int64_t TQELDiskTableData::InternalGetRecNo(TQELTableCursor& cursor) {
+  CheckOpen();
+  return DiskRecordManager()->RecNoOfRecordID(cursor.SessionID(), cursor.Position);
+}
+
+std::int64_t TQELDiskTableData::InternalGetRecordCount(TQELTableCursor&) {
+  CheckOpen();
+  return DiskRecordManager()->RecordCount();
+}
+
+std::int64_t TQELDiskTableData::GetLastAutoincValue(std::int32_t fieldNo,
+                                                    const TQELSessionSequenceValues& session) {
+  CheckOpen();
+  return FieldManager()->GetLastAutoincValue(session, fieldNo);
+}
+
+// ---- BLOBs -----------------------------------------------------------------
+
+// The stored values a post replaces are the record's own: an update takes
+// the references of the record as stored, an insert has none. A record
+// buffer that still carries another record's references (reused without
+// being cleared, or copied) can then neither delete nor share that
+// record's values.
+void TQELDiskTableData::StoreRecordBlobs(TQELTableCursor& cursor, std::uint8_t* record,
+                                         const std::uint8_t* storedRecord) {
+  if (!FieldManager()->HasBlobFields()) return;
+  const TQELFieldDefs& fields = FieldDefs();
+  for (std::int32_t i = 0; i < fields.Count(); ++i) {
+    if (!IsBlobAdvancedType(fields[i].AdvancedFieldType())) continue;
+    std::uint8_t* slot = record + fields[i].MemoryOffset();
+    if (storedRecord != nullptr) {
+      std::memcpy(slot, storedRecord + fields[i].MemoryOffset(), kQELBlobDiskSlotSize);
+    } else {
+      TQELBlobReference{}.Store(slot);
+    }
+  }
+  CheckedBlobManager().PostBlobs(cursor.SessionID(), record);
+}
+
+void TQELDiskTableData::DeleteRecordBlobs(std::int32_t sessionID, std::uint8_t* record) {
+  if (FieldManager()->HasBlobFields()) CheckedBlobManager().DeleteBlobs(sessionID, record);
+}
+
+void TQELDiskTableData::ReleaseRecordBuffer(std::uint8_t* record) { FreeRecordBlobs(record); }
+
+void TQELDiskTableData::FreeBlobCache(std::uint8_t* record, std::int32_t fieldNo) {
+  if (FBlobManager) FBlobManager->FreeBlobCache(record, fieldNo, false);
+}
+
+void TQELDiskTableData::DiscardBlobCaches(std::uint8_t* record) {
+  if (!FBlobManager || !FieldManager()->HasBlobFields()) return;
+  const TQELFieldDefs& fields = FieldDefs();
+  for (std::int32_t i = 0; i < fields.Count(); ++i) {
+    if (IsBlobAdvancedType(fields[i].AdvancedFieldType())) {
+      FBlobManager->FreeBlobCache(record, i, true);
+    }
+  }
+}
+
+void TQELDiskTableData::PostBlob(TQELTableCursor& cursor, std::int32_t fieldNo,
+                                 TQELBlobValueStream& blobStream) {
+  if (cursor.RecordBuffer == nullptr) throw EQELException(20136, "Nil pointer occured");
+  if (!blobStream.Modified()) return;
+  CheckedBlobManager().StoreBlobFromStream(cursor.RecordBuffer, fieldNo, blobStream.Value(),
+                                           blobStream.BlockData());
+}
+
+std::unique_ptr<TQELBlobValueStream> TQELDiskTableData::OpenBlob(TQELTableCursor& cursor, bool,
+                                                                 bool loadValue,
+                                                                 std::int32_t fieldNo) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  CheckOpen();
+  const TQELFieldDef& field = FieldDefs()[fieldNo];
+  if (field.BlobBlockSize == 0) throw EQELException(20149, "Stream block size = 0 is not allowed");
+  auto working = std::make_unique<TQELTemporaryStream>(MemoryOnly());
+  TQELCompressedStreamDescriptor descriptor;
+  descriptor.BlockSize = field.BlobBlockSize;
+  descriptor.CompressionAlgorithm = field.BlobCompressionAlgorithm;
+  descriptor.CompressionMode = field.BlobCompressionMode;
+  std::uint8_t* record = cursor.RecordBuffer;
+  const bool isNew = !loadValue || record == nullptr ||
+                     !GetFieldData(fieldNo, FieldDefs(), nullptr, record);
+  if (!isNew) {
+    try {
+      TQELBlobDescriptor stored;
+      CheckedBlobManager().ReadBlobToStream(cursor.SessionID(), record, *working, stored, fieldNo);
+      if (stored.UncompressedSize < 0) throw EQELException(20248, "Invalid blob field size");
+      descriptor.BlockCount = stored.BlockCount;
+      descriptor.UncompressedSize = stored.UncompressedSize;
+      working->SetPosition(0);
+    } catch (...) {
+      FBlobManager->FreeBlobCache(record, fieldNo, true);
+      throw;
+    }
+  }
+  return std::make_unique<TQELBlobValueStream>(std::move(working), isNew, descriptor, fieldNo);
+}
+
+void TQELDiskTableData::ReadBlobData(std::int32_t sessionID, std::int32_t fieldNo,
+                                     std::vector<std::uint8_t>& data,
+                                     TQELBlobDescriptor& descriptor, std::uint8_t* record) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  const std::uint8_t* stored = nullptr;
+  CheckedBlobManager().GetBlobData(sessionID, record, stored, descriptor, fieldNo);
+  data.assign(stored, stored == nullptr ? stored : stored + descriptor.DataSize);
+}
+
+void TQELDiskTableData::WriteBlobData(TQELTableCursor&, std::int32_t fieldNo,
+                                      const std::vector<std::uint8_t>& data,
+                                      const TQELBlobDescriptor& descriptor, std::uint8_t* record) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  CheckedBlobManager().PutBlobData(record, data.data(), descriptor, fieldNo);
+}
+
+void TQELDiskTableData::FreeBlobData(std::vector<std::uint8_t>& data) {
+  data.clear();
+  data.shrink_to_fit();
+}
+
+}  // namespace qel
