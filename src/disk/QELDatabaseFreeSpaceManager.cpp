@@ -159,6 +159,54 @@ void TQELDatabaseFreeSpaceManager::FreePageNo(std::int32_t pageNo) {
   });
 }
 
+void TQELDatabaseFreeSpaceManager::ReleaseUncommittedPageNos(
+    const std::vector<std::int32_t>& pageNos, std::int32_t totalBefore) {
+  UnderHeaderLock(20232, [&] {
+    for (const std::int32_t pageNo : pageNos) SetPageState(pageNo, false);
+    FLastUsedPageNo = FindLastUsedPage();
+    if (totalBefore > 0 && FTotalPageCount > totalBefore && FLastUsedPageNo < totalBefore) {
+      CutTail(totalBefore);
+    } else {
+      ShrinkIfMuchFree();
+    }
+    return 0;
+  });
+}
+
+// Clears what the growth beyond `totalBefore` left in space pages that stay
+// (the bits of space pages created in the tail, the states of its
+// extents), then cuts the file.
+void TQELDatabaseFreeSpaceManager::CutTail(std::int32_t totalBefore) {
+  for (std::int32_t pageNo = totalBefore; pageNo < FTotalPageCount; ++pageNo) {
+    if (PFSPageNo(pageNo / FPagesPerPFS) < totalBefore && PFSBit(pageNo)) SetPFSBit(pageNo, false);
+  }
+  const std::int64_t firstWholeExtent = (std::int64_t{totalBefore} + FPageCountInExtent - 1) / FPageCountInExtent;
+  const std::int64_t lastExtent = (std::int64_t{FTotalPageCount} - 1) / FPageCountInExtent;
+  for (std::int64_t extent = firstWholeExtent; extent <= lastExtent; ++extent) {
+    if (EAMPageNo(extent * FPageCountInExtent / FPagesPerEAM) < totalBefore) SetExtentPair(extent, 0);
+  }
+  FPageManager.ShrinkFile(FTotalPageCount - totalBefore);
+  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+  if (totalBefore % FPageCountInExtent != 0) UpdateExtentState(totalBefore - 1);
+}
+
+bool TQELDatabaseFreeSpaceManager::PFSBit(std::int32_t pageNo) {
+  TSpacePage& pfs = LoadSpacePage(*FPFS, PFSPageNo(pageNo / FPagesPerPFS), ptPFS, 30424);
+  const std::int64_t bitIndex = pageNo % FPagesPerPFS;
+  return (pfs.Data()[bitIndex / 8] & (1 << (bitIndex % 8))) != 0;
+}
+
+void TQELDatabaseFreeSpaceManager::SetExtentPair(std::int64_t extent, std::uint8_t pairValue) {
+  TSpacePage& eam = LoadSpacePage(*FEAM, EAMPageNo(extent * FPageCountInExtent / FPagesPerEAM), ptEAM, 30428);
+  const std::int64_t localExtent = extent % FExtentsPerEAM;
+  std::uint8_t& byte = eam.Data()[localExtent / 4];
+  const int shift = static_cast<int>(2 * (localExtent % 4));
+  const auto updated = static_cast<std::uint8_t>((byte & ~(3 << shift)) | (pairValue << shift));
+  if (updated == byte) return;
+  byte = updated;
+  FPageManager.WritePage(&eam.Page());
+}
+
 std::int32_t TQELDatabaseFreeSpaceManager::FindFreePage() {
   if (FLastUsedPageNo == -1) return -1;
   const std::int64_t lastEAM = std::max(FTotalPageCount - 1, 0) / FPagesPerEAM;

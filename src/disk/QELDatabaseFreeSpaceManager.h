@@ -16,6 +16,7 @@
 // through the page cache, and never encrypted.
 
 #include <cstdint>
+#include <vector>
 #include <memory>
 
 namespace qel {
@@ -32,6 +33,12 @@ class TQELDatabaseFreeSpaceManager {
   std::int32_t AllocatePageNo();
   // Marks the page free; shrinks the file when much space at its end is free.
   void FreePageNo(std::int32_t pageNo);
+  // Marks pages free that a session allocated and never committed; when
+  // the file had `totalBefore` pages before and nothing beyond is in use
+  // any more, it is cut back to that size with the space pages' state of
+  // the cut pages, as if it had never grown.
+  void ReleaseUncommittedPageNos(const std::vector<std::int32_t>& pageNos,
+                                 std::int32_t totalBefore);
 
   bool IsSpacePage(std::int32_t pageNo) const;
   // Raises "Cannot delete PFS or EAM page. PageNo=%d" (30434) for a space page.
@@ -58,6 +65,9 @@ class TQELDatabaseFreeSpaceManager {
   std::int32_t SearchEAMPage(std::int64_t eamIndex);
   std::int32_t ExtendFile();
   std::int32_t FindLastUsedPage();
+  void CutTail(std::int32_t totalBefore);
+  bool PFSBit(std::int32_t pageNo);
+  void SetExtentPair(std::int64_t extent, std::uint8_t pairValue);
   void ShrinkIfMuchFree();
   void SetPFSBit(std::int32_t pageNo, bool used);
   void UpdateExtentState(std::int32_t pageNo);

@@ -19,7 +19,7 @@ TQELDiskDatabaseData::TQELDiskDatabaseData(std::string fileName)
 TQELDiskDatabaseData::~TQELDiskDatabaseData() {
   // Tables first: closing them still reads and writes pages.
   ClearTableDatas();
-  if (DiskPageManager().IsOpen()) DiskPageManager().CloseDatabase();
+  CloseDatabase();
 }
 
 TQELDiskPageManager& TQELDiskDatabaseData::DiskPageManager() const {
@@ -31,8 +31,12 @@ void TQELDiskDatabaseData::CreateDatabaseFile(const TQELPassword& password,
                                               std::uint16_t pageCountInExtent,
                                               std::int32_t maxConnections) {
   TQELCriticalSectionGuard guard(Lock());
+  FPassword = password;
   DiskPageManager().CreateDatabase(DatabaseName(), password, pageCountInExtent, pageSize);
   FCatalog->Create(maxConnections);
+  FMultiUser = false;
+  FReadOnly = false;
+  OpenSystemFiles();
 }
 
 void TQELDiskDatabaseData::Open(TQELDiskOpenOptions& options, bool& needRepair) {
@@ -41,11 +45,83 @@ void TQELDiskDatabaseData::Open(TQELDiskOpenOptions& options, bool& needRepair) 
                                  options.Exclusive, needRepair, options.ReadOnly);
   try {
     FCatalog->Open();
+    FPassword = options.Password;
+    FMultiUser = options.MultiUser;
+    FReadOnly = options.ReadOnly;
+    OpenSystemFiles();
   } catch (...) {
-    DiskPageManager().CloseDatabase();
+    CloseDatabase();
     throw;
   }
 }
+
+void TQELDiskDatabaseData::OpenSystemFiles() {
+  FSessions = std::make_unique<TQELActiveSessionsFile>(FCatalog->SessionsFile());
+  FLockManager = std::make_unique<TQELDatabaseTableLockManager>(DiskPageManager(),
+                                                                FCatalog->MaxConnections());
+  FSessionsLocked = false;
+}
+
+void TQELDiskDatabaseData::CloseDatabase() {
+  TQELCriticalSectionGuard guard(Lock());
+  FLockManager.reset();
+  FSessions.reset();
+  FSessionsLocked = false;
+  if (DiskPageManager().IsOpen()) DiskPageManager().CloseDatabase();
+}
+
+// ---- Sessions --------------------------------------------------------------
+
+void TQELDiskDatabaseData::AddSession(TQELStorageSession* session) {
+  if (session == nullptr) throw EQELException(20135, "Nil pointer occured");
+  TQELCriticalSectionGuard guard(Lock());
+  if (!IsOpen()) {
+    TQELDiskOpenOptions options{FPassword, session->MultiUser(), session->Exclusive(),
+                                FReadOnlyRequest};
+    bool needRepair = false;
+    Open(options, needRepair);
+    session->SetNeedRepair(needRepair);
+    session->SetMultiUser(FMultiUser);
+  }
+  if (session->MultiUser() != FMultiUser) {
+    throw EQELException(20235,
+                        "Cannot open database in multi-user and signle-user mode at the same time");
+  }
+  std::int32_t sessionID = 0;
+  if (FMultiUser) {
+    sessionID = FSessions->ConnectSession();
+  } else if (!FSessionsLocked) {
+    // Another process holding a session byte has the file open: this one
+    // may look, not change.
+    FSessionsLocked = FSessions->LockAllSessions();
+    if (!FSessionsLocked) FReadOnly = true;
+  }
+  TQELDatabaseData::AddSession(session);
+  session->SetSessionID(sessionID);
+  session->SetReadOnly(FReadOnly);
+}
+
+void TQELDiskDatabaseData::RemoveSession(TQELStorageSession* session) {
+  TQELCriticalSectionGuard guard(Lock());
+  if (std::find(Sessions().begin(), Sessions().end(), session) == Sessions().end()) return;
+  const bool last = Sessions().size() == 1;
+  if (last && session->InTransaction()) Rollback(session->SessionID());
+  if (FMultiUser) {
+    // The id goes back to the pool: its next holder starts without locks.
+    FLockManager->ReleaseAllLocks(session->SessionID());
+    FSessions->DisconnectSession(session->SessionID());
+  } else if (FSessionsLocked && last) {
+    FSessions->UnlockAllSessions();
+    FSessionsLocked = false;
+  }
+  TQELDatabaseData::RemoveSession(session);
+  if (last) {
+    ClearTableDatas();
+    CloseDatabase();
+  }
+}
+
+// ---- Tables ----------------------------------------------------------------
 
 void TQELDiskDatabaseData::GetTableNames(std::vector<std::string>& list) {
   TQELCriticalSectionGuard guard(Lock());
@@ -72,6 +148,27 @@ TQELTableDataBase* TQELDiskDatabaseData::CreateTableData(TQELStorageCursor* curs
 std::int32_t TQELDiskDatabaseData::GetNextObjectID() {
   TQELCriticalSectionGuard guard(Lock());
   return DiskPageManager().GetNextObjectID();
+}
+
+// ---- Transactions ----------------------------------------------------------
+
+void TQELDiskDatabaseData::Commit(std::int32_t sessionID, bool flushBuffers) {
+  TQELCriticalSectionGuard guard(Lock());
+  if (FMultiUser && FLockManager && !FLockManager->LockModifiedTables(sessionID)) {
+    throw EQELException(20233, "Cannot commit changes. Locks of modified tables failed");
+  }
+  TQELDatabaseData::Commit(sessionID);
+  for (const auto& tableData : TableDatas()) {
+    static_cast<TQELDiskTableData&>(*tableData).ApplyTemporaryChanges(sessionID);
+  }
+  if (flushBuffers) FlushBuffers();
+  if (FMultiUser && FLockManager) FLockManager->ReleaseTransactionLocks(sessionID);
+}
+
+void TQELDiskDatabaseData::Rollback(std::int32_t sessionID) {
+  TQELCriticalSectionGuard guard(Lock());
+  if (FMultiUser && FLockManager) FLockManager->ReleaseTransactionLocks(sessionID);
+  TQELDatabaseData::Rollback(sessionID);
 }
 
 void TQELDiskDatabaseData::FlushBuffers() {

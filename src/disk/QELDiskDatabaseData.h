@@ -1,9 +1,15 @@
 #pragma once
-// TQELDiskDatabaseData: one opened database file. It owns the file's page
-// manager and its catalog (system directory, sessions file, table list),
+// TQELDiskDatabaseData: one opened database file in this process. It owns
+// the file's page manager and catalog (system directory, sessions file,
+// table list), attaches engine sessions and gives each its session id,
 // lists the file's tables, hands out object ids from the file, and commits
-// a session's changes to the file. Table data objects of the file are
-// TQELDiskTableData.
+// or rolls back a session's changes together with its locks.
+//
+// Several processes may share the file (multi-user mode): each session of
+// each process then holds one byte of the sessions file, and table and
+// record locks in the tables' lock files keep writers apart. A single-user
+// opener locks every session byte, so that no multi-user opener gets in; a
+// single-user opener that finds a byte taken goes on read-only.
 
 #include <cstdint>
 #include <memory>
@@ -11,8 +17,10 @@
 #include <vector>
 
 #include "crypto/PageCipher.h"
+#include "disk/QELActiveSessionsFile.h"
 #include "disk/QELDiskDatabaseCatalog.h"
 #include "disk/QELDiskPageManager.h"
+#include "disk/QELTableLockManager.h"
 #include "storage/QELDatabaseData.h"
 
 namespace qel {
@@ -30,24 +38,55 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   ~TQELDiskDatabaseData() override;
 
   // Creates a new database file with its system files (replacing a file of
-  // that name) and keeps it open.
+  // that name) and keeps it open for this process alone.
   void CreateDatabaseFile(const TQELPassword& password, std::uint16_t pageSize,
                           std::uint16_t pageCountInExtent, std::int32_t maxConnections);
   // Opens the file; the options come back as the file grants them.
   void Open(TQELDiskOpenOptions& options, bool& needRepair);
+  void CloseDatabase();
   bool IsOpen() const { return DiskPageManager().IsOpen(); }
+  // What the first attaching session opens the file with.
+  void SetPassword(const TQELPassword& password) { FPassword = password; }
+  void SetReadOnlyRequest(bool readOnly) { FReadOnlyRequest = readOnly; }
 
   TQELDiskPageManager& DiskPageManager() const;
   TQELDiskDatabaseCatalog& Catalog() { return *FCatalog; }
+  bool MultiUser() const { return FMultiUser; }
+  bool ReadOnly() const { return FReadOnly; }
+  // Present while the file is open.
+  TQELDatabaseTableLockManager* LockManager() const { return FLockManager.get(); }
 
-  // The tables of the file, and any open table data not yet in it.
+  // The first session opens the file; a multi-user session gets a free
+  // session byte ("Cannot connect session. ..." (20094) when none is free),
+  // a single-user one id 0 and every byte. A session asking for the other
+  // mode than the file's raises "Cannot open database in multi-user and
+  // signle-user mode at the same time" (20235).
+  void AddSession(TQELStorageSession* session) override;
+  // The last session closes the file, rolling back what it left pending.
+  void RemoveSession(TQELStorageSession* session) override;
   void GetTableNames(std::vector<std::string>& list) override;
   TQELTableDataBase* CreateTableData(TQELStorageCursor* cursor) override;
   std::int32_t GetNextObjectID() override;
+  // Writes the session's changes. In multi-user mode the tables it changed
+  // in its transaction are first locked for writing; when that fails the
+  // changes stay pending and "Cannot commit changes. Locks of modified
+  // tables failed" (20233) is raised.
+  void Commit(std::int32_t sessionID) override { Commit(sessionID, false); }
+  void Commit(std::int32_t sessionID, bool flushBuffers);
+  void Rollback(std::int32_t sessionID) override;
   void FlushBuffers() override;
 
  private:
+  void OpenSystemFiles();
+
   std::unique_ptr<TQELDiskDatabaseCatalog> FCatalog;
+  std::unique_ptr<TQELActiveSessionsFile> FSessions;
+  std::unique_ptr<TQELDatabaseTableLockManager> FLockManager;
+  TQELPassword FPassword;
+  bool FReadOnlyRequest = false;
+  bool FMultiUser = false;
+  bool FReadOnly = false;
+  bool FSessionsLocked = false;
 };
 
 }  // namespace qel

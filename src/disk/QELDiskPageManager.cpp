@@ -347,6 +347,16 @@ void TQELDiskPageManager::FreePage(std::int32_t pageNo) {
   UnlockHeader();
 }
 
+std::int64_t TQELDiskPageManager::StorageMark() { return FFreeSpace->TotalPageCount(); }
+
+// A rolled-back session's new pages were never written, so nobody can hold
+// a copy of them: they go back without a version mark, and a file the
+// session grew goes back to its size.
+void TQELDiskPageManager::ReleaseNewPages(const std::vector<std::int32_t>& pageNos,
+                                          std::int64_t mark) {
+  FFreeSpace->ReleaseUncommittedPageNos(pageNos, static_cast<std::int32_t>(mark));
+}
+
 void TQELDiskPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo) {
   FFreeSpace->CheckNotSpacePage(pageNo);
   TQELPageManager::RemovePage(sessionID, pageNo);

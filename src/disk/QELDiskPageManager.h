@@ -111,6 +111,8 @@ class TQELDiskPageManager : public TQELPageManager {
   TQELPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion,
                     std::uint16_t pageType) override;
   void ApplyChanges(std::int32_t sessionID) override;
+  std::int64_t StorageMark() override;
+  void ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t mark) override;
   void RefreshPageIfChanged(TQELPage* page) override;
 
  private:

@@ -146,6 +146,7 @@ void TQELDiskTableData::OpenTableFiles(std::int32_t metadataStart, std::int32_t 
     FMetadataFile->Open(metadataStart);
     FHeaderFile->Open(headerStart);
     FLocksFile->Open(locksStart);
+    FLocks = std::make_unique<TQELTableLocksFile>(*FLocksFile);
   } catch (...) {
     FreeTableFiles();
     throw;
@@ -159,6 +160,7 @@ void TQELDiskTableData::DeleteTableFiles() {
 }
 
 void TQELDiskTableData::FreeTableFiles() {
+  FLocks.reset();
   FMetadataFile.reset();
   FHeaderFile.reset();
   FLocksFile.reset();
@@ -168,13 +170,20 @@ void TQELDiskTableData::FreeTableFiles() {
 
 void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
   if (!FHeaderFile) throw EQELException(20176, "Pointer is nil");
-  const TQELInternalDBTransactedAccessFile::TSize size = FHeaderFile->GetSize(sessionID, false);
+  // Another process may have changed the table since this one last read
+  // its header, unless the page-version cache still vouches for it.
+  const bool checkVersion = MultiUser() && !DiskPages().PagesCache().IsValid(sessionID, this);
+  const TQELInternalDBTransactedAccessFile::TSize size =
+      FHeaderFile->GetSize(sessionID, checkVersion);
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max(size.UncompressedSize, 0)));
   FHeaderFile->ReadFile(sessionID, buffer.data(), size.WasRead, size.UncompressedSize);
   std::int32_t position = 0;
   const auto bufferSize = static_cast<std::int32_t>(buffer.size());
   FieldManager()->LoadAutoincValues(buffer.data(), bufferSize, position);
   DiskRecordManager()->LoadHeader(buffer.data(), bufferSize, position);
+  if (MultiUser()) {
+    DiskPages().PagesCache().SetEpoch(sessionID, this, DiskRecordManager()->ChangeCount());
+  }
 }
 
 void TQELDiskTableData::WriteTableHeader(std::int32_t sessionID) {
@@ -292,7 +301,17 @@ void TQELDiskTableData::AddCursor(TQELTableCursor* cursor) {
     OpenTable(*cursor);
   }
   TQELTableData::AddCursor(cursor);
-  // One process alone uses the file: the cursor's table lock is implied.
+  // The cursor stays listed when its lock is refused: closing it removes it.
+  if (!LockTable(cursor->SessionID(), cursor->Exclusive ? 6 : 0, 50, 1, 100)) {
+    cursor->HoldsTableLock = false;
+    if (cursor->Exclusive) {
+      throw EQELException(
+          20208,
+          "Cannot access table '%s' in exclusive mode. Probably the table is open by another user",
+          {TableName()});
+    }
+    throw EQELException(20209, "Cannot open table '%s'. Table is locked", {TableName()});
+  }
   cursor->HoldsTableLock = true;
   tables.Release();
 }
@@ -301,7 +320,10 @@ void TQELDiskTableData::RemoveCursor(TQELTableCursor* cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   const bool listed = std::find(Cursors().begin(), Cursors().end(), cursor) != Cursors().end();
   if (!listed) return;
-  cursor->HoldsTableLock = false;
+  if (cursor->HoldsTableLock && FLocks) {
+    cursor->HoldsTableLock = false;
+    UnlockTable(cursor->SessionID(), cursor->Exclusive ? 6 : 0, false);
+  }
   TQELTableData::RemoveCursor(cursor);
   if (Cursors().empty()) CloseTable();
 }
@@ -313,7 +335,14 @@ bool TQELDiskTableData::ReleaseIfUnused() {
   return true;
 }
 
-void TQELDiskTableData::OpenExclusively(TQELTableCursor& cursor) { AddCursor(&cursor); }
+void TQELDiskTableData::OpenExclusively(TQELTableCursor& cursor) {
+  try {
+    AddCursor(&cursor);
+  } catch (...) {
+    RemoveCursor(&cursor);
+    throw;
+  }
+}
 
 // ---- Structural changes ----------------------------------------------------
 
@@ -366,6 +395,7 @@ void TQELDiskTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
   try {
     AddCursor(&cursor);
   } catch (...) {
+    RemoveCursor(&cursor);
     FInStructureChange = false;
     throw;
   }
@@ -375,6 +405,10 @@ void TQELDiskTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
     while (defs.Count() > 0) IndexManager()->DropIndex(kStructureSession, defs[0].ObjectID());
     CheckedBlobManager().DropBlobs(kStructureSession);
     DiskRecordManager()->DropRecords(kStructureSession);
+    if (cursor.HoldsTableLock) {
+      cursor.HoldsTableLock = false;
+      UnlockTable(cursor.SessionID(), 6, false);
+    }
     DeleteTableFiles();
   } catch (...) {
     failure = std::current_exception();
@@ -401,6 +435,7 @@ void TQELDiskTableData::EmptyTable(TQELTableCursor& cursor) {
   TExclusiveCursor exclusive(cursor);
   OpenExclusively(cursor);
   const std::int32_t sessionID = cursor.SessionID();
+  PrepareChange(cursor);
   try {
     TQELTableData::EmptyTable(cursor);
     CheckedBlobManager().EmptyBlobs(sessionID);
@@ -426,7 +461,7 @@ void TQELDiskTableData::RenameTable(const std::string& newName, TQELTableCursor&
   FInStructureChange = true;
   try {
     // Fails while the table is open anywhere else.
-    AddCursor(&cursor);
+    OpenExclusively(cursor);
     RemoveCursor(&cursor);
     FDatabase.Catalog().RenameTable(TableName(), newName);
     DiskPages().ApplyChanges(kStructureSession);
@@ -525,18 +560,30 @@ void TQELDiskTableData::RecordNumberToRecordID(TQELRecordID& recordID, std::int6
 }
 
 bool TQELDiskTableData::InsertRecord(TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
   CheckOpen();
+  PrepareChange(cursor);
   return InsertCursorRecord(cursor);
 }
 
 bool TQELDiskTableData::DeleteRecord(TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
   CheckOpen();
+  PrepareChange(cursor);
   return DeleteCursorRecord(cursor);
 }
 
 bool TQELDiskTableData::UpdateRecord(TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
   CheckOpen();
+  PrepareChange(cursor);
   return UpdateCursorRecord(cursor);
+}
+
+// The counters, sequences and record count of the header are those the
+// last writer left; the session's own uncommitted header when it has one.
+void TQELDiskTableData::PrepareChange(TQELTableCursor& cursor) {
+  if (MultiUser()) ReadTableHeader(cursor.SessionID());
 }
 
 void TQELDiskTableData::RecordChanged(TQELTableCursor& cursor) {
@@ -545,17 +592,135 @@ void TQELDiskTableData::RecordChanged(TQELTableCursor& cursor) {
 
 void TQELDiskTableData::InternalSetRecNo(TQELTableCursor& cursor, std::int64_t recNo) {
   CheckOpen();
-  DiskRecordManager()->RecordIDAtRecNo(cursor.SessionID(), cursor.Position, recNo);
+  ReadAccess(cursor, 20219, 0, true, [&] {
+    DiskRecordManager()->RecordIDAtRecNo(cursor.SessionID(), cursor.Position, recNo);
+    return 0;
+  });
 }
 
 std::int64_t TQELDiskTableData::InternalGetRecNo(TQELTableCursor& cursor) {
   CheckOpen();
-  return DiskRecordManager()->RecNoOfRecordID(cursor.SessionID(), cursor.Position);
+  return ReadAccess(cursor, 20220, std::int64_t{-1}, true, [&] {
+    return DiskRecordManager()->RecNoOfRecordID(cursor.SessionID(), cursor.Position);
+  });
 }
 
-std::int64_t TQELDiskTableData::InternalGetRecordCount(TQELTableCursor&) {
+std::int64_t TQELDiskTableData::InternalGetRecordCount(TQELTableCursor& cursor) {
   CheckOpen();
-  return DiskRecordManager()->RecordCount();
+  return ReadAccess(cursor, 20218, std::int64_t{0}, false,
+                    [&] { return DiskRecordManager()->RecordCount(); });
+}
+
+// ---- Reads in multi-user mode ------------------------------------------------
+
+bool TQELDiskTableData::MultiUser() const { return FDatabase.MultiUser() && !DiskPages().IsExclusive(); }
+
+bool TQELDiskTableData::SharedBetweenSessions() const { return MultiUser(); }
+
+template <class TResult, class TBody>
+TResult TQELDiskTableData::ReadAccess(TQELTableCursor& cursor, std::int32_t lockedError,
+                                      TResult refused, bool current, TBody body) {
+  if (!MultiUser()) return body();
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  const std::int32_t sessionID = cursor.SessionID();
+  if (!LockTable(sessionID, 1, 2250, 1, 40)) {
+    if (lockedError == 0) return refused;
+    throw EQELException(lockedError, "Table is locked");
+  }
+  TQELDiskTablePagesCacheManager& cache = DiskPages().PagesCache();
+  bool pushed = false;
+  try {
+    ReadTableHeader(sessionID);
+    if (current) {
+      cache.PushCurrentTable(sessionID, this);
+      pushed = true;
+    }
+    TResult result = body();
+    if (pushed) cache.PopCurrentTable(sessionID);
+    UnlockTable(sessionID, 1, false);
+    return result;
+  } catch (...) {
+    if (pushed) cache.PopCurrentTable(sessionID);
+    UnlockTable(sessionID, 1, true);
+    throw;
+  }
+}
+
+TQELGetRecordResult TQELDiskTableData::GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode) {
+  return ReadAccess(cursor, 0, grError, true, [&] {
+    if (MultiUser()) {
+      bool rebuilt = false;
+      CheckedIndexManager(10380).RebuildStaleIndexes(cursor.SessionID(), rebuilt);
+      if (rebuilt) ApplyTemporaryChanges(cursor.SessionID());
+    }
+    return TQELTableData::GetRecord(cursor, mode);
+  });
+}
+
+bool TQELDiskTableData::LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression) {
+  return ReadAccess(cursor, 20214, false, true,
+                    [&] { return TQELTableData::LocateRecord(cursor, expression); });
+}
+
+bool TQELDiskTableData::SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType) {
+  return ReadAccess(cursor, 20215, false, true,
+                    [&] { return TQELTableData::SearchKey(cursor, conditionType); });
+}
+
+void TQELDiskTableData::SetRecNo(TQELTableCursor& cursor, std::int64_t recNo) {
+  ReadAccess(cursor, 20216, 0, true, [&] {
+    TQELTableData::SetRecNo(cursor, recNo);
+    return 0;
+  });
+}
+
+std::int64_t TQELDiskTableData::GetRecNo(TQELTableCursor& cursor) {
+  return ReadAccess(cursor, 20217, std::int64_t{-1}, true,
+                    [&] { return TQELTableData::GetRecNo(cursor); });
+}
+
+// ---- Locks -------------------------------------------------------------------
+
+bool TQELDiskTableData::LockTable(std::int32_t sessionID, std::uint8_t kind,
+                                  std::int32_t attempts, std::uint8_t flag, std::int32_t delayMs) {
+  if (!MultiUser()) return true;
+  if (!FLocks || FDatabase.LockManager() == nullptr) throw EQELException(10483, "Nil pointer occured");
+  if (!FDatabase.LockManager()->LockTable(sessionID, kind, attempts, delayMs, flag, *FLocks,
+                                          false)) {
+    return false;
+  }
+  if (kind == 1) DiskPages().PagesCache().BeginRead(sessionID, this);
+  if (kind == 4) DiskPages().PagesCache().BeginWrite(sessionID, this);
+  return true;
+}
+
+bool TQELDiskTableData::UnlockTable(std::int32_t sessionID, std::uint8_t kind,
+                                    bool ignoreMissing) {
+  if (!MultiUser()) return true;
+  if (!FLocks || FDatabase.LockManager() == nullptr) throw EQELException(10483, "Nil pointer occured");
+  if (!FDatabase.LockManager()->UnlockTable(sessionID, kind, ignoreMissing, false, *FLocks)) {
+    return false;
+  }
+  if (kind == 1) DiskPages().PagesCache().EndRead(sessionID, this);
+  if (kind == 4) DiskPages().PagesCache().EndWrite(sessionID, this);
+  return true;
+}
+
+bool TQELDiskTableData::LockRecord(std::int32_t sessionID, const TQELRecordID& recordID,
+                                   std::int32_t attempts, std::int32_t delayMs) {
+  if (!MultiUser()) return true;
+  if (!FLocks || FDatabase.LockManager() == nullptr) throw EQELException(10483, "Nil pointer occured");
+  return FDatabase.LockManager()->LockRecord(sessionID, *FLocks, recordID, attempts, delayMs);
+}
+
+bool TQELDiskTableData::UnlockRecord(std::int32_t sessionID, const TQELRecordID& recordID) {
+  if (!MultiUser()) return true;
+  if (!FLocks || FDatabase.LockManager() == nullptr) throw EQELException(10483, "Nil pointer occured");
+  return FDatabase.LockManager()->UnlockRecord(sessionID, *FLocks, recordID);
+}
+
+void TQELDiskTableData::ApplyTemporaryChanges(std::int32_t sessionID) {
+  if (FTemporaryPageManager) FTemporaryPageManager->ApplyChanges(sessionID);
 }
 
 std::int64_t TQELDiskTableData::GetLastAutoincValue(std::int32_t fieldNo,

@@ -22,6 +22,7 @@
 #include "disk/QELDiskRecordManager.h"
 #include "disk/QELInternalDBDirectAccessFile.h"
 #include "disk/QELInternalDBTransactedAccessFile.h"
+#include "disk/QELTableLocksFile.h"
 #include "storage/QELTableData.h"
 #include "storage/QELTemporaryPageManager.h"
 
@@ -95,6 +96,29 @@ class TQELDiskTableData final : public TQELTableData {
   void LoadMetadata(std::int32_t sessionID);
   void SaveMetadata(std::int32_t sessionID);
   std::int32_t GetDiskRecordSize() const;
+  // Table and record locks of a session on this table. With one process
+  // alone on the file every request is granted at once; in multi-user mode
+  // they go to the lock manager and the table's lock file. Kind 1 (read)
+  // and kind 4 (write) also open and close an access in the page-version
+  // cache.
+  bool LockTable(std::int32_t sessionID, std::uint8_t kind, std::int32_t attempts,
+                 std::uint8_t flag, std::int32_t delayMs);
+  bool UnlockTable(std::int32_t sessionID, std::uint8_t kind, bool ignoreMissing);
+  bool LockRecord(std::int32_t sessionID, const TQELRecordID& recordID, std::int32_t attempts,
+                  std::int32_t delayMs);
+  bool UnlockRecord(std::int32_t sessionID, const TQELRecordID& recordID);
+  // Commits the session's pages of temporary indexes (the database's pages
+  // are committed by the database).
+  void ApplyTemporaryChanges(std::int32_t sessionID);
+
+  // Reads, which in multi-user mode take the read lock and the current
+  // table header around the shared operation.
+  TQELGetRecordResult GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode) override;
+  bool LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression) override;
+  bool SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType) override;
+  void SetRecNo(TQELTableCursor& cursor, std::int64_t recNo) override;
+  std::int64_t GetRecNo(TQELTableCursor& cursor) override;
+
   // Drops the changed BLOB values a cancelled edit left in `record`.
   void DiscardBlobCaches(std::uint8_t* record);
   // Frees this object when no cursor has the table open; answers whether
@@ -108,6 +132,7 @@ class TQELDiskTableData final : public TQELTableData {
   void DeleteRecordBlobs(std::int32_t sessionID, std::uint8_t* record) override;
   void RecordChanged(TQELTableCursor& cursor) override;
   std::int32_t UnsupportedConstraintError() const override { return 30040; }
+  bool SharedBetweenSessions() const override;
 
  private:
   TQELDiskPageManager& DiskPages() const;
@@ -126,6 +151,16 @@ class TQELDiskTableData final : public TQELTableData {
   // Opens the table for a structural change by `cursor`, exclusively.
   void OpenExclusively(TQELTableCursor& cursor);
   TQELDiskBlobManager& CheckedBlobManager() const;
+  bool MultiUser() const;
+  // Runs `body` as one read access: in multi-user mode under the read lock
+  // (`lockedError` when it cannot be had, 0 to answer `refused` instead),
+  // with the table header re-read and, with `current`, the table pushed
+  // as the session's current table in the page-version cache.
+  template <class TResult, class TBody>
+  TResult ReadAccess(TQELTableCursor& cursor, std::int32_t lockedError, TResult refused,
+                     bool current, TBody body);
+  // Before a change in multi-user mode: the header as others left it.
+  void PrepareChange(TQELTableCursor& cursor);
   void CheckOpen() const;
 
   TQELDiskDatabaseData& FDatabase;
@@ -134,6 +169,7 @@ class TQELDiskTableData final : public TQELTableData {
   std::unique_ptr<TQELInternalDBTransactedAccessFile> FMetadataFile;
   std::unique_ptr<TQELInternalDBTransactedAccessFile> FHeaderFile;
   std::unique_ptr<TQELInternalDBDirectAccessFile> FLocksFile;
+  std::unique_ptr<TQELTableLocksFile> FLocks;
   std::unique_ptr<TQELDiskBlobManager> FBlobManager;
   bool FRepairMode = false;
   bool FOpenedExclusive = false;

@@ -63,6 +63,9 @@ bool TQELDiskTablePagesCacheManager::IsValid(std::int32_t sessionID, TQELTableKe
 void TQELDiskTablePagesCacheManager::SetEpoch(std::int32_t sessionID, TQELTableKey table,
                                               std::int32_t epoch) {
   TQELDTPCTableInfo& info = Session(sessionID).Table(table);
+  // Only a read or write in progress keeps other writers out; outside one
+  // the stamp vouches for nothing.
+  if (info.ReadCount == 0 && info.WriteCount == 0) return;
   if (!info.Valid) {
     info.Valid = true;
     info.Epoch = epoch;

@@ -112,6 +112,7 @@ TQELPage* TQELPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
 
 TQELPage* TQELPageManager::AddNewPage(std::int32_t sessionID, std::uint16_t pageType) {
   TSessionRecord& session = FindOrCreateSession(sessionID);
+  if (session.NewPageNos.empty()) session.StorageMark = StorageMark();
   auto page = std::make_unique<TQELPage>(this, -1);
   AllocatePage(page.get());
   if (page->PageNo == -1) throw EQELException(20064, "Invalid page number");
@@ -238,7 +239,11 @@ void TQELPageManager::CancelChanges(std::int32_t sessionID) {
   const std::vector<std::int32_t> newPageNos = std::move(session->NewPageNos);
   session->NewPageNos.clear();
   session->RemovedPageNos.clear();
-  for (const std::int32_t pageNo : newPageNos) FreePage(pageNo);
+  if (!newPageNos.empty()) ReleaseNewPages(newPageNos, session->StorageMark);
+}
+
+void TQELPageManager::ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t) {
+  for (const std::int32_t pageNo : pageNos) FreePage(pageNo);
 }
 
 void TQELPageManager::FreeAllPages() {

@@ -57,6 +57,12 @@ class TQELPageManager {
                             std::uint16_t pageType);
   // Writes the session's changed pages and frees its removed ones.
   virtual void ApplyChanges(std::int32_t sessionID);
+  // Where storage stood before the session's first new page (the disk
+  // file's page count); -1 when the storage kind does not say.
+  virtual std::int64_t StorageMark() { return -1; }
+  // Gives back the pages a session allocated and is throwing away, with
+  // the mark taken before its first one.
+  virtual void ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t mark);
 
   // A new page of `pageType` in the session's dirty list, in use once.
   TQELPage* AddNewPage(std::int32_t sessionID, std::uint16_t pageType);
@@ -88,6 +94,7 @@ class TQELPageManager {
     TQELSortedPageList DirtyPages;
     std::vector<std::int32_t> NewPageNos;
     std::vector<std::int32_t> RemovedPageNos;
+    std::int64_t StorageMark = -1;
   };
   TSessionRecord* FindSession(std::int32_t sessionID) const;
   TSessionRecord& FindOrCreateSession(std::int32_t sessionID);

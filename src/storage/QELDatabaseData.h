@@ -24,12 +24,20 @@ namespace qel {
 class TQELPageManager;
 
 // What database data needs of an engine session: the id its page changes
-// and locks are kept under.
+// and locks are kept under, and, for a database file, the way it asks to
+// open the file and learns how the file was opened.
 class TQELStorageSession {
  public:
   virtual ~TQELStorageSession() = default;
   virtual std::int32_t SessionID() const = 0;
   virtual void SetSessionID(std::int32_t sessionID) = 0;
+  // Requested before attaching, the file's mode after.
+  virtual bool MultiUser() const { return false; }
+  virtual void SetMultiUser(bool) {}
+  virtual bool Exclusive() const { return false; }
+  virtual void SetReadOnly(bool) {}
+  virtual void SetNeedRepair(bool) {}
+  virtual bool InTransaction() const { return false; }
 };
 
 // What database data needs of a cursor: the name of the table it opens.

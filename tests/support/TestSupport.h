@@ -107,6 +107,10 @@ class TChildProcess {
   TChildProcess& operator=(const TChildProcess&) = delete;
 
   bool Started() const { return FPid > 0; }
+  // Kills the child at once, as a crash would.
+  void Kill() {
+    if (FPid > 0 && !FExited) ::kill(FPid, SIGKILL);
+  }
 
   // Child side.
   void SignalReady() { (void)!::write(FReady[1], "r", 1); }

@@ -1,0 +1,365 @@
+// Several processes on one database file: session ids and the exclusion of
+// single-user and multi-user openers, writers in several processes with
+// transactions committed and rolled back, a writer killed while holding
+// locks, and a rollback that leaves the file as it was.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "disk/QELDiskDatabaseData.h"
+#include "disk/QELDiskFileCheck.h"
+#include "disk/QELDiskTableData.h"
+#include "disk/QELPageType.h"
+#include "storage/QELRecordData.h"
+#include "storage/QELTableCheck.h"
+#include "support/ErrorSupport.h"
+#include "support/TestSupport.h"
+
+namespace qel {
+namespace {
+
+using test::kChildFailed;
+using test::kChildGranted;
+using test::kChildRefused;
+using test::NativeErrorOf;
+using test::TChildProcess;
+
+constexpr std::int32_t kIdField = 0;
+constexpr std::int32_t kWriterField = 1;
+
+class TTestSession final : public TQELStorageSession {
+ public:
+  explicit TTestSession(bool multiUser) : FMultiUser(multiUser) {}
+  std::int32_t SessionID() const override { return FID; }
+  void SetSessionID(std::int32_t sessionID) override { FID = sessionID; }
+  bool MultiUser() const override { return FMultiUser; }
+  void SetMultiUser(bool multiUser) override { FMultiUser = multiUser; }
+  void SetReadOnly(bool readOnly) override { ReadOnly = readOnly; }
+
+  bool ReadOnly = false;
+
+ private:
+  std::int32_t FID = -1;
+  bool FMultiUser;
+};
+
+// A file with table T: ID integer (unique index), WRITER integer.
+void CreateFile(const std::string& fileName) {
+  TQELDiskDatabaseData database(fileName);
+  database.CreateDatabaseFile({}, 4096, 8, 16);
+  TQELFieldDefs fields;
+  fields.Add("ID", aftInteger, 0);
+  fields.Add("WRITER", aftInteger, 0);
+  TQELIndexDefs indexes;
+  TQELIndexDef& byID = indexes.Add();
+  byID.SetName("BY_ID");
+  byID.AddColumn("ID");
+  byID.Unique = true;
+  TQELTableCursor cursor("T");
+  auto* table = static_cast<TQELDiskTableData*>(database.GetTableData(&cursor));
+  table->CreateTable(cursor, fields, {}, indexes);
+}
+
+// One process's connection to the file with table T open.
+class TConnection {
+ public:
+  TConnection(const std::string& fileName, bool multiUser)
+      : Database(fileName), Session(multiUser), Cursor("T") {
+    Database.AddSession(&Session);
+    Cursor.SetSession(Session.SessionID(), false);
+    Table = static_cast<TQELDiskTableData*>(Database.GetTableData(&Cursor));
+    Table->AddCursor(&Cursor);
+    Table->InitCursor(Cursor);
+    Buffer.assign(static_cast<std::size_t>(Cursor.RecordSize), 0);
+    Cursor.RecordBuffer = Buffer.data();
+  }
+  ~TConnection() {
+    Table->RemoveCursor(&Cursor);
+    Database.RemoveSession(&Session);
+  }
+
+  std::int32_t ID() const { return Session.SessionID(); }
+  bool Insert(std::int32_t id, std::int32_t writer) {
+    std::fill(Buffer.begin(), Buffer.end(), 0);
+    SetFieldData(kIdField, Table->FieldDefs(), &id, Buffer.data());
+    SetFieldData(kWriterField, Table->FieldDefs(), &writer, Buffer.data());
+    return Table->InsertRecord(Cursor);
+  }
+  // The transaction write lock, waited for as long as it takes.
+  bool LockForTransaction() { return Table->LockTable(ID(), 3, 100000, 1, 20); }
+  void BeginTransaction() { Cursor.SetSession(ID(), true); }
+  void Commit() {
+    Database.Commit(ID());
+    Cursor.SetSession(ID(), false);
+  }
+  void Rollback() {
+    Database.Rollback(ID());
+    Cursor.SetSession(ID(), false);
+  }
+  // Every id in the table, read in natural order.
+  std::multiset<std::int32_t> Ids() {
+    std::multiset<std::int32_t> ids;
+    Cursor.BeforeFirst = true;
+    Cursor.AfterLast = false;
+    while (Table->GetRecord(Cursor, grmNext) == grOK) {
+      std::int32_t id = 0;
+      GetFieldData(kIdField, Table->FieldDefs(), &id, Buffer.data());
+      ids.insert(id);
+    }
+    return ids;
+  }
+  std::vector<std::string> Faults() {
+    std::vector<std::string> faults = CheckTableIndexes(*Table, ID());
+    try {
+      Table->DiskRecordManager()->VerifyRecordCount(ID());
+    } catch (const EQELException& e) {
+      faults.push_back(e.what());
+    }
+    for (const TQELFileFault& fault : CheckDiskFile(Database.DiskPageManager()).Faults) {
+      faults.push_back("page " + std::to_string(fault.PageNo) + ": " + fault.Message);
+    }
+    return faults;
+  }
+
+  TQELDiskDatabaseData Database;
+  TTestSession Session;
+  TQELTableCursor Cursor;
+  TQELDiskTableData* Table = nullptr;
+  std::vector<std::uint8_t> Buffer;
+};
+
+class MultiUserTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CreateFile(FileName); }
+
+  test::TScratchDir Dir;
+  std::string FileName = Dir.File("shared.qel");
+};
+
+TEST_F(MultiUserTableTest, SessionIdsAndTheExclusionOfSingleUserOpeners) {
+  // Two multi-user processes get ids 0 and 1 and keep them while connected.
+  auto connect = [&](TChildProcess& self) {
+    TTestSession session(true);
+    TQELDiskDatabaseData database(FileName);
+    database.AddSession(&session);
+    self.SignalReady();
+    self.AwaitRelease();
+    const int id = session.SessionID();
+    database.RemoveSession(&session);
+    return 20 + id;
+  };
+  TChildProcess first(connect);
+  ASSERT_TRUE(first.AwaitReady());
+  TChildProcess second(connect);
+  ASSERT_TRUE(second.AwaitReady());
+  // A single-user opener meanwhile goes on read-only.
+  EXPECT_EQ(test::RunInChild([&] {
+              TTestSession session(false);
+              TQELDiskDatabaseData database(FileName);
+              database.AddSession(&session);
+              const bool readOnly = session.ReadOnly && database.ReadOnly();
+              database.RemoveSession(&session);
+              return readOnly ? kChildGranted : kChildRefused;
+            }),
+            kChildGranted);
+  first.Release();
+  second.Release();
+  EXPECT_EQ(first.Wait(), 20);
+  EXPECT_EQ(second.Wait(), 21);
+
+  // A single-user holder keeps every multi-user opener out.
+  TChildProcess holder([&](TChildProcess& self) {
+    TTestSession session(false);
+    TQELDiskDatabaseData database(FileName);
+    database.AddSession(&session);
+    self.SignalReady();
+    self.AwaitRelease();
+    database.RemoveSession(&session);
+    return session.ReadOnly ? kChildFailed : kChildGranted;
+  });
+  ASSERT_TRUE(holder.AwaitReady());
+  EXPECT_EQ(test::RunInChild([&] {
+              TTestSession session(true);
+              TQELDiskDatabaseData database(FileName);
+              return NativeErrorOf([&] { database.AddSession(&session); }) == 20094 ? kChildRefused
+                                                                                    : kChildGranted;
+            }),
+            kChildRefused);
+  holder.Release();
+  EXPECT_EQ(holder.Wait(), kChildGranted);
+}
+
+// Four writers insert 2 500 records each in transactions of ten, rolling
+// back every seventh transaction; each child notes the ids it committed.
+TEST_F(MultiUserTableTest, WritersInSeveralProcessesKeepEveryCommittedRecord) {
+  constexpr int kWriters = 4;
+  constexpr int kPerWriter = 2500;
+  constexpr int kPerTransaction = 10;
+  std::vector<std::unique_ptr<TChildProcess>> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.push_back(std::make_unique<TChildProcess>([&, w](TChildProcess&) {
+      TConnection connection(FileName, true);
+      if (!connection.Database.MultiUser() || connection.Session.ReadOnly) return kChildFailed;
+      std::ofstream committed(Dir.File("committed" + std::to_string(w)));
+      for (int t = 0; t * kPerTransaction < kPerWriter; ++t) {
+        if (!connection.LockForTransaction()) return kChildRefused;
+        connection.BeginTransaction();
+        for (int i = 0; i < kPerTransaction; ++i) {
+          if (!connection.Insert(w * 100000 + t * kPerTransaction + i, w)) return kChildFailed;
+        }
+        if (t % 7 == 3) {
+          connection.Rollback();
+          continue;
+        }
+        connection.Commit();
+        committed << t << '\n' << std::flush;
+      }
+      return kChildGranted;
+    }));
+  }
+  for (auto& writer : writers) EXPECT_EQ(writer->Wait(std::chrono::seconds(240)), kChildGranted);
+
+  std::multiset<std::int32_t> expected;
+  for (int w = 0; w < kWriters; ++w) {
+    std::ifstream committed(Dir.File("committed" + std::to_string(w)));
+    for (int t; committed >> t;) {
+      for (int i = 0; i < kPerTransaction; ++i) expected.insert(w * 100000 + t * kPerTransaction + i);
+    }
+  }
+  TConnection reader(FileName, false);
+  EXPECT_EQ(reader.Ids(), expected);
+  const std::vector<std::string> faults = reader.Faults();
+  EXPECT_TRUE(faults.empty()) << faults.front();
+}
+
+TEST_F(MultiUserTableTest, AKilledWriterLeavesItsLocksAndSlotBehind) {
+  // A committed record first.
+  ASSERT_EQ(test::RunInChild([&] {
+              TConnection connection(FileName, true);
+              connection.LockForTransaction();
+              connection.BeginTransaction();
+              connection.Insert(1, 0);
+              connection.Commit();
+              return kChildGranted;
+            }),
+            kChildGranted);
+  // A writer dies holding the table's transaction lock, its session byte
+  // and uncommitted changes.
+  TChildProcess victim([&](TChildProcess& self) {
+    TConnection connection(FileName, true);
+    connection.LockForTransaction();
+    connection.BeginTransaction();
+    for (int i = 0; i < 50; ++i) connection.Insert(100 + i, 1);
+    self.SignalReady();
+    self.AwaitRelease();
+    return kChildFailed;
+  });
+  ASSERT_TRUE(victim.AwaitReady());
+  victim.Kill();
+  EXPECT_EQ(victim.Wait(), -1);
+
+  // The next writer gets the same slot and the lock, and commits.
+  EXPECT_EQ(test::RunInChild([&] {
+              TConnection connection(FileName, true);
+              if (connection.ID() != 0) return kChildFailed;
+              if (!connection.Table->LockTable(connection.ID(), 3, 50, 1, 20)) return kChildRefused;
+              connection.BeginTransaction();
+              connection.Insert(2, 2);
+              connection.Commit();
+              return kChildGranted;
+            }),
+            kChildGranted);
+  TConnection reader(FileName, false);
+  EXPECT_EQ(reader.Ids(), (std::multiset<std::int32_t>{1, 2}));
+  const std::vector<std::string> faults = reader.Faults();
+  EXPECT_TRUE(faults.empty()) << faults.front();
+}
+
+TEST_F(MultiUserTableTest, ACommitThatCannotLockItsTablesKeepsItsChangesPending) {
+  TConnection writer(FileName, true);
+  writer.Database.LockManager()->TransactionLockAttempts = 3;
+  writer.Database.LockManager()->TransactionLockDelayMs = 5;
+  ASSERT_TRUE(writer.LockForTransaction());
+  writer.BeginTransaction();
+  writer.Insert(7, 0);
+  // Another process reads the table for as long as it is told to.
+  TChildProcess reader([&](TChildProcess& self) {
+    TConnection connection(FileName, true);
+    if (!connection.Table->LockTable(connection.ID(), 1, 100, 1, 5)) return kChildRefused;
+    self.SignalReady();
+    self.AwaitRelease();
+    connection.Table->UnlockTable(connection.ID(), 1, false);
+    return kChildGranted;
+  });
+  ASSERT_TRUE(reader.AwaitReady());
+  EXPECT_EQ(NativeErrorOf([&] { writer.Database.Commit(writer.ID()); }), 20233);
+  reader.Release();
+  EXPECT_EQ(reader.Wait(), kChildGranted);
+  writer.Commit();  // the same changes, now that the reader is gone
+  EXPECT_EQ(test::RunInChild([&] {
+              TConnection other(FileName, true);
+              return other.Ids() == std::multiset<std::int32_t>{7} ? kChildGranted : kChildFailed;
+            }),
+            kChildGranted);
+}
+
+std::vector<char> FileBytes(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The differing bytes of two images of a file of 4096-byte pages after the
+// 380-byte prologue, except the change counters (PageVersion, bytes 4..7)
+// of free-space pages: those only ever move forward, so that no process can
+// take a page changed and changed back for the copy it holds.
+std::vector<std::string> Differences(const std::vector<char>& before,
+                                     const std::vector<char>& after) {
+  constexpr std::int64_t kPrologue = 380, kPage = 4096;
+  std::vector<std::string> differences;
+  if (before.size() != after.size()) {
+    differences.push_back("size " + std::to_string(before.size()) + " -> " +
+                          std::to_string(after.size()));
+    return differences;
+  }
+  for (std::size_t i = 0; i < after.size() && differences.size() < 10; ++i) {
+    if (after[i] == before[i]) continue;
+    const std::int64_t page = (static_cast<std::int64_t>(i) - kPrologue) / kPage;
+    const std::int64_t offset = (static_cast<std::int64_t>(i) - kPrologue) % kPage;
+    const auto type = static_cast<std::uint8_t>(before[static_cast<std::size_t>(kPrologue + page * kPage + 8)]);
+    if (i >= kPrologue && offset >= 4 && offset < 8 && (type == ptPFS || type == ptEAM)) continue;
+    differences.push_back("page " + std::to_string(page) + " offset " + std::to_string(offset));
+  }
+  return differences;
+}
+
+TEST_F(MultiUserTableTest, RollbackLeavesNoTraceInTheFile) {
+  {
+    TConnection connection(FileName, true);
+    connection.LockForTransaction();
+    connection.BeginTransaction();
+    for (int i = 0; i < 200; ++i) connection.Insert(i, 0);
+    connection.Commit();
+  }
+  const std::vector<char> before = FileBytes(FileName);
+  {
+    TConnection connection(FileName, true);
+    connection.LockForTransaction();
+    connection.BeginTransaction();
+    // Enough to need new record and index pages, and a larger file.
+    for (int i = 1000; i < 6000; ++i) ASSERT_TRUE(connection.Insert(i, 1));
+    EXPECT_GT(FileBytes(FileName).size(), before.size());
+    connection.Rollback();
+    EXPECT_EQ(connection.Ids().size(), 200u);
+  }
+  const std::vector<std::string> differences = Differences(before, FileBytes(FileName));
+  EXPECT_TRUE(differences.empty()) << differences.front();
+}
+
+}  // namespace
+}  // namespace qel
