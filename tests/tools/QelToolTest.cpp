@@ -6,6 +6,8 @@
 
 #include "QelCommands.h"
 #include "QelOptions.h"
+#include "disk/DiskTestSupport.h"
+#include "disk/TableFileSupport.h"
 #include "platform/QELException.h"
 #include "support/TestSupport.h"
 
@@ -68,6 +70,38 @@ TEST(QelCommandsTest, CreateInfoAndCheckAFile) {
   } catch (const EQELException& e) {
     EXPECT_EQ(e.NativeError(), 30445);
   }
+}
+
+TEST(QelCommandsTest, InfoAndCheckReportTablesWithoutChangingTheFile) {
+  test::TScratchDir dir;
+  const std::string path = dir.File("t.qel");
+  { test::TOpenTable create(path, "pw", 30); }
+  const std::vector<std::uint8_t> before = test::ReadFileBytes(path);
+  std::string error;
+  std::ostringstream out;
+  ASSERT_EQ(InfoCommand(*ParseOptions({"info", path, "--password", "pw"}, error), out), 0);
+  const std::string info = out.str();
+  for (const char* part : {"table T\n", "table U\n", "NAME DESC NOCASE", "  unique", "compression ZLIB",
+                           "records         30\n", "record pages    2\n"}) {
+    EXPECT_NE(info.find(part), std::string::npos) << part << " in\n" << info;
+  }
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 0) << out.str();
+  EXPECT_NE(out.str().find("2 tables checked, 0 faults"), std::string::npos) << out.str();
+  EXPECT_EQ(test::ReadFileBytes(path), before);
+
+  // One record page's count in the record pages index goes wrong.
+  {
+    test::TOpenTable t(path, "pw");
+    std::int32_t pageNo = -1;
+    t.Records().PagesIndex().FirstPage(t.Session(), pageNo);
+    t.Records().PagesIndex().RemoveFromPage(t.Session(), 0, 1, pageNo);
+    t.Commit();
+  }
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 1);
+  EXPECT_NE(out.str().find("table T, page "), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("2 faults"), std::string::npos) << out.str();
 }
 
 }  // namespace

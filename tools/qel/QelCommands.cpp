@@ -2,12 +2,16 @@
 
 #include <iomanip>
 #include <ostream>
+#include <sstream>
 
 #include "disk/QELDiskCatalogCheck.h"
 #include "disk/QELDiskDatabaseCatalog.h"
+#include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskPageManager.h"
+#include "disk/QELDiskTableCheck.h"
 #include "platform/QELException.h"
+#include "streams/QELCompression.h"
 
 namespace qel::tool {
 
@@ -59,22 +63,56 @@ void PrintTables(TQELDiskPageManager& manager, std::ostream& out) {
   }
 }
 
-}  // namespace
-
-int CreateCommand(const TOptions& options, std::ostream& out) {
-  const TQELCryptoAlgorithm cipher = CryptoAlgorithmFromName(options.Cipher).value_or(caRijndael_128);
-  TQELDiskPageManager manager;
-  manager.CreateDatabase(options.File, {options.Password, cipher}, options.Extent, options.PageSize);
-  TQELDiskDatabaseCatalog catalog(manager);
-  catalog.Create(options.MaxConnections);
-  manager.CloseDatabase();
-  out << "created " << options.File << " (page size " << options.PageSize << ", " << options.Extent
-      << " pages per extent, " << (options.Password.empty() ? "plain" : "encrypted with " + options.Cipher)
-      << ")\n";
-  return 0;
+// Opens the file again, read-only, as a database with its tables, and walks
+// every table. Answers false, with the reason in `error`, when the tables
+// cannot be reached at all.
+bool InspectTables(const TOptions& options, bool verify, std::vector<TQELDiskTableSummary>& tables,
+                   std::string& error) {
+  try {
+    TQELDiskDatabaseData database(options.File);
+    TQELDiskOpenOptions open;
+    open.Password = {options.Password, 0};
+    open.ReadOnly = true;
+    bool needRepair = false;
+    database.Open(open, needRepair);
+    tables = CheckDiskTables(database, {verify});
+    return true;
+  } catch (const EQELException& e) {
+    error = e.what();
+    return false;
+  }
 }
 
-int InfoCommand(const TOptions& options, std::ostream& out) {
+void PrintTableSummary(const TQELDiskTableSummary& table, std::ostream& out) {
+  out << "\ntable " << table.Name << '\n';
+  if (!table.Opened) {
+    for (const TQELTableFault& fault : table.Faults) out << "  " << fault.Message << '\n';
+    return;
+  }
+  out << "  fields          " << table.Fields.size() << '\n';
+  for (const TQELDiskTableField& field : table.Fields) {
+    std::ostringstream line;
+    line << "    " << std::left << std::setw(24) << field.Name << std::setw(16) << field.Type << std::setw(8)
+         << (field.Size > 0 ? std::to_string(field.Size) : "");
+    if (field.IsBlob) line << "compression " << CompressionAlgorithmName(field.BlobCompressionAlgorithm);
+    std::string text = line.str();
+    text.erase(text.find_last_not_of(' ') + 1);
+    out << text << '\n';
+  }
+  out << "  indexes         " << table.Indexes.size() << '\n';
+  for (const TQELDiskTableIndex& index : table.Indexes) {
+    out << "    " << std::left << std::setw(24) << index.Name << index.Columns;
+    if (index.Primary) out << "  primary";
+    if (index.Unique) out << "  unique";
+    out << '\n';
+  }
+  out << "  records         " << table.RecordCount << '\n';
+  out << "  record pages    " << table.RecordPageCount << '\n';
+  out << "  BLOB pages      " << table.BlobPageCount << '\n';
+  if (!table.Faults.empty()) out << "  faults          " << table.Faults.size() << " (see qel check)\n";
+}
+
+void PrintFileInfo(const TOptions& options, std::ostream& out) {
   TQELDiskPageManager manager;
   bool needRepair = false;
   OpenForReading(manager, options, needRepair);
@@ -101,16 +139,45 @@ int InfoCommand(const TOptions& options, std::ostream& out) {
   Field(out, "free pages", summary.FreePageCount);
   if (!summary.Faults.empty()) Field(out, "faults", std::to_string(summary.Faults.size()) + " (see qel check)");
   PrintTables(manager, out);
+}
+
+}  // namespace
+
+int CreateCommand(const TOptions& options, std::ostream& out) {
+  const TQELCryptoAlgorithm cipher = CryptoAlgorithmFromName(options.Cipher).value_or(caRijndael_128);
+  TQELDiskPageManager manager;
+  manager.CreateDatabase(options.File, {options.Password, cipher}, options.Extent, options.PageSize);
+  TQELDiskDatabaseCatalog catalog(manager);
+  catalog.Create(options.MaxConnections);
+  manager.CloseDatabase();
+  out << "created " << options.File << " (page size " << options.PageSize << ", " << options.Extent
+      << " pages per extent, " << (options.Password.empty() ? "plain" : "encrypted with " + options.Cipher)
+      << ")\n";
+  return 0;
+}
+
+int InfoCommand(const TOptions& options, std::ostream& out) {
+  PrintFileInfo(options, out);
+  std::vector<TQELDiskTableSummary> tables;
+  std::string error;
+  if (!InspectTables(options, false, tables, error)) {
+    out << "\ntables cannot be opened: " << error << '\n';
+    return 0;
+  }
+  for (const TQELDiskTableSummary& table : tables) PrintTableSummary(table, out);
   return 0;
 }
 
 int CheckCommand(const TOptions& options, std::ostream& out) {
-  TQELDiskPageManager manager;
-  bool needRepair = false;
-  OpenForReading(manager, options, needRepair);
-  TQELDiskFileSummary summary = CheckDiskFile(manager);
-  for (TQELFileFault& fault : CheckDiskCatalog(manager)) summary.Faults.push_back(std::move(fault));
-  if (needRepair) out << "note: the file was not closed cleanly or is of an old format (needs repair)\n";
+  TQELDiskFileSummary summary;
+  {
+    TQELDiskPageManager manager;
+    bool needRepair = false;
+    OpenForReading(manager, options, needRepair);
+    summary = CheckDiskFile(manager);
+    for (TQELFileFault& fault : CheckDiskCatalog(manager)) summary.Faults.push_back(std::move(fault));
+    if (needRepair) out << "note: the file was not closed cleanly or is of an old format (needs repair)\n";
+  }
   for (const TQELFileFault& fault : summary.Faults) {
     if (fault.PageNo >= 0) {
       out << "page " << fault.PageNo << ": " << fault.Message << '\n';
@@ -118,9 +185,20 @@ int CheckCommand(const TOptions& options, std::ostream& out) {
       out << "file: " << fault.Message << '\n';
     }
   }
-  out << summary.TotalPageCount << " pages checked, " << summary.Faults.size() << " fault"
-      << (summary.Faults.size() == 1 ? "" : "s") << '\n';
-  return summary.Faults.empty() ? 0 : 1;
+  std::size_t faults = summary.Faults.size();
+  std::vector<TQELDiskTableSummary> tables;
+  std::string error;
+  if (!InspectTables(options, true, tables, error)) {
+    out << "file: the tables cannot be opened: " << error << '\n';
+    ++faults;
+  }
+  for (const TQELDiskTableSummary& table : tables) {
+    for (const TQELTableFault& fault : table.Faults) out << FormatTableFault(fault) << '\n';
+    faults += table.Faults.size();
+  }
+  out << summary.TotalPageCount << " pages and " << tables.size() << " table" << (tables.size() == 1 ? "" : "s")
+      << " checked, " << faults << " fault" << (faults == 1 ? "" : "s") << '\n';
+  return faults == 0 ? 0 : 1;
 }
 
 }  // namespace qel::tool

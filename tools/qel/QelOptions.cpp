@@ -21,11 +21,16 @@ Commands:
            system directory, active-sessions file and empty table list.
   info     Prints the header fields, the cipher, the page size, the number of
            pages of each type, the free pages, the file size, and every table
-           with the start pages of its metadata, header and lock files.
+           with the start pages of its metadata, header and lock files; then,
+           per table, its fields, its indexes, its record count and its number
+           of record pages and BLOB pages.
   check    Reads every page and verifies its frame, its CRC and decryption and
            its place in the free-space pages, then the system directory, the
-           table list and every internal file's chain of pages. Prints each
-           fault with its page number and exits with status 1 when it finds
+           table list and every internal file's chain of pages. Then, per
+           table, the record pages against the record pages index, every
+           index against the records, and every BLOB value of every record
+           against its pages and its blocks' CRCs. Prints each fault with its
+           page or table and record and exits with status 1 when it finds
            any.
 
 Options:
