@@ -159,9 +159,11 @@ void TQELDatabaseFile::RaiseIOError(std::string_view what, std::int32_t nativeCo
   const std::string format = "Cannot " + std::string(what) +
                              " file: '%s' Position = %d, Count = %d, FilePosition = %d, FileSize = %d, "
                              "ErrorCode:%d. ErrorMessage: %s";
+  // The error is taken first: the size probe succeeds and resets it.
+  const int error = FFile.LastError();
+  const std::string errorText = QELFileErrorText(error);
   throw EQELException(nativeCode, format,
-                      {FFileName, position, count, FFile.Position(), SizeOrMinusOne(),
-                       FFile.LastError(), FFile.LastErrorText()});
+                      {FFileName, position, count, FFile.Position(), SizeOrMinusOne(), error, errorText});
 }
 
 void TQELDatabaseFile::ReadBufferChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
@@ -191,7 +193,10 @@ void TQELDatabaseFile::WriteBuffer(const void* buffer, std::int32_t nativeCode, 
 
 void TQELDatabaseFile::FlushFileBuffers() {
   CheckOpen("FlushFileBuffers");
-  if (FFile.Flush() || (TryReopen() && FFile.Flush())) return;
+  // No second attempt: a failed fsync may already have dropped the pages it
+  // could not write and cleared the error, so a retry that succeeds would
+  // report data durable that is lost.
+  if (FFile.Flush()) return;
   throw EQELException(30379, "Cannot flush file buffers for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, FFile.LastError(), FFile.LastErrorText()});
 }

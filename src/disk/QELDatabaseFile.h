@@ -3,7 +3,8 @@
 //
 // Every failure is raised with the file name and the platform's error code
 // and text. A handle that went bad (a network drive that came back, say) is
-// reopened once and the operation retried. Byte-range locks answer false
+// reopened once and the operation retried; a flush is never retried.
+// Byte-range locks answer false
 // when another holder has the bytes; on a file system that refuses locks
 // altogether they are treated as granted.
 

@@ -61,11 +61,18 @@ std::int64_t TQELDatabaseFreeSpaceManager::EAMPageNo(std::int64_t index) const {
   return pageNo % FPagesPerPFS == 0 ? pageNo + 1 : pageNo;
 }
 
+// Asked on every page access: 32-bit arithmetic (page numbers and the
+// spacings of space pages fit), and the divisions only near a multiple.
 bool TQELDatabaseFreeSpaceManager::IsSpacePage(std::int32_t pageNo) const {
   if (pageNo < 0) return false;
-  const std::int64_t p = pageNo;
-  return p % FPagesPerPFS == 0 || p % FPagesPerEAM == 0 ||
-         ((p - 1) % FPagesPerPFS == 0 && (p - 1) % FPagesPerEAM == 0);
+  const auto p = static_cast<std::uint32_t>(pageNo);
+  const auto pfs = static_cast<std::uint32_t>(FPagesPerPFS);
+  const auto eam = static_cast<std::uint32_t>(FPagesPerEAM);
+  const std::uint32_t inPFS = p % pfs;
+  if (inPFS == 0) return true;
+  if (p % eam == 0) return true;
+  // The EAM page that would fall on a PFS page sits right after it.
+  return inPFS == 1 && (p - 1) % eam == 0;
 }
 
 void TQELDatabaseFreeSpaceManager::CheckNotSpacePage(std::int32_t pageNo) const {

@@ -8,12 +8,10 @@ namespace qel {
 
 namespace {
 
-template <class Pages>
-auto LowerBound(Pages& pages, std::int32_t pageNo) {
-  return std::lower_bound(pages.begin(), pages.end(), pageNo,
-                          [](const std::unique_ptr<TQELPage>& page, std::int32_t no) {
-                            return page->PageNo < no;
-                          });
+// Position of `pageNo` in the sorted page numbers: searched in a plain
+// array of numbers, so that the search touches no page object.
+std::ptrdiff_t LowerBound(const std::vector<std::int32_t>& pageNos, std::int32_t pageNo) {
+  return std::lower_bound(pageNos.begin(), pageNos.end(), pageNo) - pageNos.begin();
 }
 
 }  // namespace
@@ -38,7 +36,9 @@ void TQELSortedPageList::Unlink(TQELPage* page) {
 TQELPage* TQELSortedPageList::Add(std::unique_ptr<TQELPage> page) {
   TQELPage* added = page.get();
   added->OwningList = this;
-  FPages.insert(LowerBound(FPages, added->PageNo), std::move(page));
+  const std::ptrdiff_t at = LowerBound(FPageNos, added->PageNo);
+  FPages.insert(FPages.begin() + at, std::move(page));
+  FPageNos.insert(FPageNos.begin() + at, added->PageNo);
   LinkNewest(added);
   return added;
 }
@@ -47,28 +47,33 @@ std::unique_ptr<TQELPage> TQELSortedPageList::Delete(std::int32_t pageNo) {
   if (FPages.empty()) {
     throw EQELException(20165, "TSortedPageList.Delete - no elements in array!");
   }
-  const auto it = LowerBound(FPages, pageNo);
-  if (it == FPages.end() || (*it)->PageNo != pageNo) {
+  const std::ptrdiff_t at = LowerBound(FPageNos, pageNo);
+  if (at == static_cast<std::ptrdiff_t>(FPageNos.size()) || FPageNos[static_cast<std::size_t>(at)] != pageNo) {
     throw EQELException(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {pageNo, FPages.size()});
   }
-  std::unique_ptr<TQELPage> page = std::move(*it);
-  FPages.erase(it);
+  std::unique_ptr<TQELPage> page = std::move(FPages[static_cast<std::size_t>(at)]);
+  FPages.erase(FPages.begin() + at);
+  FPageNos.erase(FPageNos.begin() + at);
   Unlink(page.get());
   page->OwningList = nullptr;
-  if (FPages.empty()) FPages.shrink_to_fit();  // an empty list keeps no memory
+  if (FPages.empty()) {  // an empty list keeps no memory
+    FPages.shrink_to_fit();
+    FPageNos.shrink_to_fit();
+  }
   return page;
 }
 
 TQELPage* TQELSortedPageList::Find(std::int32_t pageNo) const {
-  const auto it = LowerBound(FPages, pageNo);
-  return it != FPages.end() && (*it)->PageNo == pageNo ? it->get() : nullptr;
+  const std::int32_t index = IndexOf(pageNo);
+  return index >= 0 ? FPages[static_cast<std::size_t>(index)].get() : nullptr;
 }
 
 std::int32_t TQELSortedPageList::IndexOf(std::int32_t pageNo) const {
-  const auto it = LowerBound(FPages, pageNo);
-  return it != FPages.end() && (*it)->PageNo == pageNo ? static_cast<std::int32_t>(it - FPages.begin())
-                                                       : -1;
+  const std::ptrdiff_t at = LowerBound(FPageNos, pageNo);
+  return at != static_cast<std::ptrdiff_t>(FPageNos.size()) && FPageNos[static_cast<std::size_t>(at)] == pageNo
+             ? static_cast<std::int32_t>(at)
+             : -1;
 }
 
 void TQELSortedPageList::Touch(TQELPage* page) {
@@ -99,6 +104,7 @@ TQELPage* TQELSortedPageList::FindOlder() {
 std::vector<std::unique_ptr<TQELPage>> TQELSortedPageList::TakeAll() {
   std::vector<std::unique_ptr<TQELPage>> pages = std::move(FPages);
   FPages.clear();
+  FPageNos.clear();
   for (const std::unique_ptr<TQELPage>& page : pages) {
     page->FOlder = page->FNewer = nullptr;
     page->OwningList = nullptr;
@@ -110,6 +116,8 @@ std::vector<std::unique_ptr<TQELPage>> TQELSortedPageList::TakeAll() {
 void TQELSortedPageList::Clear() {
   FPages.clear();
   FPages.shrink_to_fit();
+  FPageNos.clear();
+  FPageNos.shrink_to_fit();
   FOldest = FNewest = nullptr;
 }
 

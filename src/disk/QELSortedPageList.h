@@ -55,6 +55,7 @@ class TQELSortedPageList {
   void Unlink(TQELPage* page);
 
   std::vector<std::unique_ptr<TQELPage>> FPages;  // sorted by PageNo
+  std::vector<std::int32_t> FPageNos;             // their numbers, searched instead
   std::uint64_t FStampCounter = 0;
   std::uint64_t FThreshold = 0;
   TQELPage* FOldest = nullptr;

@@ -1,5 +1,7 @@
 #include "platform/QELFile.h"
 
+#include "platform/QELFaultInjection.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -257,11 +259,29 @@ bool TQELFile::Close() {
   return error != 0 ? Fail(error) : Succeed();
 }
 
+template <typename TOperation>
+bool TQELFile::Hooked(const TQELFileRequest& request, TOperation operation) {
+  TQELFileHook* hook = QELActiveFileHook();
+  if (hook == nullptr) [[likely]] return operation();
+  const TQELFileVerdict verdict = hook->Before(*this, request);
+  if (verdict.Kind == TQELFileVerdict::vkFail) return Fail(verdict.Error);
+  if (verdict.Kind == TQELFileVerdict::vkPretend) return Succeed();
+  const bool succeeded = operation();
+  hook->After(*this, request, succeeded);
+  return succeeded;
+}
+
 bool TQELFile::ReadAt(void* buffer, std::size_t count, std::int64_t position,
                       std::size_t& bytesRead) {
   bytesRead = 0;
   if (!CheckOpen()) return false;
   if (!FitsOffsets(position, count)) return Fail(EINVAL);
+  return Hooked({fopRead, position, static_cast<std::int64_t>(count), nullptr},
+                [&] { return ReadThrough(buffer, count, position, bytesRead); });
+}
+
+bool TQELFile::ReadThrough(void* buffer, std::size_t count, std::int64_t position,
+                           std::size_t& bytesRead) {
   auto* bytes = static_cast<char*>(buffer);
   while (bytesRead < count) {
     const std::size_t chunk = std::min(count - bytesRead, kMaxTransfer);
@@ -280,6 +300,11 @@ bool TQELFile::ReadAt(void* buffer, std::size_t count, std::int64_t position,
 bool TQELFile::WriteAt(const void* buffer, std::size_t count, std::int64_t position) {
   if (!CheckOpen() || !CheckWritable()) return false;
   if (!FitsOffsets(position, count)) return Fail(EINVAL);
+  return Hooked({fopWrite, position, static_cast<std::int64_t>(count), buffer},
+                [&] { return WriteThrough(buffer, count, position); });
+}
+
+bool TQELFile::WriteThrough(const void* buffer, std::size_t count, std::int64_t position) {
   const auto* bytes = static_cast<const char*>(buffer);
   std::size_t written = 0;
   while (written < count) {
@@ -328,24 +353,32 @@ bool TQELFile::GetSize(std::int64_t& size) {
 bool TQELFile::SetSize(std::int64_t size) {
   if (!CheckOpen() || !CheckWritable()) return false;
   if (size < 0) return Fail(EINVAL);
-  while (::ftruncate(FHandle, size) < 0) {
-    if (errno != EINTR) return Fail(errno);
-  }
-  return Succeed();
+  return Hooked({fopSetSize, size, 0, nullptr}, [&] {
+    while (::ftruncate(FHandle, size) < 0) {
+      if (errno != EINTR) return Fail(errno);
+    }
+    return Succeed();
+  });
 }
 
 bool TQELFile::Flush() {
   if (!CheckOpen()) return false;
-  while (::fsync(FHandle) < 0) {
-    if (errno != EINTR) return Fail(errno);
-  }
-  return Succeed();
+  return Hooked({fopFlush, 0, 0, nullptr}, [&] {
+    while (::fsync(FHandle) < 0) {
+      if (errno != EINTR) return Fail(errno);
+    }
+    return Succeed();
+  });
 }
 
 bool TQELFile::Lock(std::int64_t position, std::int64_t count) {
   if (!CheckOpen() || !CheckRange(position, count)) return false;
   // The kernel would silently accept an overlap with our own lock.
   if (HoldsOverlapping(position, count)) return Fail(QEL_ERROR_LOCK_VIOLATION);
+  return Hooked({fopLock, position, count, nullptr}, [&] { return LockThrough(position, count); });
+}
+
+bool TQELFile::LockThrough(std::int64_t position, std::int64_t count) {
   const short type = FCanLockExclusively ? F_WRLCK : F_RDLCK;
   if (const int error = SetLock(FHandle, type, position, count)) {
     return Fail(IsLockConflict(error) ? QEL_ERROR_LOCK_VIOLATION : error);
@@ -360,6 +393,13 @@ bool TQELFile::Unlock(std::int64_t position, std::int64_t count) {
     return range.Position == position && range.Count == count;
   });
   if (held == FLocks.end()) return Fail(QEL_ERROR_NOT_LOCKED);
+  return Hooked({fopUnlock, position, count, nullptr}, [&] { return UnlockThrough(position, count); });
+}
+
+bool TQELFile::UnlockThrough(std::int64_t position, std::int64_t count) {
+  const auto held = std::find_if(FLocks.begin(), FLocks.end(), [&](const TLockRange& range) {
+    return range.Position == position && range.Count == count;
+  });
   // The ranges a handle holds never overlap, so this releases exactly one.
   if (const int error = SetLock(FHandle, F_UNLCK, position, count)) return Fail(error);
   FLocks.erase(held);

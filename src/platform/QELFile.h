@@ -20,6 +20,10 @@
 // errno value or one of the QEL_ERROR_* codes below, LastErrorText() its text.
 // A successful operation resets LastError() to 0. A TQELFile serves one thread
 // at a time.
+//
+// Reads, writes, size changes, flushes, locks and unlocks first ask the
+// process-wide file hook, when one is installed (QELFaultInjection.h), which
+// may fail them or report them done without doing them.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +31,8 @@
 #include <vector>
 
 namespace qel {
+
+struct TQELFileRequest;
 
 // How a file is opened. Both modes can read.
 enum TQELFileAccess : std::uint8_t { faRead = 0, faReadWrite = 1 };
@@ -117,6 +123,14 @@ class TQELFile {
     std::int64_t Position;
     std::int64_t Count;
   };
+
+  // Runs `operation` past the file hook, if one is installed.
+  template <typename TOperation>
+  bool Hooked(const TQELFileRequest& request, TOperation operation);
+  bool ReadThrough(void* buffer, std::size_t count, std::int64_t position, std::size_t& bytesRead);
+  bool WriteThrough(const void* buffer, std::size_t count, std::int64_t position);
+  bool LockThrough(std::int64_t position, std::int64_t count);
+  bool UnlockThrough(std::int64_t position, std::int64_t count);
 
   bool Attach(int handle, const std::string& path, TQELFileAccess access, TQELFileShare share,
               bool canLockExclusively, bool truncate);

@@ -20,9 +20,18 @@ TQELBTreeCore& TQELBTreePageIndex::Tree(std::int32_t nativeError) {
   return FTree;
 }
 
-void TQELBTreePageIndex::Create(std::int32_t sessionID) { FTree.CreateRoot(sessionID); }
-void TQELBTreePageIndex::Drop(std::int32_t sessionID) { Tree(20114).Drop(sessionID); }
-void TQELBTreePageIndex::Empty(std::int32_t sessionID) { Tree(20114).Empty(sessionID); }
+void TQELBTreePageIndex::Create(std::int32_t sessionID) {
+  ForgetHints();
+  FTree.CreateRoot(sessionID);
+}
+void TQELBTreePageIndex::Drop(std::int32_t sessionID) {
+  ForgetHints();
+  Tree(20114).Drop(sessionID);
+}
+void TQELBTreePageIndex::Empty(std::int32_t sessionID) {
+  ForgetHints();
+  Tree(20114).Empty(sessionID);
+}
 
 bool TQELBTreePageIndex::FindPage(std::int32_t sessionID, std::int32_t pageNo, TQELKeyPath& path,
                                   std::int32_t& count) {
@@ -37,6 +46,25 @@ bool TQELBTreePageIndex::FindPage(std::int32_t sessionID, std::int32_t pageNo, T
 }
 
 bool TQELBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t delta,
+                                          std::int32_t& pageNo) {
+  if (FHintPageNo >= 0) {
+    TQELKeyPath path;
+    std::int32_t count = 0;
+    if (FindPage(sessionID, FHintPageNo, path, count) && CanAdd(count, delta)) {
+      pageNo = FHintPageNo;
+      return true;
+    }
+  }
+  if (FSearchFoundNothing) return false;
+  if (SearchEdgeLeaves(sessionID, delta, pageNo)) {
+    FHintPageNo = pageNo;
+    return true;
+  }
+  FSearchFoundNothing = true;
+  return false;
+}
+
+bool TQELBTreePageIndex::SearchEdgeLeaves(std::int32_t sessionID, std::int32_t delta,
                                           std::int32_t& pageNo) {
   TQELBTreeCore& tree = Tree(20114);
   std::uint8_t key[4];
@@ -71,6 +99,8 @@ void TQELBTreePageIndex::AddToPage(std::int32_t sessionID, std::int32_t delta,
   TQELKeyPath path;
   std::int32_t count;
   std::uint8_t ref[2];
+  // The page just filled is the likeliest to take the next item.
+  FHintPageNo = pageNo;
   if (!FindPage(sessionID, pageNo, path, count)) {
     std::uint8_t key[4];
     QELWriteLE(key, pageNo);
@@ -92,6 +122,8 @@ void TQELBTreePageIndex::RemoveFromPage(std::int32_t sessionID, std::int32_t del
   if (!FindPage(sessionID, pageNo, path, count)) {
     throw EQELException(20111, "Invalid page number");
   }
+  // Room came back: the next search looks for it in its usual order.
+  ForgetHints();
   if (newCount < 0) {
     // A count never goes below zero: taking more than is there means the
     // page index and the pages disagree.

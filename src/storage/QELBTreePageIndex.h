@@ -23,15 +23,22 @@ class TQELBTreePageIndex {
   virtual bool CanAdd(std::int32_t current, std::int32_t delta) = 0;
 
   std::int32_t RootPageNo() const { return FTree.RootPageNo(); }
-  void SetRootPage(std::int32_t pageNo) { FTree.SetRootPageNo(pageNo); }
+  void SetRootPage(std::int32_t pageNo) {
+    FTree.SetRootPageNo(pageNo);
+    ForgetHints();
+  }
   TQELBTreeCore& Tree() { return FTree; }
 
   void Create(std::int32_t sessionID);
   void Drop(std::int32_t sessionID);
   void Empty(std::int32_t sessionID);
 
-  // The first page, looking backwards through the last leaf and then
-  // forwards through the first, whose count passes CanAdd(count, delta).
+  // A page whose count passes CanAdd(count, delta): the page last found or
+  // added when it still has room, else the first, looking backwards through
+  // the last leaf and then forwards through the first. Once that search has
+  // found nothing it is not repeated until room is given back through this
+  // object (which also drops the remembered page): filling pages one after
+  // another costs one descent each.
   bool FindPageWithRoom(std::int32_t sessionID, std::int32_t delta, std::int32_t& pageNo);
   // Enters a page with `delta`, or adds `delta` to its count; "Cannot add
   // data item to page. Page is full" (20106) when CanAdd refuses.
@@ -74,6 +81,17 @@ class TQELBTreePageIndex {
   TQELPageManager& FPageManager;
   TQELPageKeyRef FKeyRef;
   TQELBTreeCore FTree;
+
+ private:
+  bool SearchEdgeLeaves(std::int32_t sessionID, std::int32_t delta, std::int32_t& pageNo);
+  void ForgetHints() {
+    FHintPageNo = -1;
+    FSearchFoundNothing = false;
+  }
+
+  // Only hints: every answer is checked against the index itself.
+  std::int32_t FHintPageNo = -1;
+  bool FSearchFoundNothing = false;
 };
 
 // Record pages: a page has room while it holds fewer records than fit.

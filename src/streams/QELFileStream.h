@@ -1,8 +1,11 @@
 #pragma once
-// TQELFileStream: a stream over a file.
+// TQELFileStream: a stream over a file. A failure of the system in any
+// operation raises EQELException naming the file and the system's error.
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/QELFile.h"
 #include "streams/QELStream.h"
@@ -34,6 +37,8 @@ class TQELFileStream : public TQELStream {
 
  private:
   TQELFileStream() = default;
+  [[noreturn]] void RaiseIOError(std::int32_t nativeCode, std::string_view what, std::int64_t position,
+                                 std::int64_t count);
 
   TQELFile FFile;
 };
