@@ -14,6 +14,7 @@
 
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskFileCheck.h"
+#include "disk/QELDiskTableCheck.h"
 #include "disk/QELDiskTableData.h"
 #include "platform/QELEndian.h"
 #include "storage/QELRecordData.h"
@@ -114,11 +115,16 @@ std::string ReadBlob(TDiskTable& t, std::int32_t fieldNo) {
   return value;
 }
 
+// What qel check would report: the file's pages, then every table (record
+// pages, indexes, BLOB values) as committed.
 std::vector<std::string> CheckFile(TDiskTable& t) {
   std::vector<std::string> faults = CheckTableIndexes(*t.Table, t.Cursor->SessionID());
   t.Table->DiskRecordManager()->VerifyRecordCount(t.Cursor->SessionID());
   for (const TQELFileFault& fault : CheckDiskFile(t.Database().DiskPageManager()).Faults) {
     faults.push_back("page " + std::to_string(fault.PageNo) + ": " + fault.Message);
+  }
+  for (const TQELDiskTableSummary& table : CheckDiskTables(t.Database())) {
+    for (const TQELTableFault& fault : table.Faults) faults.push_back(FormatTableFault(fault));
   }
   return faults;
 }
