@@ -16,8 +16,6 @@ namespace qel {
 namespace {
 
 constexpr const char* kInvalidBitMsg = "Invalid bit no = %d, number of bits = %d";
-constexpr const char* kWriteMsg =
-    "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d";
 constexpr const char* kReadMsg =
     "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
 
@@ -40,22 +38,7 @@ struct TBlockGuard {
   }
 };
 
-void WriteChecked(TQELStream& stream, const void* data, std::int64_t count,
-                  std::int32_t nativeError) {
-  const std::int64_t position = stream.Position();
-  const std::int64_t written = stream.Write(data, count);
-  if (written != count) {
-    throw EQELException(nativeError, kWriteMsg, {position, stream.GetSize(), count, written});
-  }
-}
 
-void ReadChecked(TQELStream& stream, void* data, std::int64_t count, std::int32_t nativeError) {
-  const std::int64_t position = stream.Position();
-  const std::int64_t read = stream.Read(data, count);
-  if (read != count) {
-    throw EQELException(nativeError, kReadMsg, {position, stream.GetSize(), count, read});
-  }
-}
 
 }  // namespace
 
@@ -229,17 +212,17 @@ void TQELBitsArray::SaveToStream(TQELStream& stream) const {
   if (FSize > 0 && FBits == nullptr) throw EQELException(10399, "Nil pointer occured");
   std::uint8_t word[4];
   QELWriteLE<std::int32_t>(word, FSize);
-  WriteChecked(stream, word, 4, 10398);
+  stream.WriteChecked(word, 4, 10398);
   QELWriteLE<std::int32_t>(word, FSetCount);
-  WriteChecked(stream, word, 4, 10427);
-  if (FSize > 0) WriteChecked(stream, FBits, ByteCount(FSize), 10400);
+  stream.WriteChecked(word, 4, 10427);
+  if (FSize > 0) stream.WriteChecked(FBits, ByteCount(FSize), 10400);
 }
 
 void TQELBitsArray::LoadFromStream(TQELStream& stream) {
   std::uint8_t word[4];
-  ReadChecked(stream, word, 4, 10401);
+  stream.ReadChecked(word, 4, 10401);
   const auto size = QELReadLE<std::int32_t>(word);
-  ReadChecked(stream, word, 4, 10426);
+  stream.ReadChecked(word, 4, 10426);
   const std::int64_t bytes = ByteCount(size);
   // A damaged size must not become a huge allocation: the bytes have to be
   // in the stream already.
@@ -251,7 +234,7 @@ void TQELBitsArray::LoadFromStream(TQELStream& stream) {
   TBlockGuard loaded;
   if (size > 0) {
     loaded.Block = QELMemoryManager().GetMem(bytes);
-    ReadChecked(stream, loaded.Block, bytes, 10402);
+    stream.ReadChecked(loaded.Block, bytes, 10402);
   }
   FreeBits();
   FBits = static_cast<std::uint8_t*>(loaded.Block);

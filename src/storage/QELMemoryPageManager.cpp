@@ -13,34 +13,17 @@ namespace qel {
 
 namespace {
 
-constexpr const char* kWriteMsg =
-    "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d";
 constexpr const char* kReadMsg =
     "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
 constexpr const char* kNotAllocatedMsg = "Not released page is allocated";
 
-void WriteChecked(TQELStream& stream, const void* data, std::int64_t count,
-                  std::int32_t nativeError) {
-  const std::int64_t position = stream.Position();
-  const std::int64_t written = stream.Write(data, count);
-  if (written != count) {
-    throw EQELException(nativeError, kWriteMsg, {position, stream.GetSize(), count, written});
-  }
-}
 
-void ReadChecked(TQELStream& stream, void* data, std::int64_t count, std::int32_t nativeError) {
-  const std::int64_t position = stream.Position();
-  const std::int64_t read = stream.Read(data, count);
-  if (read != count) {
-    throw EQELException(nativeError, kReadMsg, {position, stream.GetSize(), count, read});
-  }
-}
 
 template <typename T>
 void WriteValue(TQELStream& stream, T value, std::int32_t nativeError) {
   std::uint8_t bytes[sizeof(T)];
   QELWriteLE<T>(bytes, value);
-  WriteChecked(stream, bytes, sizeof(T), nativeError);
+  stream.WriteChecked(bytes, sizeof(T), nativeError);
 }
 
 // Reads one field and remembers where it stood, so that a value found to be
@@ -49,7 +32,7 @@ template <typename T>
 T ReadValue(TQELStream& stream, std::int32_t nativeError, std::int64_t& position) {
   std::uint8_t bytes[sizeof(T)];
   position = stream.Position();
-  ReadChecked(stream, bytes, sizeof(T), nativeError);
+  stream.ReadChecked(bytes, sizeof(T), nativeError);
   return QELReadLE<T>(bytes);
 }
 
@@ -169,7 +152,7 @@ void TQELMemoryPageManager::SaveToStream(TQELStream& stream) {
   WriteValue<std::int32_t>(stream, FPageCount, 10367);
   FAllocatedPages->SaveToStream(stream);
   for (std::int32_t pageNo = 0; pageNo < FCapacity; ++pageNo) {
-    WriteChecked(stream, FImages[pageNo], kPageSize, 10368);
+    stream.WriteChecked(FImages[pageNo], kPageSize, 10368);
   }
 }
 
@@ -214,7 +197,7 @@ void TQELMemoryPageManager::LoadFromStream(TQELStream& stream) {
   TImages images;
   images.Grow(capacity, false);
   for (std::int32_t pageNo = 0; pageNo < capacity; ++pageNo) {
-    ReadChecked(stream, images[pageNo], kPageSize, 10375);
+    stream.ReadChecked(images[pageNo], kPageSize, 10375);
   }
 
   // Cached pages are copies of the old images; they go, unless a session

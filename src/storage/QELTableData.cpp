@@ -535,42 +535,50 @@ void TQELTableData::FinishRecordChange(TQELTableCursor& cursor) {
   if (!cursor.ChangesPending) ApplyChanges(cursor.SessionID(), cursor.InTransaction());
 }
 
-bool TQELTableData::InsertCursorRecord(TQELTableCursor& cursor) {
+// Runs one record change under the database lock. A change that succeeds
+// is finished (RecordChanged, then the session's pages applied); one that
+// answers false or raises has the session's page changes discarded.
+template <class TChange>
+bool TQELTableData::RunRecordChange(TQELTableCursor& cursor, TChange change) {
   TQELCriticalSectionGuard guard(FDatabaseData.Lock());
-  TQELBaseRecordManager& records = CheckedRecordManager(10015);
-  if (cursor.RecordBuffer == nullptr) throw EQELException(10016, "Nil pointer occured");
-  const std::int32_t sessionID = cursor.SessionID();
-  const bool inTransaction = cursor.InTransaction();
   try {
+    if (change()) {
+      FinishRecordChange(cursor);
+      return true;
+    }
+  } catch (...) {
+    CancelChanges(cursor.SessionID(), cursor.InTransaction());
+    throw;
+  }
+  CancelChanges(cursor.SessionID(), cursor.InTransaction());
+  return false;
+}
+
+bool TQELTableData::InsertCursorRecord(TQELTableCursor& cursor) {
+  return RunRecordChange(cursor, [&] {
+    TQELBaseRecordManager& records = CheckedRecordManager(10015);
+    if (cursor.RecordBuffer == nullptr) throw EQELException(10016, "Nil pointer occured");
+    const std::int32_t sessionID = cursor.SessionID();
     RefreshBeforeChange(cursor);
     StoreRecordBlobs(cursor, cursor.RecordBuffer, nullptr);
     TQELRecordID recordID{};
-    if (!records.InsertRecord(sessionID, cursor.RecordBuffer, recordID)) {
-      CancelChanges(sessionID, inTransaction);
-      return false;
-    }
+    if (!records.InsertRecord(sessionID, cursor.RecordBuffer, recordID)) return false;
     cursor.Position = recordID;
     NoteInBitmap(cursor, cursor.RecordBuffer, recordID);
     CheckedIndexManager(10380).InsertKeys(sessionID, cursor.RecordBuffer, recordID);
     cursor.BeforeFirst = false;
     cursor.AfterLast = false;
-    FinishRecordChange(cursor);
-  } catch (...) {
-    CancelChanges(sessionID, inTransaction);
-    throw;
-  }
-  return true;
+    return true;
+  });
 }
 
 bool TQELTableData::UpdateCursorRecord(TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(FDatabaseData.Lock());
-  TQELBaseRecordManager& records = CheckedRecordManager(10015);
-  TQELBaseIndexManager& indexes = CheckedIndexManager(10380);
-  if (cursor.RecordBuffer == nullptr) throw EQELException(10016, "Nil pointer occured");
-  const std::int32_t sessionID = cursor.SessionID();
-  const bool inTransaction = cursor.InTransaction();
-  const TQELRecordID recordID = cursor.Position;
-  try {
+  return RunRecordChange(cursor, [&] {
+    TQELBaseRecordManager& records = CheckedRecordManager(10015);
+    TQELBaseIndexManager& indexes = CheckedIndexManager(10380);
+    if (cursor.RecordBuffer == nullptr) throw EQELException(10016, "Nil pointer occured");
+    const std::int32_t sessionID = cursor.SessionID();
+    const TQELRecordID recordID = cursor.Position;
     RefreshBeforeChange(cursor);
     // The keys to remove are those of the record as stored, whatever the
     // cursor's buffers say.
@@ -582,31 +590,22 @@ bool TQELTableData::UpdateCursorRecord(TQELTableCursor& cursor) {
     if (current.Result != grOK) return false;
     indexes.UpdateKeys(sessionID, stored.data(), cursor.RecordBuffer, recordID, true);
     StoreRecordBlobs(cursor, cursor.RecordBuffer, stored.data());
-    if (!records.UpdateRecord(sessionID, cursor.RecordBuffer, recordID)) {
-      CancelChanges(sessionID, inTransaction);
-      return false;
-    }
+    if (!records.UpdateRecord(sessionID, cursor.RecordBuffer, recordID)) return false;
     indexes.UpdateKeys(sessionID, stored.data(), cursor.RecordBuffer, recordID, false);
     NoteInBitmap(cursor, cursor.RecordBuffer, recordID);
-    FinishRecordChange(cursor);
-  } catch (...) {
-    CancelChanges(sessionID, inTransaction);
-    throw;
-  }
-  return true;
+    return true;
+  });
 }
 
 bool TQELTableData::DeleteCursorRecord(TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(FDatabaseData.Lock());
-  TQELBaseRecordManager& records = CheckedRecordManager(10015);
-  TQELBaseIndexManager& indexes = CheckedIndexManager(10380);
-  const std::int32_t sessionID = cursor.SessionID();
-  const bool inTransaction = cursor.InTransaction();
-  const TQELRecordID deletedID = cursor.Position;
-  TQELRecordBitmap* bitmap = cursor.RecordBitmap.get();
-  const bool bitmapCurrent =
-      bitmap != nullptr && bitmap->Active() && !bitmap->IsStale(records.ChangeCount());
-  try {
+  return RunRecordChange(cursor, [&] {
+    TQELBaseRecordManager& records = CheckedRecordManager(10015);
+    TQELBaseIndexManager& indexes = CheckedIndexManager(10380);
+    const std::int32_t sessionID = cursor.SessionID();
+    const TQELRecordID deletedID = cursor.Position;
+    TQELRecordBitmap* bitmap = cursor.RecordBitmap.get();
+    const bool bitmapCurrent =
+        bitmap != nullptr && bitmap->Active() && !bitmap->IsStale(records.ChangeCount());
     RefreshBeforeChange(cursor);
     // Find where the cursor stands afterwards: the next record, else the
     // previous one, else before the first.
@@ -629,10 +628,7 @@ bool TQELTableData::DeleteCursorRecord(TQELTableCursor& cursor) {
     FreeRecordBlobs(deleted.data());
     DeleteRecordBlobs(sessionID, deleted.data());
     TQELRecordID id = deletedID;
-    if (!records.DeleteRecord(sessionID, id)) {
-      CancelChanges(sessionID, inTransaction);
-      return false;
-    }
+    if (!records.DeleteRecord(sessionID, id)) return false;
     if (bitmap != nullptr && bitmap->Active()) {
       bitmap->ClearRecord(deletedID);
       if (bitmapCurrent && cursor.DistinctFieldCount == 0) bitmap->SetStamp(records.ChangeCount());
@@ -640,12 +636,8 @@ bool TQELTableData::DeleteCursorRecord(TQELTableCursor& cursor) {
     cursor.Position = landing;
     cursor.BeforeFirst = !moved;
     cursor.AfterLast = false;
-    FinishRecordChange(cursor);
-  } catch (...) {
-    CancelChanges(sessionID, inTransaction);
-    throw;
-  }
-  return true;
+    return true;
+  });
 }
 
 }  // namespace qel

@@ -241,6 +241,8 @@ class TQELTableData : public TQELTableDataBase {
   // Rebuilds the cursor's stale temporary indexes before a change when the
   // table is shared.
   void RefreshBeforeChange(TQELTableCursor& cursor);
+  template <class TChange>
+  bool RunRecordChange(TQELTableCursor& cursor, TChange change);
   // After a successful change: RecordChanged, then the session's pages
   // applied unless the cursor has more changes pending.
   void FinishRecordChange(TQELTableCursor& cursor);

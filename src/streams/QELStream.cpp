@@ -38,6 +38,26 @@ void TQELStream::CopyChunks(TQELStream& from, TQELStream& to, std::int64_t count
   Report(100);
 }
 
+void TQELStream::WriteChecked(const void* buffer, std::int64_t count, std::int32_t nativeError) {
+  const std::int64_t position = Position();
+  const std::int64_t written = Write(buffer, count);
+  if (written != count) {
+    throw EQELException(nativeError,
+                        "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+                        {position, GetSize(), count, written});
+  }
+}
+
+void TQELStream::ReadChecked(void* buffer, std::int64_t count, std::int32_t nativeError) {
+  const std::int64_t position = Position();
+  const std::int64_t read = Read(buffer, count);
+  if (read != count) {
+    throw EQELException(nativeError,
+                        "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
+                        {position, GetSize(), count, read});
+  }
+}
+
 void TQELStream::SaveToStream(TQELStream& dest) {
   const std::int64_t ownPosition = Position();
   const std::int64_t destPosition = dest.Position();

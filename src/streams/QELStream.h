@@ -33,6 +33,11 @@ class TQELStream {
   virtual void SetSize(std::int64_t size) = 0;
 
   std::int64_t Position() { return Seek(0, soCurrent); }
+
+  // Exactly `count` bytes, or "Cannot write to stream. ..." / "Cannot read
+  // from stream. ..." with `nativeError` and the stream's position and size.
+  void WriteChecked(const void* buffer, std::int64_t count, std::int32_t nativeError);
+  void ReadChecked(void* buffer, std::int64_t count, std::int32_t nativeError);
   void SetPosition(std::int64_t position) { Seek(position, soBeginning); }
 
   virtual void LockStream() { FLock.lock(); }
