@@ -175,7 +175,8 @@ void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
   const bool checkVersion = MultiUser() && !DiskPages().PagesCache().IsValid(sessionID, this);
   const TQELInternalDBTransactedAccessFile::TSize size =
       FHeaderFile->GetSize(sessionID, checkVersion);
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::max(size.UncompressedSize, 0)));
+  std::vector<std::uint8_t>& buffer = FHeaderBuffer;
+  buffer.assign(static_cast<std::size_t>(std::max(size.UncompressedSize, 0)), 0);
   FHeaderFile->ReadFile(sessionID, buffer.data(), size.WasRead, size.UncompressedSize);
   std::int32_t position = 0;
   const auto bufferSize = static_cast<std::int32_t>(buffer.size());
@@ -188,7 +189,8 @@ void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
 
 void TQELDiskTableData::WriteTableHeader(std::int32_t sessionID) {
   if (!FHeaderFile) throw EQELException(20176, "Pointer is nil");
-  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(32 * FieldDefs().Count() + 32), 0);
+  std::vector<std::uint8_t>& buffer = FHeaderBuffer;
+  buffer.assign(static_cast<std::size_t>(32 * FieldDefs().Count() + 32), 0);
   std::int32_t position = 0;
   const auto bufferSize = static_cast<std::int32_t>(buffer.size());
   FieldManager()->SaveAutoincValues(buffer.data(), bufferSize, position);

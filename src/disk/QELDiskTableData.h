@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "disk/QELDiskBlobManager.h"
 #include "disk/QELDiskRecordManager.h"
@@ -171,6 +172,9 @@ class TQELDiskTableData final : public TQELTableData {
   std::unique_ptr<TQELInternalDBDirectAccessFile> FLocksFile;
   std::unique_ptr<TQELTableLocksFile> FLocks;
   std::unique_ptr<TQELDiskBlobManager> FBlobManager;
+  // The header file's bytes, reused: the header is rewritten after every
+  // change and re-read before every access in multi-user mode.
+  std::vector<std::uint8_t> FHeaderBuffer;
   bool FRepairMode = false;
   bool FOpenedExclusive = false;
   bool FInStructureChange = false;

@@ -387,9 +387,8 @@ bool TQELTableData::RecordPassesFilter(TQELTableCursor& cursor, const std::uint8
   if (cursor.SQLFilter != nullptr && !cursor.SQLFilter->Matches(record)) return false;
   if (cursor.FilterCallback) {
     // The callback gets a copy: it must not change the record it judges.
-    const std::vector<std::uint8_t> copy(
-        record, record + CheckedRecordManager(10015).RecordBufferSize());
-    if (!cursor.FilterCallback(copy.data(), recordID)) return false;
+    FCallbackCopy.assign(record, record + CheckedRecordManager(10015).RecordBufferSize());
+    if (!cursor.FilterCallback(FCallbackCopy.data(), recordID)) return false;
   }
   return true;
 }
@@ -582,7 +581,8 @@ bool TQELTableData::UpdateCursorRecord(TQELTableCursor& cursor) {
     RefreshBeforeChange(cursor);
     // The keys to remove are those of the record as stored, whatever the
     // cursor's buffers say.
-    std::vector<std::uint8_t> stored(static_cast<std::size_t>(records.RecordBufferSize()), 0);
+    std::vector<std::uint8_t>& stored = FChangeRecord;
+    stored.assign(static_cast<std::size_t>(records.RecordBufferSize()), 0);
     TQELRecordRequest current;
     current.RecordID = recordID;
     current.Buffer = stored.data();
@@ -617,7 +617,8 @@ bool TQELTableData::DeleteCursorRecord(TQELTableCursor& cursor) {
       moved = GetRecord(cursor, grmPrior) == grOK;
     }
     const TQELRecordID landing = cursor.Position;
-    std::vector<std::uint8_t> deleted(static_cast<std::size_t>(records.RecordBufferSize()), 0);
+    std::vector<std::uint8_t>& deleted = FChangeRecord;
+    deleted.assign(static_cast<std::size_t>(records.RecordBufferSize()), 0);
     if (!indexes.DeleteKeys(sessionID, deleted.data(), deletedID)) {
       // Another session deleted it first; the cursor goes back to it.
       cursor.Position = deletedID;

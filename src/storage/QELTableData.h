@@ -263,6 +263,10 @@ class TQELTableData : public TQELTableDataBase {
   std::unique_ptr<TQELBaseRecordManager> FRecordManager;
   std::vector<TQELTableCursor*> FCursors;
   bool FMemoryOnly = false;
+  // Scratch records reused under the database lock: the stored record a
+  // change replaces or removes, and the copy a filter callback is given.
+  std::vector<std::uint8_t> FChangeRecord;
+  std::vector<std::uint8_t> FCallbackCopy;
 
   friend class TQELRecordSearch;
 };

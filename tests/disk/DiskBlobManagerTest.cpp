@@ -36,31 +36,7 @@ constexpr std::uint16_t kPageSize = 1024;
 constexpr std::int32_t P = kPageSize - kQELPageHeaderSize;  // page data size, 984
 constexpr std::int32_t kID = 0, kData = 1, kNote = 2;     // fields: INTEGER, BLOB, MEMO
 
-// A database file whose page manager remembers the pages it allocates and
-// the pages sessions drop, and can be told to run out of pages.
-class TTrackingPageManager : public TQELDiskPageManager {
- public:
-  void AllocatePage(TQELPage* page) override {
-    if (FailAfter == 0) throw EQELException(1, "out of pages");
-    if (FailAfter > 0) --FailAfter;
-    TQELDiskPageManager::AllocatePage(page);
-    Allocated.push_back(page->PageNo);
-  }
-  void RemovePage(std::int32_t sessionID, std::int32_t pageNo) override {
-    Removed.push_back(pageNo);
-    TQELDiskPageManager::RemovePage(sessionID, pageNo);
-  }
-  bool IsUsed(std::int32_t pageNo) { return FreeSpaceManager()->IsPageUsed(pageNo); }
-  std::int32_t UsedPageCount() {
-    std::int32_t used = 0;
-    for (std::int32_t i = 0; i < FreeSpaceManager()->TotalPageCount(); ++i) used += IsUsed(i) ? 1 : 0;
-    return used;
-  }
-
-  std::vector<std::int32_t> Allocated;
-  std::vector<std::int32_t> Removed;
-  int FailAfter = -1;
-};
+using test::TTrackingPageManager;
 
 // The table's records for EmptyBlobs, walked in order.
 class TRecordList : public TQELRecordReader {

@@ -41,30 +41,7 @@ TPosition PositionOf(const TQELRecordID& id) {
   return {TQELSmallRecordPage::PageNoOf(id), TQELSmallRecordPage::SlotOf(id)};
 }
 
-// A database file that can be told to run out of pages and remembers the
-// pages sessions drop.
-class TTrackingPageManager : public TQELDiskPageManager {
- public:
-  void AllocatePage(TQELPage* page) override {
-    if (FailAfter == 0) throw EQELException(1, "out of pages");
-    if (FailAfter > 0) --FailAfter;
-    TQELDiskPageManager::AllocatePage(page);
-  }
-  void RemovePage(std::int32_t sessionID, std::int32_t pageNo) override {
-    Removed.push_back(pageNo);
-    TQELDiskPageManager::RemovePage(sessionID, pageNo);
-  }
-  std::int32_t UsedPageCount() {
-    std::int32_t used = 0;
-    for (std::int32_t i = 0; i < FreeSpaceManager()->TotalPageCount(); ++i) {
-      used += FreeSpaceManager()->IsPageUsed(i) ? 1 : 0;
-    }
-    return used;
-  }
-
-  std::vector<std::int32_t> Removed;
-  int FailAfter = -1;
-};
+using test::TTrackingPageManager;
 
 // One table (fields ID INTEGER and PAD BYTES(padSize), so a disk record of
 // 5 + padSize bytes) over pages in memory or in a database file.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/QELDatabaseFreeSpaceManager.h"
 #include "disk/QELDiskPageManager.h"
 #include "platform/QELException.h"
 #include "support/ErrorSupport.h"
@@ -56,5 +57,33 @@ inline std::vector<std::int32_t> AddPages(TQELDiskPageManager& manager, int coun
   manager.ApplyChanges(session);
   return pageNos;
 }
+
+// A database file for tests of what sits on the page manager: it remembers
+// the pages it hands out and the pages sessions drop, counts the pages in
+// use, and can be told to run out of pages.
+class TTrackingPageManager : public TQELDiskPageManager {
+ public:
+  void AllocatePage(TQELPage* page) override {
+    if (FailAfter == 0) throw EQELException(1, "out of pages");
+    if (FailAfter > 0) --FailAfter;
+    TQELDiskPageManager::AllocatePage(page);
+    Allocated.push_back(page->PageNo);
+  }
+  void RemovePage(std::int32_t sessionID, std::int32_t pageNo) override {
+    Removed.push_back(pageNo);
+    TQELDiskPageManager::RemovePage(sessionID, pageNo);
+  }
+  bool IsUsed(std::int32_t pageNo) { return FreeSpaceManager()->IsPageUsed(pageNo); }
+  std::int32_t UsedPageCount() {
+    std::int32_t used = 0;
+    for (std::int32_t i = 0; i < FreeSpaceManager()->TotalPageCount(); ++i) used += IsUsed(i) ? 1 : 0;
+    return used;
+  }
+
+  std::vector<std::int32_t> Allocated;
+  std::vector<std::int32_t> Removed;
+  // Allocations left before the next one fails; -1 for never.
+  int FailAfter = -1;
+};
 
 }  // namespace qel::test
