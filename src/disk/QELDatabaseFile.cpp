@@ -39,20 +39,21 @@ void TQELDatabaseFile::CheckClosed(std::string_view operation) const {
   }
 }
 
-void TQELDatabaseFile::CreateFile(const std::string& name) {
+void TQELDatabaseFile::CreateFile(const std::string& name, std::uint8_t shareMode) {
   CheckClosed("CreateFile");
   if (name.empty()) throw EQELException(30374, "Cannot create file with blank FileName");
+  if (shareMode > 2) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
   if (QELFileExists(name)) {
     QELSetReadOnlyAttribute(name, false);
     QELDeleteFile(name);
   }
-  if (!FFile.Create(name, fsNone)) {
+  if (!FFile.Create(name, static_cast<TQELFileShare>(shareMode))) {
     throw EQELException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
                         {name, FFile.LastError(), FFile.LastErrorText()});
   }
   FFileName = name;
   FAccessMode = 1;
-  FShareMode = 0;
+  FShareMode = shareMode;
   FLockingUnsupported = false;
 }
 

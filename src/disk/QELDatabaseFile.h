@@ -23,9 +23,10 @@ class TQELDatabaseFile {
   TQELDatabaseFile(const TQELDatabaseFile&) = delete;
   TQELDatabaseFile& operator=(const TQELDatabaseFile&) = delete;
 
-  // Creates the file for reading and writing without sharing, replacing an
-  // existing file (whose read-only attribute is cleared first).
-  void CreateFile(const std::string& name);
+  // Creates the file for reading and writing, replacing an existing file
+  // (whose read-only attribute is cleared first); shareMode as for OpenFile,
+  // no sharing by default.
+  void CreateFile(const std::string& name, std::uint8_t shareMode = 0);
   // accessMode: 0 read, 1 read and write; shareMode: 0 none, 1 others may
   // read and write, 2 others may read.
   void OpenFile(const std::string& name, std::uint8_t accessMode, std::uint8_t shareMode);

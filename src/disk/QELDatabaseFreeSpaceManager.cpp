@@ -122,34 +122,28 @@ void TQELDatabaseFreeSpaceManager::StoreCounts() {
   FPageManager.WriteHeader();
 }
 
-// Runs a change under the header lock; the counts are stored and the lock
-// released whatever happens.
+// Runs an operation as one change of the file (see TQELDiskPageManager):
+// the counts are reloaded first and stored last, and a failure leaves the
+// file and the held writes as they were.
 template <class Operation>
-auto TQELDatabaseFreeSpaceManager::UnderHeaderLock(std::int32_t lockFailureCode, Operation operation) {
-  if (!RetryWithSleep(FPageManager.RetryPolicy, [this] { return FPageManager.LockHeader(); })) {
-    throw EQELException(lockFailureCode, "Database is locked");
-  }
-  try {
-    ReloadCounts();
-    auto result = operation();
-    StoreCounts();
-    ForgetSpacePages();
-    FPageManager.UnlockHeader();
-    return result;
-  } catch (...) {
+auto TQELDatabaseFreeSpaceManager::AsOneChange(std::int32_t lockFailureCode, Operation operation) {
+  decltype(operation()) result{};
+  FPageManager.RunChange(lockFailureCode, [&] {
     try {
+      ReloadCounts();
+      result = operation();
       StoreCounts();
     } catch (...) {
-      // The first failure is the one to report.
+      ForgetSpacePages();
+      throw;
     }
     ForgetSpacePages();
-    FPageManager.UnlockHeader();
-    throw;
-  }
+  });
+  return result;
 }
 
 std::int32_t TQELDatabaseFreeSpaceManager::AllocatePageNo() {
-  return UnderHeaderLock(20231, [this] {
+  return AsOneChange(20231, [this] {
     std::int32_t pageNo = FindFreePage();
     if (pageNo == -1) pageNo = ExtendFile();
     FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
@@ -158,7 +152,7 @@ std::int32_t TQELDatabaseFreeSpaceManager::AllocatePageNo() {
 }
 
 void TQELDatabaseFreeSpaceManager::FreePageNo(std::int32_t pageNo) {
-  UnderHeaderLock(20232, [this, pageNo] {
+  AsOneChange(20232, [this, pageNo] {
     SetPageState(pageNo, false);
     FLastUsedPageNo = FindLastUsedPage();
     ShrinkIfMuchFree();
@@ -168,7 +162,7 @@ void TQELDatabaseFreeSpaceManager::FreePageNo(std::int32_t pageNo) {
 
 void TQELDatabaseFreeSpaceManager::ReleaseUncommittedPageNos(
     const std::vector<std::int32_t>& pageNos, std::int32_t totalBefore) {
-  UnderHeaderLock(20232, [&] {
+  AsOneChange(20232, [&] {
     for (const std::int32_t pageNo : pageNos) SetPageState(pageNo, false);
     FLastUsedPageNo = FindLastUsedPage();
     if (totalBefore > 0 && FTotalPageCount > totalBefore && FLastUsedPageNo < totalBefore) {

@@ -10,10 +10,10 @@
 // Pages 0 (PFS) and 1 (EAM) therefore exist in every file, and the first
 // ordinary page is 2.
 //
-// Every change runs under the file's header lock and starts by reloading the
-// page counts from the header, so processes sharing the file allocate from
-// one consistent bitmap. Space pages are read and written directly, never
-// through the page cache, and never encrypted.
+// Every change runs as one atomic change of the file, under the header lock
+// when others share it, and starts by reloading the page counts from the
+// header, so processes sharing the file allocate from one consistent
+// bitmap. Space pages bypass the page cache and are never encrypted.
 
 #include <cstdint>
 #include <vector>
@@ -80,7 +80,7 @@ class TQELDatabaseFreeSpaceManager {
                             std::int32_t wrongTypeCode);
   void ForgetSpacePages();
   template <class Operation>
-  auto UnderHeaderLock(std::int32_t lockFailureCode, Operation operation);
+  auto AsOneChange(std::int32_t lockFailureCode, Operation operation);
 
   TQELDiskPageManager& FPageManager;
   std::int32_t FPageCountInExtent;

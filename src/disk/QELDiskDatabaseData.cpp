@@ -157,11 +157,10 @@ void TQELDiskDatabaseData::Commit(std::int32_t sessionID, bool flushBuffers) {
   if (FMultiUser && FLockManager && !FLockManager->LockModifiedTables(sessionID)) {
     throw EQELException(20233, "Cannot commit changes. Locks of modified tables failed");
   }
-  TQELDatabaseData::Commit(sessionID);
+  DiskPageManager().Commit(sessionID, flushBuffers || DiskPageManager().FlushEveryCommit());
   for (const auto& tableData : TableDatas()) {
     static_cast<TQELDiskTableData&>(*tableData).ApplyTemporaryChanges(sessionID);
   }
-  if (flushBuffers) FlushBuffers();
   if (FMultiUser && FLockManager) FLockManager->ReleaseTransactionLocks(sessionID);
 }
 

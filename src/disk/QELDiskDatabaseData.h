@@ -71,8 +71,14 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   // in its transaction are first locked for writing; when that fails the
   // changes stay pending and "Cannot commit changes. Locks of modified
   // tables failed" (20233) is raised.
+  // A commit is atomic: a crash of the process at any moment leaves the
+  // file with all of it or none of it. With `flushBuffers` (or with
+  // SetFlushEveryCommit) it is also durable against power loss once this
+  // returns.
   void Commit(std::int32_t sessionID) override { Commit(sessionID, false); }
   void Commit(std::int32_t sessionID, bool flushBuffers);
+  void SetFlushEveryCommit(bool flush) { DiskPageManager().SetFlushEveryCommit(flush); }
+  bool FlushEveryCommit() const { return DiskPageManager().FlushEveryCommit(); }
   void Rollback(std::int32_t sessionID) override;
   void FlushBuffers() override;
 

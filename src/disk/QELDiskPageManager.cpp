@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/QELException.h"
@@ -41,6 +42,7 @@ TQELDiskPageManager::~TQELDiskPageManager() {
 void TQELDiskPageManager::SetGeometry(std::uint16_t pageSize) {
   SetPageGeometry(pageSize, kQELPageHeaderSize);
   FWriteBuffer = std::make_unique<std::uint8_t[]>(pageSize);
+  FHeld.Configure(pageSize, kQELHeaderSize);
 }
 
 void TQELDiskPageManager::CheckFileOpen(std::int32_t nativeCode) const {
@@ -60,6 +62,13 @@ void TQELDiskPageManager::CreateDatabase(const std::string& fileName, const TQEL
   FPassword = password;
   FFile.CreateFile(fileName);
   try {
+    // A journal left by an earlier file of this name must never be rolled
+    // back onto the new one.
+    const std::string journal = TQELRollbackJournal::PathFor(fileName);
+    if (QELFileExists(journal) && !QELDeleteFile(journal)) {
+      throw EQELException(20300, "Cannot create journal file '%s': an old journal cannot be removed", {journal});
+    }
+    FJournal.Attach(fileName, true);
     FHeader = TQELDatabaseHeader();
     FHeader.PageSize = pageSize;
     FHeader.PageCountInExtent = pageCountInExtent;
@@ -131,6 +140,10 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   const std::uint8_t accessMode = readOnly ? 0 : 1;
   const std::uint8_t shareMode = readOnly ? 1 : (exclusive ? 0 : 1);
   FFile.OpenFile(fileName, accessMode, shareMode);
+  // The header lock below rolls back a journal a dead writer left hot
+  // before the header is read.
+  FJournal.Attach(fileName, !readOnly);
+  FJournalMayBeHot = true;
 
   // The prologue's default places: the header lock is taken before the
   // header tells where the lock area really is.
@@ -182,9 +195,41 @@ void TQELDiskPageManager::CheckPassword() {
 }
 
 void TQELDiskPageManager::CloseDatabase() {
+  WriteHeldPendingOnClose();
+  FHeld.Clear();
+  FChangeDepth = 0;
+  FChangeLocked = false;
+  if (FJournal.Attached()) {
+    // Only an exclusive opener knows no other process has the journal open.
+    bool remove = false;
+    try {
+      remove = FExclusive && FFile.IsOpen() && !IsReadOnly() && !FJournal.HasValidHeader();
+    } catch (const EQELException&) {
+    }
+    remove ? FJournal.DetachAndRemove() : FJournal.Detach();
+  }
   FFreeSpace.reset();
   FHeaderLockCount = 0;
   FFile.CloseFile();
+}
+
+// A single-user file's held allocations and releases belong to sessions
+// that are gone; written, they leave no page marked used that nobody uses.
+// Closing cannot report: on failure they are dropped, which at worst keeps
+// pages marked used.
+void TQELDiskPageManager::WriteHeldPendingOnClose() {
+  if (!FFile.IsOpen() || FChangeDepth != 0 || FHeld.Empty() || IsReadOnly()) return;
+  try {
+    BeginChange(20213, true);
+    try {
+      WriteHeldChange({}, {}, FFlushEveryCommit);
+    } catch (...) {
+      AbortChange();
+      throw;
+    }
+    EndChange();
+  } catch (const EQELException&) {
+  }
 }
 
 // --- The prologue -----------------------------------------------------------
@@ -192,7 +237,7 @@ void TQELDiskPageManager::CloseDatabase() {
 void TQELDiskPageManager::ReadHeader() {
   CheckFileOpen(10459);
   std::uint8_t bytes[kQELHeaderSize] = {};
-  FFile.ReadBufferChecked(bytes, 10464, FBaseOffset, kQELHeaderSize);
+  ReadBytesChecked(bytes, 10464, FBaseOffset, kQELHeaderSize);
   FHeader.Load(bytes);
 }
 
@@ -200,7 +245,7 @@ void TQELDiskPageManager::WriteHeader() {
   CheckFileOpen(10460);
   std::uint8_t bytes[kQELHeaderSize];
   FHeader.Store(bytes);
-  FFile.WriteBuffer(bytes, 10462, FBaseOffset, kQELHeaderSize);
+  WriteBytes(bytes, 10462, FBaseOffset, kQELHeaderSize);
 }
 
 void TQELDiskPageManager::ReadExtendedHeader() {
@@ -245,7 +290,7 @@ void TQELDiskPageManager::ReadPagePart(void* buffer, std::int32_t pageNo, std::i
     throw EQELException(10476, "Error - invalid page offset = %d, page size = %d",
                         {std::int64_t{offsetInPage} + count, PageSize()});
   }
-  FFile.ReadBufferChecked(buffer, 10474, GetPageOffset(pageNo) + offsetInPage, count);
+  ReadBytesChecked(buffer, 10474, GetPageOffset(pageNo) + offsetInPage, count);
 }
 
 void TQELDiskPageManager::WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t count,
@@ -254,13 +299,13 @@ void TQELDiskPageManager::WritePagePart(const void* buffer, std::int32_t pageNo,
     throw EQELException(10477, "Error - invalid page offset = %d, page size = %d",
                         {std::int64_t{offsetInPage} + count, PageSize()});
   }
-  FFile.WriteBuffer(buffer, 10475, GetPageOffset(pageNo) + offsetInPage, count);
+  WriteBytes(buffer, 10475, GetPageOffset(pageNo) + offsetInPage, count);
 }
 
 std::int32_t TQELDiskPageManager::ReadPageVersion(std::int32_t pageNo) {
   try {
     std::uint8_t bytes[4];
-    FFile.ReadBufferChecked(bytes, 20197, GetPageOffset(pageNo) + page_header::kPageVersion, 4);
+    ReadBytesChecked(bytes, 20197, GetPageOffset(pageNo) + page_header::kPageVersion, 4);
     return QELReadLE<std::int32_t>(bytes);
   } catch (const EQELException&) {
     return kQELInvalidPageVersion;
@@ -270,7 +315,7 @@ std::int32_t TQELDiskPageManager::ReadPageVersion(std::int32_t pageNo) {
 void TQELDiskPageManager::WritePageVersion(std::int32_t pageNo, std::int32_t value) {
   std::uint8_t bytes[4];
   QELWriteLE(bytes, value);
-  FFile.WriteBuffer(bytes, 20198, GetPageOffset(pageNo) + page_header::kPageVersion, 4);
+  WriteBytes(bytes, 20198, GetPageOffset(pageNo) + page_header::kPageVersion, 4);
 }
 
 bool TQELDiskPageManager::IsPlainPage(std::int32_t pageNo) const {
@@ -279,11 +324,17 @@ bool TQELDiskPageManager::IsPlainPage(std::int32_t pageNo) const {
 
 bool TQELDiskPageManager::ReadPage(TQELPage* page) {
   if (page->Buffer() == nullptr || page->BufferSize() < PageSize()) page->AllocateBuffer();
+  const std::int64_t offset = GetPageOffset(page->PageNo);
   std::int64_t bytesRead = 0;
-  // A page cut short by the end of the file is as unreadable as a failed
-  // read: its tail would be stale bytes.
-  if (!FFile.ReadBuffer(page->Buffer(), GetPageOffset(page->PageNo), PageSize(), bytesRead) ||
-      bytesRead < PageSize()) {
+  if (!ReadBytes(page->Buffer(), offset, PageSize(), bytesRead)) {
+    // A read the system refused is raised with the file and the error
+    // (after the one more try every read gets), never served as a page.
+    ReadBytesChecked(page->Buffer(), 10474, offset, PageSize());
+    ReadBytes(page->Buffer(), offset, PageSize(), bytesRead);
+  }
+  // A page cut short by the end of the file is damage, not an I/O error:
+  // it arrives zeroed and unversioned, and fails its type check.
+  if (bytesRead < PageSize()) {
     std::memset(page->Buffer(), 0, PageSize());
     page->SetPageVersion(kQELInvalidPageVersion);
     return false;
@@ -298,14 +349,11 @@ bool TQELDiskPageManager::ReadPage(TQELPage* page) {
   return true;
 }
 
-void TQELDiskPageManager::WritePage(TQELPage* page) {
+// The bytes a page is stored as, with its version moved on: its own
+// buffer, or an encrypted copy, so that the cached page stays plain.
+const std::uint8_t* TQELDiskPageManager::StoredBytes(TQELPage* page) {
   page->SetPageVersion(NextPageVersion(page->PageVersion()));
-  const std::int64_t offset = GetPageOffset(page->PageNo);
-  if (IsPlainPage(page->PageNo)) {
-    FFile.WriteBuffer(page->Buffer(), 10469, offset, PageSize());
-    return;
-  }
-  // Encrypt a copy, so that the cached page stays plain.
+  if (IsPlainPage(page->PageNo)) return page->Buffer();
   std::uint8_t* header = page->Header();
   if (page->EncryptOnWrite) {
     page_header::SetCryptoAlgorithm(header, FPassword.CryptoAlgorithm);
@@ -316,7 +364,15 @@ void TQELDiskPageManager::WritePage(TQELPage* page) {
     EncryptData(FPassword.CryptoAlgorithm, FWriteBuffer.get() + HeaderSize(), DataSize(),
                 FPassword.Password);
   }
-  FFile.WriteBuffer(FWriteBuffer.get(), 10469, offset, PageSize());
+  return FWriteBuffer.get();
+}
+
+void TQELDiskPageManager::WritePage(TQELPage* page) {
+  WriteBytes(StoredBytes(page), 10469, GetPageOffset(page->PageNo), PageSize());
+}
+
+void TQELDiskPageManager::WritePageToFile(TQELPage* page) {
+  FFile.WriteBuffer(StoredBytes(page), 10469, GetPageOffset(page->PageNo), PageSize());
 }
 
 void TQELDiskPageManager::AllocatePage(TQELPage* page) {
@@ -324,15 +380,12 @@ void TQELDiskPageManager::AllocatePage(TQELPage* page) {
   page->AllocateBuffer();
 }
 
-// The freed page's version is marked on disk first, so that other processes
-// drop their cached copies. A page beyond the end of the file is refused
-// before anything is written, rather than growing the file by a stray word.
+// The freed page's version is marked first, so that other processes drop
+// their cached copies. A page beyond the end of the file is refused before
+// anything is written, rather than growing the file by a stray word.
 void TQELDiskPageManager::FreePage(std::int32_t pageNo) {
   FFreeSpace->CheckNotSpacePage(pageNo);
-  if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
-    throw EQELException(20232, "Database is locked");
-  }
-  try {
+  RunChange(20232, [&] {
     ReadHeader();
     if (pageNo >= FHeader.TotalPageCount) {
       throw EQELException(30430, "Page: %d cannot be addressed. TotalPageCount=%d",
@@ -340,11 +393,7 @@ void TQELDiskPageManager::FreePage(std::int32_t pageNo) {
     }
     WritePageVersion(pageNo, kQELInvalidPageVersion);
     FFreeSpace->FreePageNo(pageNo);
-  } catch (...) {
-    UnlockHeader();
-    throw;
-  }
-  UnlockHeader();
+  });
 }
 
 std::int64_t TQELDiskPageManager::StorageMark() { return FFreeSpace->TotalPageCount(); }
@@ -403,26 +452,279 @@ void TQELDiskPageManager::RefreshPageIfChanged(TQELPage* page) {
   ReadPage(page);
 }
 
-// A commit is bracketed by two header writes: WriteState 1 while pages are
-// being written, 2 (and one more commit counted) when they all are.
-void TQELDiskPageManager::ApplyChanges(std::int32_t sessionID) {
-  if (!HasChanges(sessionID)) return;
-  if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
-    throw EQELException(20213, "Database is locked");
+void TQELDiskPageManager::ApplyChanges(std::int32_t sessionID) { Commit(sessionID, FFlushEveryCommit); }
+
+// A commit is one change: the removed pages are freed and the header
+// counts one more commit in the held writes, then all of it and the
+// session's pages go to the file together. The session's pages become
+// clean only when the file has them.
+void TQELDiskPageManager::Commit(std::int32_t sessionID, bool flush) {
+  if (!HasChanges(sessionID)) {
+    // Nothing to write; a flush still makes earlier commits durable.
+    if (flush && FFile.IsOpen() && !IsReadOnly()) FFile.FlushFileBuffers();
+    return;
   }
+  TSessionRecord* session = SessionToCommit(sessionID);
+  if (session == nullptr) return;
+  BeginChange(20213, true);
   try {
     ReadHeader();
-    FHeader.WriteState = kQELWriteStateWriting;
-    WriteHeader();
-    TQELPageManager::ApplyChanges(sessionID);
+    for (const std::int32_t pageNo : session->RemovedPageNos) FreePage(pageNo);
     ++FHeader.CommitCounter;
     FHeader.WriteState = kQELWriteStateConsistent;
     WriteHeader();
+    CollectCommitPages(*session, FCommitPages, FFreshPageNos);
+    WriteHeldChange(FCommitPages, FFreshPageNos, flush);
   } catch (...) {
-    UnlockHeader();
+    AbortChange();
     throw;
   }
-  UnlockHeader();
+  EndChange();
+  FinishCommit(*session);
+}
+
+// --- Changes ------------------------------------------------------------------
+
+void TQELDiskPageManager::BeginChange(std::int32_t lockFailureCode, bool commit) {
+  if (FChangeDepth > 0) {
+    ++FChangeDepth;
+    return;
+  }
+  CheckFileOpen(20213);
+  // A single-user writer's allocations stay in memory, so only what goes
+  // to the file needs the lock.
+  const bool lock = commit || FMultiUser || FJournalMayBeHot;
+  if (lock && !RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
+    throw EQELException(lockFailureCode, "Database is locked");
+  }
+  try {
+    if (!FHeld.Started()) FHeld.Start(FFile.GetSize());
+  } catch (...) {
+    if (lock) UnlockHeader();
+    throw;
+  }
+  FHeld.Mark();
+  FHeaderAtChange = FHeader;
+  FChangeLocked = lock;
+  FChangeDepth = 1;
+}
+
+void TQELDiskPageManager::FinishChange() {
+  if (FChangeDepth == 1 && FMultiUser) WriteHeldChange({}, {}, FFlushEveryCommit);
+}
+
+void TQELDiskPageManager::EndChange() {
+  if (--FChangeDepth > 0) return;
+  if (FChangeLocked) UnlockHeader();
+  FChangeLocked = false;
+}
+
+void TQELDiskPageManager::AbortChange() {
+  if (--FChangeDepth > 0) return;
+  FHeld.Undo();
+  if (FHeld.Empty()) FHeld.Clear();
+  FHeader = FHeaderAtChange;
+  if (FChangeLocked) UnlockHeader();
+  FChangeLocked = false;
+}
+
+// The journal first: the stored bytes of everything the change overwrites
+// (new pages have nothing worth keeping, and bytes past the stored end
+// are cut off by the rollback). Then the file, between a header that says
+// pages are being written and the header of the finished change. The
+// journal is cleared last. With `flush` each step is durable before the
+// next starts. A failure once the journal is written rolls the file back
+// from it.
+void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
+                                          const std::vector<std::int32_t>& fresh, bool flush) {
+  if (FHeld.Empty() && pages.empty()) {
+    FHeld.Clear();
+    return;
+  }
+  const auto isFresh = [&](std::int32_t pageNo) { return std::binary_search(fresh.begin(), fresh.end(), pageNo); };
+  const std::int64_t size = FHeld.Size();
+  FJournal.Start(FHeld.StoredSize());
+  if (FHeld.HeaderChanged()) JournalOriginal(FBaseOffset, kQELHeaderSize);
+  for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
+    if (!isFresh(image.PageNo)) JournalOriginal(GetPageOffset(image.PageNo), PageSize());
+  }
+  for (TQELPage* page : pages) {
+    if (!isFresh(page->PageNo)) JournalOriginal(GetPageOffset(page->PageNo), PageSize());
+  }
+  try {
+    FJournal.Write();
+    if (flush) FJournal.Sync();
+  } catch (...) {
+    // The file is untouched; a journal that got written must not be
+    // rolled back later over changes made after it.
+    try {
+      FJournal.Invalidate(false);
+    } catch (const EQELException&) {
+      FJournalMayBeHot = true;
+    }
+    throw;
+  }
+  try {
+    if (size > FHeld.StoredSize()) FFile.SetSize(size);
+    if (FHeld.HeaderChanged() && !pages.empty()) {
+      TQELDatabaseHeader writing;
+      writing.Load(FHeld.Header());
+      writing.WriteState = kQELWriteStateWriting;
+      std::uint8_t bytes[kQELHeaderSize];
+      writing.Store(bytes);
+      FFile.WriteBuffer(bytes, 10462, FBaseOffset, kQELHeaderSize);
+    }
+    for (TQELPage* page : pages) WritePageToFile(page);
+    for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
+      const std::int64_t offset = GetPageOffset(image.PageNo);
+      if (offset < size) FFile.WriteBuffer(image.Bytes.get(), 10469, offset, std::min<std::int64_t>(PageSize(), size - offset));
+    }
+    if (size < FHeld.StoredSize()) FFile.SetSize(size);
+    if (FHeld.HeaderChanged()) FFile.WriteBuffer(FHeld.Header(), 10462, FBaseOffset, kQELHeaderSize);
+    if (flush) FFile.FlushFileBuffers();
+    FJournal.Invalidate(flush);
+  } catch (...) {
+    try {
+      FJournal.RollBack(FFile);
+    } catch (const EQELException&) {
+      // Still hot: the next holder of the header lock rolls it back.
+      FJournalMayBeHot = true;
+    }
+    throw;
+  }
+  FHeld.Clear();
+}
+
+void TQELDiskPageManager::JournalOriginal(std::int64_t position, std::int64_t count) {
+  const std::int64_t stored = FHeld.StoredSize();
+  if (position >= stored) return;
+  const std::int64_t n = std::min(count, stored - position);
+  std::uint8_t* original = FJournal.AddRegion(position, static_cast<std::int32_t>(n));
+  FFile.ReadBufferChecked(original, 10474, position, n);
+}
+
+// The held writes over what the file has: bytes the change added past the
+// stored end read as zeros (as a grown file's do), bytes it cut off are
+// gone, and held pages and header replace the stored ones.
+bool TQELDiskPageManager::ReadBytes(void* buffer, std::int64_t position, std::int64_t count,
+                                    std::int64_t& bytesRead) {
+  if (FJournalMayBeHot && FHeaderLockCount == 0 && FChangeDepth == 0) [[unlikely]] {
+    if (LockHeader()) UnlockHeader();
+  }
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  if (!FHeld.Started()) return FFile.ReadBuffer(buffer, position, count, bytesRead);
+  if (position >= FPage0Offset && count <= PageSize()) {
+    const std::int64_t pageNo = (position - FPage0Offset) / PageSize();
+    const std::int64_t inPage = (position - FPage0Offset) % PageSize();
+    const std::uint8_t* image = inPage + count <= PageSize() ? FHeld.FindPage(static_cast<std::int32_t>(pageNo)) : nullptr;
+    if (image != nullptr && position + count <= FHeld.Size()) {
+      std::memcpy(out, image + inPage, static_cast<std::size_t>(count));
+      bytesRead = count;
+      return true;
+    }
+  }
+  if (!FFile.ReadBuffer(buffer, position, count, bytesRead)) return false;
+  const std::int64_t end = std::min(position + count, FHeld.Size());
+  if (end > position + bytesRead) {
+    std::memset(out + bytesRead, 0, static_cast<std::size_t>(end - position - bytesRead));
+  }
+  bytesRead = std::max<std::int64_t>(0, end - position);
+  OverlayHeldWrites(out, position, bytesRead);
+  return true;
+}
+
+void TQELDiskPageManager::OverlayHeldWrites(std::uint8_t* buffer, std::int64_t position,
+                                            std::int64_t count) const {
+  const auto overlay = [&](const std::uint8_t* bytes, std::int64_t at, std::int64_t size) {
+    const std::int64_t from = std::max(position, at);
+    const std::int64_t to = std::min(position + count, at + size);
+    if (from < to) std::memcpy(buffer + (from - position), bytes + (from - at), static_cast<std::size_t>(to - from));
+  };
+  if (FHeld.HeaderChanged()) overlay(FHeld.Header(), FBaseOffset, kQELHeaderSize);
+  for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
+    overlay(image.Bytes.get(), GetPageOffset(image.PageNo), PageSize());
+  }
+}
+
+void TQELDiskPageManager::ReadBytesChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
+                                           std::int64_t count) {
+  std::int64_t bytesRead = 0;
+  if (ReadBytes(buffer, position, count, bytesRead)) return;
+  FFile.ReadBufferChecked(buffer, nativeCode, position, count);
+}
+
+// Inside a change the header and page bytes are held; the rest of the
+// prologue (lock area, object ids) belongs to no change and is written at
+// once.
+void TQELDiskPageManager::WriteBytes(const void* buffer, std::int32_t nativeCode, std::int64_t position,
+                                     std::int64_t count) {
+  if (FChangeDepth == 0 || count <= 0) {
+    FFile.WriteBuffer(buffer, nativeCode, position, count);
+    return;
+  }
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  if (position == FBaseOffset && count == kQELHeaderSize) {
+    FHeld.SetHeader(bytes);
+    return;
+  }
+  if (position < FPage0Offset) {
+    FFile.WriteBuffer(buffer, nativeCode, position, count);
+    return;
+  }
+  for (std::int64_t done = 0; done < count;) {
+    const std::int64_t at = position + done;
+    const auto pageNo = static_cast<std::int32_t>((at - FPage0Offset) / PageSize());
+    const std::int64_t inPage = (at - FPage0Offset) % PageSize();
+    const std::int64_t n = std::min<std::int64_t>(count - done, PageSize() - inPage);
+    bool loaded = false;
+    std::uint8_t* image = FHeld.ChangePage(pageNo, loaded);
+    if (!loaded && n < PageSize()) {
+      std::int64_t bytesRead = 0;
+      if (!ReadBytes(image, GetPageOffset(pageNo), PageSize(), bytesRead)) {
+        FFile.ReadBufferChecked(image, nativeCode, GetPageOffset(pageNo), PageSize());
+      }
+    }
+    std::memcpy(image + inPage, bytes + done, static_cast<std::size_t>(n));
+    done += n;
+  }
+  FHeld.SetSize(std::max(FHeld.Size(), position + count));
+}
+
+void TQELDiskPageManager::SetFileSize(std::int64_t size) {
+  if (FChangeDepth > 0) {
+    FHeld.SetSize(size);
+  } else {
+    FFile.SetSize(size);
+  }
+}
+
+// --- The journal ----------------------------------------------------------------
+
+// Rolls a valid journal back. Called with the header lock taken, so the
+// journal's writer is gone: it died, or it is this process, whose own
+// rollback failed.
+void TQELDiskPageManager::RecoverJournal() {
+  if (!FJournal.HasValidHeader()) {
+    FJournalMayBeHot = false;
+    return;
+  }
+  if (IsReadOnly()) {
+    throw EQELException(20303,
+                        "Database file '%s' has an unfinished change in its journal '%s'. Open it once "
+                        "with write access to roll the change back",
+                        {FFile.FileName(), FJournal.Path()});
+  }
+  // A journal whose regions are damaged was never complete, so the file
+  // was never touched: it is only cleared.
+  if (!FJournal.RollBack(FFile)) FJournal.Invalidate(true);
+  FJournalMayBeHot = false;
+}
+
+void TQELDiskPageManager::RecoverIfJournalHot() {
+  if (!FMultiUser || FHeaderLockCount > 0 || FChangeDepth > 0 || !FJournal.HasValidHeader()) return;
+  // A live writer holds the header lock while its journal is valid; when
+  // the lock is free the writer is gone, and taking the lock recovers.
+  if (LockHeader()) UnlockHeader();
 }
 
 // --- Locks ------------------------------------------------------------------
@@ -439,8 +741,20 @@ bool TQELDiskPageManager::UnlockTables() {
   return true;
 }
 
+// The outermost lock of a multi-user file (or of one whose journal may be
+// hot) first rolls back a journal a dead writer left.
 bool TQELDiskPageManager::LockHeader() {
-  if (FHeaderLockCount == 0 && !FFile.LockByte(1, FLockAreaOffset + 4)) return false;
+  if (FHeaderLockCount == 0) {
+    if (!FFile.LockByte(1, FLockAreaOffset + 4)) return false;
+    if ((FMultiUser || FJournalMayBeHot) && FJournal.Attached()) {
+      try {
+        RecoverJournal();
+      } catch (...) {
+        FFile.UnlockByte(1, FLockAreaOffset + 4);
+        throw;
+      }
+    }
+  }
   ++FHeaderLockCount;
   return true;
 }
@@ -521,13 +835,13 @@ void TQELDiskPageManager::TruncateUnusedPages() {
 void TQELDiskPageManager::ShrinkFile(std::int32_t pageCount) {
   if (pageCount <= 0 || pageCount > FHeader.TotalPageCount) return;
   FHeader.TotalPageCount -= pageCount;
-  FFile.SetSize(FPage0Offset + std::int64_t{FHeader.TotalPageCount} * PageSize());
+  SetFileSize(FPage0Offset + std::int64_t{FHeader.TotalPageCount} * PageSize());
   WriteHeader();
 }
 
 void TQELDiskPageManager::GrowFile(std::int32_t pageCount) {
   if (pageCount <= 0) return;
-  FFile.SetSize(FPage0Offset + (std::int64_t{FHeader.TotalPageCount} + pageCount) * PageSize());
+  SetFileSize(FPage0Offset + (std::int64_t{FHeader.TotalPageCount} + pageCount) * PageSize());
   FHeader.TotalPageCount += pageCount;
 }
 

@@ -7,6 +7,15 @@
 // owns the free-space manager, hands out object ids, and provides the lock
 // bytes that sharing a file between processes rests on. Pages are cached
 // and kept per session by the TQELPageManager it derives from.
+//
+// Every change of the file's pages and header runs as an atomic change
+// under the header lock: its writes are held in a TQELPageWriteSet until
+// the change is complete, then go to the file behind a rollback journal,
+// so that a crash or an I/O error at any moment leaves the file as the
+// last complete change left it. Whoever takes the header lock next (and
+// every opener) rolls a journal left hot by a dead writer back first. A
+// single-user writer keeps its allocations and releases in memory until
+// the next commit, which writes them with its pages.
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +27,9 @@
 #include "disk/QELDiskFormat.h"
 #include "disk/QELDiskTablePagesCacheManager.h"
 #include "disk/QELPageManager.h"
+#include "disk/QELPageWriteSet.h"
 #include "disk/QELRetry.h"
+#include "disk/QELRollbackJournal.h"
 
 namespace qel {
 
@@ -39,6 +50,21 @@ class TQELDiskPageManager : public TQELPageManager {
                     bool exclusive, bool& needRepair, bool& readOnly);
   void CloseDatabase();
   bool IsOpen() const { return FFile.IsOpen(); }
+
+  // Writes the session's changes as one atomic change; with `flush` the
+  // change is durable (journal, database file and the journal's clearing
+  // are flushed in that order) before this returns.
+  void Commit(std::int32_t sessionID, bool flush);
+  // Whether every commit (and, in multi-user mode, every allocation) is
+  // flushed; off by default, when a commit survives a crash of the process
+  // but not necessarily a power loss.
+  bool FlushEveryCommit() const { return FFlushEveryCommit; }
+  void SetFlushEveryCommit(bool flush) { FFlushEveryCommit = flush; }
+  // In multi-user mode: rolls back a journal that a writer which died left
+  // hot, unless a live writer holds the header lock. Readers call it before
+  // they read pages that a dead writer may have left half written.
+  void RecoverIfJournalHot();
+  const TQELRollbackJournal& Journal() const { return FJournal; }
 
   const TQELDatabaseHeader& GetHeader() const { return FHeader; }
   TQELDatabaseHeader& Header() { return FHeader; }
@@ -90,6 +116,11 @@ class TQELDiskPageManager : public TQELPageManager {
   std::int32_t GetNextObjectID();
   void InitNextObjectID();
 
+  // Runs `change` as one atomic change (see above); nested changes join
+  // the outermost one.
+  template <class TChange>
+  void RunChange(std::int32_t lockFailureCode, TChange change);
+
   void TruncateUnusedPages();
   void ShrinkFile(std::int32_t pageCount);
   void GrowFile(std::int32_t pageCount);
@@ -123,6 +154,34 @@ class TQELDiskPageManager : public TQELPageManager {
   void OpenChecked(const std::string& fileName, TQELPassword& password, bool& multiUser,
                    bool exclusive, bool& needRepair, bool& readOnly);
 
+  // The file's bytes as the change in progress sees them, and writes that
+  // the change holds back; outside a change both go to the file.
+  bool ReadBytes(void* buffer, std::int64_t position, std::int64_t count, std::int64_t& bytesRead);
+  void ReadBytesChecked(void* buffer, std::int32_t nativeCode, std::int64_t position, std::int64_t count);
+  void WriteBytes(const void* buffer, std::int32_t nativeCode, std::int64_t position, std::int64_t count);
+  void SetFileSize(std::int64_t size);
+  void OverlayHeldWrites(std::uint8_t* buffer, std::int64_t position, std::int64_t count) const;
+
+  // A change: BeginChange, the change's writes, FinishChange (which may
+  // raise and then changes nothing), then EndChange; or AbortChange, which
+  // undoes the change's held writes, after a failure anywhere.
+  void BeginChange(std::int32_t lockFailureCode, bool commit);
+  // The outermost change of a multi-user file goes to the file here; a
+  // single-user one stays held for the next commit.
+  void FinishChange();
+  void EndChange();
+  void AbortChange();
+  bool InChange() const { return FChangeDepth > 0; }
+  // Puts the held writes and `pages` (the commit's pages, `fresh` those
+  // never stored before, sorted) into the file behind the journal.
+  void WriteHeldChange(const std::vector<TQELPage*>& pages, const std::vector<std::int32_t>& fresh,
+                       bool flush);
+  void JournalOriginal(std::int64_t position, std::int64_t count);
+  const std::uint8_t* StoredBytes(TQELPage* page);
+  void WritePageToFile(TQELPage* page);
+  void WriteHeldPendingOnClose();
+  void RecoverJournal();
+
   TQELDatabaseFile FFile;
   std::unique_ptr<TQELDatabaseFreeSpaceManager> FFreeSpace;
   TQELDatabaseHeader FHeader;
@@ -139,6 +198,32 @@ class TQELDiskPageManager : public TQELPageManager {
   // Scratch for writing an encrypted copy of a page, so the cached page
   // stays plain without being decrypted again.
   std::unique_ptr<std::uint8_t[]> FWriteBuffer;
+
+  TQELRollbackJournal FJournal;
+  TQELPageWriteSet FHeld;
+  std::int32_t FChangeDepth = 0;
+  bool FChangeLocked = false;
+  TQELDatabaseHeader FHeaderAtChange;
+  // Set when a journal may be hot although this process is single-user:
+  // at open, and after a rollback of its own failed.
+  bool FJournalMayBeHot = false;
+  bool FFlushEveryCommit = false;
+  // The commit's pages and which of them are new, reused between commits.
+  std::vector<TQELPage*> FCommitPages;
+  std::vector<std::int32_t> FFreshPageNos;
 };
+
+template <class TChange>
+void TQELDiskPageManager::RunChange(std::int32_t lockFailureCode, TChange change) {
+  BeginChange(lockFailureCode, false);
+  try {
+    change();
+    FinishChange();
+  } catch (...) {
+    AbortChange();
+    throw;
+  }
+  EndChange();
+}
 
 }  // namespace qel

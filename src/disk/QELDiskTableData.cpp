@@ -632,6 +632,9 @@ TResult TQELDiskTableData::ReadAccess(TQELTableCursor& cursor, std::int32_t lock
   TQELDiskTablePagesCacheManager& cache = DiskPages().PagesCache();
   bool pushed = false;
   try {
+    // A writer that died in a commit of this table left its pages half
+    // written until someone rolls its journal back.
+    DiskPages().RecoverIfJournalHot();
     ReadTableHeader(sessionID);
     if (current) {
       cache.PushCurrentTable(sessionID, this);

@@ -190,7 +190,7 @@ void TQELPageManager::AddCleanPage(std::unique_ptr<TQELPage> page) {
   FCleanPages.Add(std::move(page));
 }
 
-void TQELPageManager::ApplyChanges(std::int32_t sessionID) {
+TQELPageManager::TSessionRecord* TQELPageManager::SessionToCommit(std::int32_t sessionID) {
   for (std::int32_t i = 0; i < FCleanPages.Count(); ++i) {
     const TQELPage* page = FCleanPages[i];
     if (page->SessionID == sessionID && page->UseCount > 0) {
@@ -198,7 +198,7 @@ void TQELPageManager::ApplyChanges(std::int32_t sessionID) {
     }
   }
   TSessionRecord* session = FindSession(sessionID);
-  if (session == nullptr) return;
+  if (session == nullptr) return nullptr;
   // Check every page before changing anything, so that a page still in use
   // does not leave the commit half done.
   for (std::int32_t i = 0; i < session->DirtyPages.Count(); ++i) {
@@ -206,25 +206,45 @@ void TQELPageManager::ApplyChanges(std::int32_t sessionID) {
     if (!page->IsDirty) throw EQELException(20085, "Invalid dirty page");
     if (page->UseCount > 0) throw EQELException(20086, "Cannot write used page");
   }
-  for (const std::int32_t pageNo : session->RemovedPageNos) {
-    FreePage(pageNo);
-    if (session->DirtyPages.Find(pageNo) != nullptr) session->DirtyPages.Delete(pageNo);
+  return session;
+}
+
+void TQELPageManager::CollectCommitPages(const TSessionRecord& session, std::vector<TQELPage*>& pages,
+                                         std::vector<std::int32_t>& newPageNos) {
+  std::vector<std::int32_t> removed = session.RemovedPageNos;
+  std::sort(removed.begin(), removed.end());
+  pages.clear();
+  for (std::int32_t i = 0; i < session.DirtyPages.Count(); ++i) {
+    TQELPage* page = session.DirtyPages[i];
+    if (!std::binary_search(removed.begin(), removed.end(), page->PageNo)) pages.push_back(page);
+  }
+  newPageNos = session.NewPageNos;
+  std::sort(newPageNos.begin(), newPageNos.end());
+}
+
+void TQELPageManager::FinishCommit(TSessionRecord& session) {
+  for (const std::int32_t pageNo : session.RemovedPageNos) {
+    if (session.DirtyPages.Find(pageNo) != nullptr) session.DirtyPages.Delete(pageNo);
     if (FCleanPages.Find(pageNo) != nullptr) DropCleanPage(pageNo);
   }
-  session->RemovedPageNos.clear();
-  session->NewPageNos.clear();
-  std::vector<std::unique_ptr<TQELPage>> pages = session->DirtyPages.TakeAll();
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    try {
-      WritePage(pages[i].get());
-    } catch (...) {
-      // The pages not yet written stay the session's changes.
-      for (; i < pages.size(); ++i) session->DirtyPages.Add(std::move(pages[i]));
-      throw;
-    }
-    pages[i]->IsDirty = false;
-    if (FCleanPages.Count() < FMaxCleanPages) AddCleanPage(std::move(pages[i]));
+  session.RemovedPageNos.clear();
+  session.NewPageNos.clear();
+  std::vector<std::unique_ptr<TQELPage>> pages = session.DirtyPages.TakeAll();
+  for (std::unique_ptr<TQELPage>& page : pages) {
+    page->IsDirty = false;
+    if (FCleanPages.Count() < FMaxCleanPages) AddCleanPage(std::move(page));
   }
+}
+
+void TQELPageManager::ApplyChanges(std::int32_t sessionID) {
+  TSessionRecord* session = SessionToCommit(sessionID);
+  if (session == nullptr) return;
+  for (const std::int32_t pageNo : session->RemovedPageNos) FreePage(pageNo);
+  std::vector<TQELPage*> pages;
+  std::vector<std::int32_t> newPageNos;
+  CollectCommitPages(*session, pages, newPageNos);
+  for (TQELPage* page : pages) WritePage(page);
+  FinishCommit(*session);
 }
 
 void TQELPageManager::CancelChanges(std::int32_t sessionID) {

@@ -55,7 +55,8 @@ class TQELPageManager {
   // from storage must have `pageType` (kQELAnyPageType accepts any).
   virtual TQELPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion,
                             std::uint16_t pageType);
-  // Writes the session's changed pages and frees its removed ones.
+  // Writes the session's changed pages and frees its removed ones. When a
+  // write fails every page stays the session's change, written or not.
   virtual void ApplyChanges(std::int32_t sessionID);
   // Where storage stood before the session's first new page (the disk
   // file's page count); -1 when the storage kind does not say.
@@ -98,6 +99,18 @@ class TQELPageManager {
   };
   TSessionRecord* FindSession(std::int32_t sessionID) const;
   TSessionRecord& FindOrCreateSession(std::int32_t sessionID);
+
+  // The steps of ApplyChanges, for managers that write a commit their own
+  // way. The session's record, checked ready to be written (every page
+  // released), or nullptr when it has nothing.
+  TSessionRecord* SessionToCommit(std::int32_t sessionID);
+  // The session's changed pages that must be written (not the removed
+  // ones) and, sorted, the numbers of its new pages.
+  static void CollectCommitPages(const TSessionRecord& session, std::vector<TQELPage*>& pages,
+                                 std::vector<std::int32_t>& newPageNos);
+  // Once everything is written: the changed pages become clean, the
+  // removed ones leave the cache, and the session has no changes left.
+  void FinishCommit(TSessionRecord& session);
 
   std::int32_t FPageCount = 0;
   bool FMultiUser = false;

@@ -464,6 +464,17 @@ bool QELSetReadOnlyAttribute(const std::string& path, bool readOnly) {
   return changed == permissions || ::chmod(path.c_str(), changed) == 0;
 }
 
+bool QELFlushDirectoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int handle = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) return false;
+  const bool flushed = ::fsync(handle) == 0;
+  ::close(handle);
+  return flushed;
+}
+
 std::string QELTemporaryDirectory() {
   const char* variable = std::getenv("TMPDIR");
   std::string directory = variable != nullptr && *variable != '\0' ? variable : "/tmp";

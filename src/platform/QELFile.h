@@ -162,6 +162,9 @@ bool QELDeleteFile(const std::string& path);
 bool QELFileHasReadOnlyAttribute(const std::string& path);
 // Clears every write bit, or gives the owner write permission back.
 bool QELSetReadOnlyAttribute(const std::string& path, bool readOnly);
+// Makes the directory entries of the file's directory durable, so that a
+// file just created survives power loss; false when that failed.
+bool QELFlushDirectoryOf(const std::string& path);
 // $TMPDIR when set, else /tmp; without a trailing slash.
 std::string QELTemporaryDirectory();
 

@@ -11,7 +11,9 @@
 
 #include "disk/QELDatabaseFreeSpaceManager.h"
 #include "disk/QELDiskPageManager.h"
+#include "disk/QELRollbackJournal.h"
 #include "platform/QELException.h"
+#include "platform/QELFaultInjection.h"
 #include "support/ErrorSupport.h"
 #include "support/TestSupport.h"
 
@@ -25,6 +27,12 @@ inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Limits the injector to a database file and its journal.
+inline void ScopeToDatabase(TQELFaultInjector& injector, const std::string& path) {
+  const std::string journal = TQELRollbackJournal::PathFor(path);
+  injector.SetScope([path, journal](const std::string& name) { return name == path || name == journal; });
 }
 
 struct TOpenResult {
