@@ -69,6 +69,7 @@ void TQELDiskPageManager::CreateDatabase(const std::string& fileName, const TQEL
       throw EQELException(20300, "Cannot create journal file '%s': an old journal cannot be removed", {journal});
     }
     FJournal.Attach(fileName, true);
+    FRolledBackChanges = 0;
     FHeader = TQELDatabaseHeader();
     FHeader.PageSize = pageSize;
     FHeader.PageCountInExtent = pageCountInExtent;
@@ -144,6 +145,7 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   // before the header is read.
   FJournal.Attach(fileName, !readOnly);
   FJournalMayBeHot = true;
+  FRolledBackChanges = 0;
 
   // The prologue's default places: the header lock is taken before the
   // header tells where the lock area really is.
@@ -716,7 +718,11 @@ void TQELDiskPageManager::RecoverJournal() {
   }
   // A journal whose regions are damaged was never complete, so the file
   // was never touched: it is only cleared.
-  if (!FJournal.RollBack(FFile)) FJournal.Invalidate(true);
+  if (FJournal.RollBack(FFile)) {
+    ++FRolledBackChanges;
+  } else {
+    FJournal.Invalidate(true);
+  }
   FJournalMayBeHot = false;
 }
 

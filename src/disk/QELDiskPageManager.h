@@ -65,6 +65,9 @@ class TQELDiskPageManager : public TQELPageManager {
   // they read pages that a dead writer may have left half written.
   void RecoverIfJournalHot();
   const TQELRollbackJournal& Journal() const { return FJournal; }
+  // How many unfinished changes this manager rolled back from the journal
+  // since it opened the file.
+  std::int32_t RolledBackChanges() const { return FRolledBackChanges; }
 
   const TQELDatabaseHeader& GetHeader() const { return FHeader; }
   TQELDatabaseHeader& Header() { return FHeader; }
@@ -208,6 +211,7 @@ class TQELDiskPageManager : public TQELPageManager {
   // at open, and after a rollback of its own failed.
   bool FJournalMayBeHot = false;
   bool FFlushEveryCommit = false;
+  std::int32_t FRolledBackChanges = 0;
   // The commit's pages and which of them are new, reused between commits.
   std::vector<TQELPage*> FCommitPages;
   std::vector<std::int32_t> FFreshPageNos;

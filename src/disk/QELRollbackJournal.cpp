@@ -80,6 +80,10 @@ bool TQELRollbackJournal::EnsureOpen(bool create) {
     }
   }
   if (!create) return false;
+  if (!FWritable) {
+    throw EQELException(kWriteFailed, "Cannot write journal file '%s': the database file is open read-only",
+                        {FPath});
+  }
   try {
     FFile.CreateFile(FPath, 1);
   } catch (const EQELException& error) {

@@ -9,6 +9,7 @@
 #include "disk/DiskTestSupport.h"
 #include "disk/TableFileSupport.h"
 #include "platform/QELException.h"
+#include "platform/QELFaultInjection.h"
 #include "support/TestSupport.h"
 
 namespace qel::tool {
@@ -33,6 +34,7 @@ TEST(QelOptionsTest, ParsesCommandsAndRejectsBadUsage) {
       {"frobnicate", "a.qel"},
       {"info"},
       {"info", "a.qel", "b.qel"},
+      {"recover"},
       {"create", "a.qel", "--cipher", "Rot13"},
       {"create", "a.qel", "--page-size", "70000"},
       {"create", "a.qel", "--page-size", "12x"},
@@ -102,6 +104,44 @@ TEST(QelCommandsTest, InfoAndCheckReportTablesWithoutChangingTheFile) {
   EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 1);
   EXPECT_NE(out.str().find("table T, page "), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("2 faults"), std::string::npos) << out.str();
+}
+
+// A process that dies in a commit leaves the journal hot: the read-only
+// commands refuse the file rather than read half-written pages, recover
+// rolls the change back, and the file then checks clean with the commits
+// before it.
+TEST(QelCommandsTest, RecoverRollsBackAChangeThatCheckRefuses) {
+  test::TScratchDir dir;
+  const std::string path = dir.File("t.qel");
+  { test::TOpenTable create(path, "", 3); }
+  {
+    // Declared first, so that it outlives the table's closing writes.
+    TQELFaultInjector injector;
+    test::ScopeToDatabase(injector, path);
+    test::TOpenTable table(path, "");
+    // The commit's journal is written, then the process "dies": its header
+    // write and everything after are lost.
+    injector.CrashAtWrite(3, cmDropWrites);
+    table.Insert(100);
+  }
+  std::string error;
+  std::ostringstream out;
+  try {
+    CheckCommand(*ParseOptions({"check", path}, error), out);
+    FAIL() << "a hot journal was not noticed";
+  } catch (const EQELException& e) {
+    EXPECT_EQ(e.NativeError(), 20303);
+    EXPECT_NE(std::string(e.what()).find(path + "-journal"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(RecoverCommand(*ParseOptions({"recover", path}, error), out), 0);
+  EXPECT_NE(out.str().find("rolled back an unfinished change"), std::string::npos) << out.str();
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path}, error), out), 0) << out.str();
+  EXPECT_NE(out.str().find("0 faults"), std::string::npos) << out.str();
+  EXPECT_EQ(test::TOpenTable(path, "").Records().RecordCount(), 3);
+  out.str("");
+  EXPECT_EQ(RecoverCommand(*ParseOptions({"recover", path}, error), out), 0);
+  EXPECT_NE(out.str().find("no unfinished change"), std::string::npos) << out.str();
 }
 
 }  // namespace

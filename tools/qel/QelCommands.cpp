@@ -201,4 +201,20 @@ int CheckCommand(const TOptions& options, std::ostream& out) {
   return faults == 0 ? 0 : 1;
 }
 
+int RecoverCommand(const TOptions& options, std::ostream& out) {
+  TQELDiskPageManager manager;
+  TQELPassword password{options.Password, 0};
+  bool multiUser = false, needRepair = false, readOnly = false;
+  manager.OpenDatabase(options.File, password, multiUser, false, needRepair, readOnly);
+  if (readOnly) {
+    out << options.File << " cannot be written; nothing was rolled back\n";
+    return 1;
+  }
+  const std::int32_t rolledBack = manager.RolledBackChanges();
+  manager.CloseDatabase();
+  out << (rolledBack > 0 ? "rolled back an unfinished change: " : "no unfinished change: ") << options.File
+      << " holds its last complete commit\n";
+  return 0;
+}
+
 }  // namespace qel::tool

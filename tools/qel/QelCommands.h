@@ -11,5 +11,6 @@ namespace qel::tool {
 int CreateCommand(const TOptions& options, std::ostream& out);
 int InfoCommand(const TOptions& options, std::ostream& out);
 int CheckCommand(const TOptions& options, std::ostream& out);
+int RecoverCommand(const TOptions& options, std::ostream& out);
 
 }  // namespace qel::tool

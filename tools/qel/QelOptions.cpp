@@ -14,6 +14,7 @@ Usage:
                   [--max-connections N]
   qel info   FILE [--password P]
   qel check  FILE [--password P]
+  qel recover FILE [--password P]
   qel --help
 
 Commands:
@@ -31,11 +32,17 @@ Commands:
            index against the records, and every BLOB value of every record
            against its pages and its blocks' CRCs. Prints each fault with its
            page or table and record and exits with status 1 when it finds
-           any.
+           any. info and check open the file read-only and refuse a file
+           whose journal holds an unfinished change: see recover.
+  recover  Opens the file for writing, which rolls back a change that a
+           process left unfinished in the journal beside the file (FILE
+           followed by "-journal") when it died, and says whether there was
+           one.
 
 Options:
   --password P    The database password. With create, a non-empty password
-                  makes an encrypted file; info and check need it to open one.
+                  makes an encrypted file; info, check and recover need it to
+                  open one.
   --cipher NAME   The cipher of a new encrypted file: Rijndael_128 (default),
                   Rijndael_256, DES_Single, DES_Triple, Blowfish, Twofish_128,
                   Twofish_256 or Square.
@@ -116,7 +123,8 @@ std::optional<TOptions> ParseOptions(const std::vector<std::string>& args, std::
     return std::nullopt;
   }
   options.Command = positional[0];
-  if (options.Command != "create" && options.Command != "info" && options.Command != "check") {
+  if (options.Command != "create" && options.Command != "info" && options.Command != "check" &&
+      options.Command != "recover") {
     error = "unknown command '" + options.Command + "'";
     return std::nullopt;
   }
