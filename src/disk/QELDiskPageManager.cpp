@@ -145,6 +145,8 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   // before the header is read.
   FJournal.Attach(fileName, !readOnly);
   FJournalMayBeHot = true;
+  // Earlier handles may have left writes the system has not flushed yet.
+  FUnflushedWrites = true;
   FRolledBackChanges = 0;
 
   // The prologue's default places: the header lock is taken before the
@@ -544,6 +546,13 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
     return;
   }
   const auto isFresh = [&](std::int32_t pageNo) { return std::binary_search(fresh.begin(), fresh.end(), pageNo); };
+  // A durable change stands on durable ground: what earlier changes wrote
+  // without a flush is flushed first, or a power loss could leave them half
+  // written under it.
+  if (flush && FUnflushedWrites) {
+    FFile.FlushFileBuffers();
+    FUnflushedWrites = false;
+  }
   const std::int64_t size = FHeld.Size();
   FJournal.Start(FHeld.StoredSize());
   if (FHeld.HeaderChanged()) JournalOriginal(FBaseOffset, kQELHeaderSize);
@@ -584,8 +593,10 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
     if (size < FHeld.StoredSize()) FFile.SetSize(size);
     if (FHeld.HeaderChanged()) FFile.WriteBuffer(FHeld.Header(), 10462, FBaseOffset, kQELHeaderSize);
     if (flush) FFile.FlushFileBuffers();
+    FUnflushedWrites = !flush;
     FJournal.Invalidate(flush);
   } catch (...) {
+    FUnflushedWrites = true;
     try {
       FJournal.RollBack(FFile);
     } catch (const EQELException&) {

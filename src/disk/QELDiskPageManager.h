@@ -211,6 +211,8 @@ class TQELDiskPageManager : public TQELPageManager {
   // at open, and after a rollback of its own failed.
   bool FJournalMayBeHot = false;
   bool FFlushEveryCommit = false;
+  // Whether a change wrote to the file since its last flush.
+  bool FUnflushedWrites = false;
   std::int32_t FRolledBackChanges = 0;
   // The commit's pages and which of them are new, reused between commits.
   std::vector<TQELPage*> FCommitPages;

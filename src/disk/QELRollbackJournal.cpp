@@ -19,6 +19,7 @@ constexpr std::int64_t kHeaderSectorSize = 512;
 constexpr char kSignature[8] = {'Q', 'E', 'L', 'J', 'R', 'N', 'L', '1'};
 constexpr std::size_t kHeaderFieldsSize = 8 + 8 + 8 + 4 + 8 + 4;  // up to the header CRC
 constexpr std::size_t kRegionPrefixSize = 8 + 4;
+constexpr std::size_t kKeptJournalSize = std::size_t{4} << 20;
 
 // Native codes of the journal's own failures.
 constexpr std::int32_t kCreateFailed = 20300;
@@ -149,6 +150,12 @@ void TQELRollbackJournal::Sync() {
 void TQELRollbackJournal::Invalidate(bool sync) {
   static constexpr std::uint8_t kCleared[sizeof(kSignature)] = {};
   FFile.WriteBuffer(kCleared, kWriteFailed, 0, sizeof(kCleared));
+  // After a large change the journal's file and buffer give their space
+  // back; small ones keep theirs for the next change.
+  if (FBuffer.capacity() > kKeptJournalSize) {
+    FFile.SetSize(kHeaderSectorSize);
+    FBuffer = {};
+  }
   if (sync) FFile.FlushFileBuffers();
 }
 
