@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "platform/QELException.h"
 #include "platform/QELFile.h"
@@ -199,7 +200,13 @@ void TQELDiskPageManager::CheckPassword() {
 }
 
 void TQELDiskPageManager::CloseDatabase() {
-  WriteHeldPendingOnClose();
+  std::exception_ptr failure;
+  try {
+    WriteHeldPendingOnClose();
+  } catch (...) {
+    // The file is closed all the same; the failure is reported after.
+    failure = std::current_exception();
+  }
   FHeld.Clear();
   FChangeDepth = 0;
   FChangeLocked = false;
@@ -215,25 +222,24 @@ void TQELDiskPageManager::CloseDatabase() {
   FFreeSpace.reset();
   FHeaderLockCount = 0;
   FFile.CloseFile();
+  if (failure) std::rethrow_exception(failure);
 }
 
 // A single-user file's held allocations and releases belong to sessions
-// that are gone; written, they leave no page marked used that nobody uses.
-// Closing cannot report: on failure they are dropped, which at worst keeps
-// pages marked used.
+// that are gone. Most cancel out; but a page another session's commit
+// wrote as used and whose allocation was then rolled back is marked free
+// only here. Dropped (when this fails) they leave such pages marked used,
+// never a committed page free.
 void TQELDiskPageManager::WriteHeldPendingOnClose() {
   if (!FFile.IsOpen() || FChangeDepth != 0 || FHeld.Empty() || IsReadOnly()) return;
+  BeginChange(20213, true);
   try {
-    BeginChange(20213, true);
-    try {
-      WriteHeldChange({}, {}, FFlushEveryCommit);
-    } catch (...) {
-      AbortChange();
-      throw;
-    }
-    EndChange();
-  } catch (const EQELException&) {
+    WriteHeldChange({}, {}, FFlushEveryCommit);
+  } catch (...) {
+    AbortChange();
+    throw;
   }
+  EndChange();
 }
 
 // --- The prologue -----------------------------------------------------------

@@ -92,7 +92,14 @@ TQELPage* TQELPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
     page = FCleanPages.Find(pageNo);
     if (page != nullptr) {
       if (checkVersion && !IsPageCurrent(sessionID, page)) {
-        page->RefreshIfChanged();
+        try {
+          page->RefreshIfChanged();
+        } catch (...) {
+          // A read that failed part way leaves the buffer unknown: the page
+          // leaves the cache rather than be served later.
+          DropCleanPage(pageNo);
+          throw;
+        }
         RememberPageVersion(sessionID, page);
       }
     } else {
