@@ -220,16 +220,23 @@ bool TQELDatabaseFile::TryUnlock(std::int64_t count, std::int64_t position) {
   return FLockingUnsupported;
 }
 
+// False when another holder has a byte of the range. Any other failure (an
+// I/O error of the file system) is no contention to wait out: it is raised
+// with the file and the system's error.
 bool TQELDatabaseFile::LockByte(std::int64_t count, std::int64_t position) {
   CheckOpen("LockByte");
   if (TryLock(count, position)) return true;
-  // Someone holds the bytes, or the handle went bad: only a bad handle is
-  // worth a second attempt.
+  if (FFile.LastError() == QEL_ERROR_LOCK_VIOLATION) return false;
+  // A bad handle is worth a second attempt.
   std::int64_t size;
-  if (FFile.GetSize(size)) return false;
-  if (!TryReopen()) return false;
-  FLockingUnsupported = false;
-  return TryLock(count, position);
+  if (!FFile.GetSize(size) && TryReopen()) {
+    FLockingUnsupported = false;
+    if (TryLock(count, position)) return true;
+    if (FFile.LastError() == QEL_ERROR_LOCK_VIOLATION) return false;
+  }
+  const int error = FFile.LastError();
+  throw EQELException(20304, "Cannot lock file: '%s' Position = %d, Count = %d, ErrorCode:%d. ErrorMessage: %s",
+                      {FFileName, position, count, error, QELFileErrorText(error)});
 }
 
 bool TQELDatabaseFile::UnlockByte(std::int64_t count, std::int64_t position) {

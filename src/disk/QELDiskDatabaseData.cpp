@@ -17,9 +17,17 @@ TQELDiskDatabaseData::TQELDiskDatabaseData(std::string fileName)
 }
 
 TQELDiskDatabaseData::~TQELDiskDatabaseData() {
-  // Tables first: closing them still reads and writes pages.
-  ClearTableDatas();
-  CloseDatabase();
+  // Tables first: closing them still reads and writes pages. A destructor
+  // cannot report: what fails here is dropped, and the file keeps its last
+  // complete commit.
+  try {
+    ClearTableDatas();
+  } catch (...) {
+  }
+  try {
+    CloseDatabase();
+  } catch (...) {
+  }
 }
 
 TQELDiskPageManager& TQELDiskDatabaseData::DiskPageManager() const {

@@ -225,13 +225,16 @@ void TQELDiskPageManager::CloseDatabase() {
   if (failure) std::rethrow_exception(failure);
 }
 
-// A single-user file's held allocations and releases belong to sessions
-// that are gone. Most cancel out; but a page another session's commit
-// wrote as used and whose allocation was then rolled back is marked free
-// only here. Dropped (when this fails) they leave such pages marked used,
-// never a committed page free.
+// Pages that sessions allocated and never committed go back first (their
+// transactions end with the file). A single-user file's held allocations
+// and releases then cancel out, except for a page another session's commit
+// wrote as used and whose allocation was given back later: it is marked
+// free only here. Dropped (when this fails) they leave such pages marked
+// used, never a committed page free.
 void TQELDiskPageManager::WriteHeldPendingOnClose() {
-  if (!FFile.IsOpen() || FChangeDepth != 0 || FHeld.Empty() || IsReadOnly()) return;
+  if (!FFile.IsOpen() || FChangeDepth != 0 || IsReadOnly() || !FFreeSpace) return;
+  CancelAllNewPages();
+  if (FHeld.Empty()) return;
   BeginChange(20213, true);
   try {
     WriteHeldChange({}, {}, FFlushEveryCommit);

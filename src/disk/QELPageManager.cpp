@@ -269,6 +269,15 @@ void TQELPageManager::CancelChanges(std::int32_t sessionID) {
   if (!newPageNos.empty()) ReleaseNewPages(newPageNos, session->StorageMark);
 }
 
+void TQELPageManager::CancelAllNewPages() {
+  for (const std::unique_ptr<TSessionRecord>& session : FSessions) {
+    const std::vector<std::int32_t> newPageNos = std::move(session->NewPageNos);
+    session->NewPageNos.clear();
+    session->RemovedPageNos.clear();
+    if (!newPageNos.empty()) ReleaseNewPages(newPageNos, session->StorageMark);
+  }
+}
+
 void TQELPageManager::ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t) {
   for (const std::int32_t pageNo : pageNos) FreePage(pageNo);
 }

@@ -70,6 +70,11 @@ class TQELPageManager {
   void ReleasePage(TQELPage* page);
   // Throws away the session's changes and frees the pages it allocated.
   void CancelChanges(std::int32_t sessionID);
+  // Gives back the pages every session allocated and never committed, and
+  // forgets the removals it never committed: what a closing owner does, so
+  // that no page stays marked used that was never written. Changed pages
+  // are left to FreeAllPages.
+  void CancelAllNewPages();
   // Whether the session has changed, allocated or removed pages.
   bool HasChanges(std::int32_t sessionID) const;
 
