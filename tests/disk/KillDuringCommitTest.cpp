@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConnectionSupport.h"
 #include "TableFileSupport.h"
 #include "disk/QELDiskCatalogCheck.h"
 #include "disk/QELDiskDatabaseData.h"
@@ -164,45 +165,14 @@ TRow RowOf(std::int32_t id, std::int32_t version) {
 
 // ---- A connection to the file ------------------------------------------------
 
-class TSession final : public TQELStorageSession {
- public:
-  explicit TSession(bool multiUser) : FMultiUser(multiUser) {}
-  std::int32_t SessionID() const override { return FID; }
-  void SetSessionID(std::int32_t sessionID) override { FID = sessionID; }
-  bool MultiUser() const override { return FMultiUser; }
-  void SetMultiUser(bool multiUser) override { FMultiUser = multiUser; }
-  void SetReadOnly(bool readOnly) override { ReadOnly = readOnly; }
-  void SetNeedRepair(bool needRepair) override { NeedRepair = needRepair; }
-
-  bool ReadOnly = false;
-  bool NeedRepair = false;
-
- private:
-  std::int32_t FID = -1;
-  bool FMultiUser;
-};
 
 // A session on the file with table T open, as the application opens it.
-class TConnection {
+class TConnection : public test::TTableConnection {
  public:
-  TConnection(const std::string& fileName, bool multiUser)
-      : Database(fileName), Session(multiUser), Cursor("T") {
-    Database.AddSession(&Session);
-    Cursor.SetSession(Session.SessionID(), false);
-    Table = static_cast<TQELDiskTableData*>(Database.GetTableData(&Cursor));
-    Table->AddCursor(&Cursor);
-    Table->InitCursor(Cursor);
-    Buffer.assign(static_cast<std::size_t>(Cursor.RecordSize), 0);
-    Cursor.RecordBuffer = Buffer.data();
+  TConnection(const std::string& fileName, bool multiUser) : TTableConnection(fileName, multiUser) {
     ById = Table->IndexManager()->IndexDefs().FindIndexByName("BY_ID")->ObjectID();
   }
-  ~TConnection() {
-    Table->RemoveCursor(&Cursor);
-    Database.RemoveSession(&Session);
-  }
 
-  std::int32_t ID() const { return Session.SessionID(); }
-  const TQELFieldDefs& Defs() const { return Table->FieldDefs(); }
 
   // Makes the changes of a transaction; Commit commits them.
   void Change(const std::vector<TOp>& ops) {
@@ -227,11 +197,6 @@ class TConnection {
       if (!done) throw EQELException(1, "operation %d on record %d failed", {static_cast<int>(op.Kind), op.Id});
     }
   }
-  void Commit() {
-    Database.Commit(ID());
-    Cursor.SetSession(ID(), false);
-  }
-
   // Every record, read in natural order.
   std::map<std::int32_t, TRow> Rows() {
     std::map<std::int32_t, TRow> rows;
@@ -250,11 +215,6 @@ class TConnection {
     return rows;
   }
 
-  TQELDiskDatabaseData Database;
-  TSession Session;
-  TQELTableCursor Cursor;
-  TQELDiskTableData* Table = nullptr;
-  std::vector<std::uint8_t> Buffer;
   std::int32_t ById = -1;
 
  private:

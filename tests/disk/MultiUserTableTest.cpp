@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConnectionSupport.h"
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskTableData.h"
@@ -33,21 +34,6 @@ using test::TChildProcess;
 constexpr std::int32_t kIdField = 0;
 constexpr std::int32_t kWriterField = 1;
 
-class TTestSession final : public TQELStorageSession {
- public:
-  explicit TTestSession(bool multiUser) : FMultiUser(multiUser) {}
-  std::int32_t SessionID() const override { return FID; }
-  void SetSessionID(std::int32_t sessionID) override { FID = sessionID; }
-  bool MultiUser() const override { return FMultiUser; }
-  void SetMultiUser(bool multiUser) override { FMultiUser = multiUser; }
-  void SetReadOnly(bool readOnly) override { ReadOnly = readOnly; }
-
-  bool ReadOnly = false;
-
- private:
-  std::int32_t FID = -1;
-  bool FMultiUser;
-};
 
 // A file with table T: ID integer (unique index), WRITER integer.
 void CreateFile(const std::string& fileName) {
@@ -67,40 +53,15 @@ void CreateFile(const std::string& fileName) {
 }
 
 // One process's connection to the file with table T open.
-class TConnection {
+class TConnection : public test::TTableConnection {
  public:
-  TConnection(const std::string& fileName, bool multiUser)
-      : Database(fileName), Session(multiUser), Cursor("T") {
-    Database.AddSession(&Session);
-    Cursor.SetSession(Session.SessionID(), false);
-    Table = static_cast<TQELDiskTableData*>(Database.GetTableData(&Cursor));
-    Table->AddCursor(&Cursor);
-    Table->InitCursor(Cursor);
-    Buffer.assign(static_cast<std::size_t>(Cursor.RecordSize), 0);
-    Cursor.RecordBuffer = Buffer.data();
-  }
-  ~TConnection() {
-    Table->RemoveCursor(&Cursor);
-    Database.RemoveSession(&Session);
-  }
+  using TTableConnection::TTableConnection;
 
-  std::int32_t ID() const { return Session.SessionID(); }
   bool Insert(std::int32_t id, std::int32_t writer) {
     std::fill(Buffer.begin(), Buffer.end(), 0);
     SetFieldData(kIdField, Table->FieldDefs(), &id, Buffer.data());
     SetFieldData(kWriterField, Table->FieldDefs(), &writer, Buffer.data());
     return Table->InsertRecord(Cursor);
-  }
-  // The transaction write lock, waited for as long as it takes.
-  bool LockForTransaction() { return Table->LockTable(ID(), 3, 100000, 1, 20); }
-  void BeginTransaction() { Cursor.SetSession(ID(), true); }
-  void Commit() {
-    Database.Commit(ID());
-    Cursor.SetSession(ID(), false);
-  }
-  void Rollback() {
-    Database.Rollback(ID());
-    Cursor.SetSession(ID(), false);
   }
   // Every id in the table, read in natural order.
   std::multiset<std::int32_t> Ids() {
@@ -126,12 +87,6 @@ class TConnection {
     }
     return faults;
   }
-
-  TQELDiskDatabaseData Database;
-  TTestSession Session;
-  TQELTableCursor Cursor;
-  TQELDiskTableData* Table = nullptr;
-  std::vector<std::uint8_t> Buffer;
 };
 
 class MultiUserTableTest : public ::testing::Test {
@@ -145,7 +100,7 @@ class MultiUserTableTest : public ::testing::Test {
 TEST_F(MultiUserTableTest, SessionIdsAndTheExclusionOfSingleUserOpeners) {
   // Two multi-user processes get ids 0 and 1 and keep them while connected.
   auto connect = [&](TChildProcess& self) {
-    TTestSession session(true);
+    test::TTestSession session(true);
     TQELDiskDatabaseData database(FileName);
     database.AddSession(&session);
     self.SignalReady();
@@ -160,7 +115,7 @@ TEST_F(MultiUserTableTest, SessionIdsAndTheExclusionOfSingleUserOpeners) {
   ASSERT_TRUE(second.AwaitReady());
   // A single-user opener meanwhile goes on read-only.
   EXPECT_EQ(test::RunInChild([&] {
-              TTestSession session(false);
+              test::TTestSession session(false);
               TQELDiskDatabaseData database(FileName);
               database.AddSession(&session);
               const bool readOnly = session.ReadOnly && database.ReadOnly();
@@ -175,7 +130,7 @@ TEST_F(MultiUserTableTest, SessionIdsAndTheExclusionOfSingleUserOpeners) {
 
   // A single-user holder keeps every multi-user opener out.
   TChildProcess holder([&](TChildProcess& self) {
-    TTestSession session(false);
+    test::TTestSession session(false);
     TQELDiskDatabaseData database(FileName);
     database.AddSession(&session);
     self.SignalReady();
@@ -185,7 +140,7 @@ TEST_F(MultiUserTableTest, SessionIdsAndTheExclusionOfSingleUserOpeners) {
   });
   ASSERT_TRUE(holder.AwaitReady());
   EXPECT_EQ(test::RunInChild([&] {
-              TTestSession session(true);
+              test::TTestSession session(true);
               TQELDiskDatabaseData database(FileName);
               return NativeErrorOf([&] { database.AddSession(&session); }) == 20094 ? kChildRefused
                                                                                     : kChildGranted;
