@@ -85,6 +85,9 @@ void TQELDatabaseFile::CloseFile() {
 bool TQELDatabaseFile::TryReopen() {
   std::int64_t size;
   if (FFile.GetSize(size)) return true;
+  // Closing would give up the handle's locks, and with them what they
+  // guard (a writer's header lock, say): the failure stands instead.
+  if (FFile.HoldsLocks()) return false;
   for (int attempt = 0; attempt < 3; ++attempt) {
     FFile.Close();
     if (FFile.Open(FFileName, static_cast<TQELFileAccess>(FAccessMode),

@@ -50,6 +50,11 @@ class TQELDatabaseFile {
                          std::int64_t count);
   void WriteBuffer(const void* buffer, std::int32_t nativeCode, std::int64_t position,
                    std::int64_t count);
+  // Raises the failure of the last read with the caller's native code, the
+  // file and the system's error.
+  [[noreturn]] void RaiseReadError(std::int32_t nativeCode, std::int64_t position, std::int64_t count) {
+    RaiseIOError("Read from", nativeCode, position, count);
+  }
   void FlushFileBuffers();
 
   bool LockByte(std::int64_t count, std::int64_t position);

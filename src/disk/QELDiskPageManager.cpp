@@ -42,6 +42,7 @@ TQELDiskPageManager::~TQELDiskPageManager() {
 
 void TQELDiskPageManager::SetGeometry(std::uint16_t pageSize) {
   SetPageGeometry(pageSize, kQELPageHeaderSize);
+  FLoadBuffer.reset();
   FWriteBuffer = std::make_unique<std::uint8_t[]>(pageSize);
   FHeld.Configure(pageSize, kQELHeaderSize);
 }
@@ -243,6 +244,7 @@ void TQELDiskPageManager::WriteHeldPendingOnClose() {
     throw;
   }
   EndChange();
+  RaiseFinishedChangeFailure();
 }
 
 // --- The prologue -----------------------------------------------------------
@@ -339,11 +341,11 @@ bool TQELDiskPageManager::ReadPage(TQELPage* page) {
   if (page->Buffer() == nullptr || page->BufferSize() < PageSize()) page->AllocateBuffer();
   const std::int64_t offset = GetPageOffset(page->PageNo);
   std::int64_t bytesRead = 0;
-  if (!ReadBytes(page->Buffer(), offset, PageSize(), bytesRead)) {
-    // A read the system refused is raised with the file and the error
-    // (after the one more try every read gets), never served as a page.
-    ReadBytesChecked(page->Buffer(), 10474, offset, PageSize());
-    ReadBytes(page->Buffer(), offset, PageSize(), bytesRead);
+  // A read the system refused is raised with the file and the error
+  // (after the one more try every read gets), never served as a page.
+  if (!ReadBytes(page->Buffer(), offset, PageSize(), bytesRead) &&
+      !ReadBytes(page->Buffer(), offset, PageSize(), bytesRead)) {
+    FFile.RaiseReadError(10474, offset, PageSize());
   }
   // A page cut short by the end of the file is damage, not an I/O error:
   // it arrives zeroed and unversioned, and fails its type check.
@@ -494,6 +496,7 @@ void TQELDiskPageManager::Commit(std::int32_t sessionID, bool flush) {
   }
   EndChange();
   FinishCommit(*session);
+  RaiseFinishedChangeFailure();
 }
 
 // --- Changes ------------------------------------------------------------------
@@ -565,8 +568,8 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
   const std::int64_t size = FHeld.Size();
   FJournal.Start(FHeld.StoredSize());
   if (FHeld.HeaderChanged()) JournalOriginal(FBaseOffset, kQELHeaderSize);
-  for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
-    if (!isFresh(image.PageNo)) JournalOriginal(GetPageOffset(image.PageNo), PageSize());
+  for (const auto& [pageNo, image] : FHeld.Pages()) {
+    if (!isFresh(pageNo)) JournalOriginal(GetPageOffset(pageNo), PageSize());
   }
   for (TQELPage* page : pages) {
     if (!isFresh(page->PageNo)) JournalOriginal(GetPageOffset(page->PageNo), PageSize());
@@ -595,15 +598,14 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
       FFile.WriteBuffer(bytes, 10462, FBaseOffset, kQELHeaderSize);
     }
     for (TQELPage* page : pages) WritePageToFile(page);
-    for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
-      const std::int64_t offset = GetPageOffset(image.PageNo);
+    for (const auto& [pageNo, image] : FHeld.Pages()) {
+      const std::int64_t offset = GetPageOffset(pageNo);
       if (offset < size) FFile.WriteBuffer(image.Bytes.get(), 10469, offset, std::min<std::int64_t>(PageSize(), size - offset));
     }
     if (size < FHeld.StoredSize()) FFile.SetSize(size);
     if (FHeld.HeaderChanged()) FFile.WriteBuffer(FHeld.Header(), 10462, FBaseOffset, kQELHeaderSize);
     if (flush) FFile.FlushFileBuffers();
-    FUnflushedWrites = !flush;
-    FJournal.Invalidate(flush);
+    FJournal.ClearSignature();
   } catch (...) {
     FUnflushedWrites = true;
     try {
@@ -614,7 +616,23 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
     }
     throw;
   }
+  // The change is in the file, and the journal no longer undoes it. What
+  // is left only makes the clearing durable: a failure there cannot take
+  // the change back, so it is reported once the change is finished.
+  FUnflushedWrites = !flush;
   FHeld.Clear();
+  try {
+    FJournal.FinishClearing(flush);
+  } catch (...) {
+    FFinishedChangeFailure = std::current_exception();
+  }
+}
+
+void TQELDiskPageManager::RaiseFinishedChangeFailure() {
+  if (!FFinishedChangeFailure) return;
+  std::exception_ptr failure = FFinishedChangeFailure;
+  FFinishedChangeFailure = nullptr;
+  std::rethrow_exception(failure);
 }
 
 void TQELDiskPageManager::JournalOriginal(std::int64_t position, std::int64_t count) {
@@ -633,16 +651,18 @@ bool TQELDiskPageManager::ReadBytes(void* buffer, std::int64_t position, std::in
   if (FJournalMayBeHot && FHeaderLockCount == 0 && FChangeDepth == 0) [[unlikely]] {
     if (LockHeader()) UnlockHeader();
   }
-  auto* out = static_cast<std::uint8_t*>(buffer);
   if (!FHeld.Started()) return FFile.ReadBuffer(buffer, position, count, bytesRead);
-  if (position >= FPage0Offset && count <= PageSize()) {
-    const std::int64_t pageNo = (position - FPage0Offset) / PageSize();
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  // A read within one held page needs no file access.
+  if (position >= FPage0Offset && position + count <= FHeld.Size()) {
     const std::int64_t inPage = (position - FPage0Offset) % PageSize();
-    const std::uint8_t* image = inPage + count <= PageSize() ? FHeld.FindPage(static_cast<std::int32_t>(pageNo)) : nullptr;
-    if (image != nullptr && position + count <= FHeld.Size()) {
-      std::memcpy(out, image + inPage, static_cast<std::size_t>(count));
-      bytesRead = count;
-      return true;
+    if (inPage + count <= PageSize()) {
+      const std::uint8_t* image = FHeld.FindPage(static_cast<std::int32_t>((position - FPage0Offset) / PageSize()));
+      if (image != nullptr) {
+        std::memcpy(out, image + inPage, static_cast<std::size_t>(count));
+        bytesRead = count;
+        return true;
+      }
     }
   }
   if (!FFile.ReadBuffer(buffer, position, count, bytesRead)) return false;
@@ -663,16 +683,23 @@ void TQELDiskPageManager::OverlayHeldWrites(std::uint8_t* buffer, std::int64_t p
     if (from < to) std::memcpy(buffer + (from - position), bytes + (from - at), static_cast<std::size_t>(to - from));
   };
   if (FHeld.HeaderChanged()) overlay(FHeld.Header(), FBaseOffset, kQELHeaderSize);
-  for (const TQELPageWriteSet::TPageImage& image : FHeld.Pages()) {
-    overlay(image.Bytes.get(), GetPageOffset(image.PageNo), PageSize());
+  if (FHeld.Pages().empty() || count <= 0 || position + count <= FPage0Offset) return;
+  const std::int64_t first = std::max<std::int64_t>(position - FPage0Offset, 0) / PageSize();
+  const std::int64_t last = (position + count - 1 - FPage0Offset) / PageSize();
+  for (std::int64_t pageNo = first; pageNo <= last; ++pageNo) {
+    if (const std::uint8_t* image = FHeld.FindPage(static_cast<std::int32_t>(pageNo))) {
+      overlay(image, GetPageOffset(static_cast<std::int32_t>(pageNo)), PageSize());
+    }
   }
 }
 
+// One more try, as every read gets, then the failure with the file and the
+// system's error; held writes are never bypassed.
 void TQELDiskPageManager::ReadBytesChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
                                            std::int64_t count) {
   std::int64_t bytesRead = 0;
-  if (ReadBytes(buffer, position, count, bytesRead)) return;
-  FFile.ReadBufferChecked(buffer, nativeCode, position, count);
+  if (ReadBytes(buffer, position, count, bytesRead) || ReadBytes(buffer, position, count, bytesRead)) return;
+  FFile.RaiseReadError(nativeCode, position, count);
 }
 
 // Inside a change the header and page bytes are held; the rest of the
@@ -698,15 +725,15 @@ void TQELDiskPageManager::WriteBytes(const void* buffer, std::int32_t nativeCode
     const auto pageNo = static_cast<std::int32_t>((at - FPage0Offset) / PageSize());
     const std::int64_t inPage = (at - FPage0Offset) % PageSize();
     const std::int64_t n = std::min<std::int64_t>(count - done, PageSize() - inPage);
-    bool loaded = false;
-    std::uint8_t* image = FHeld.ChangePage(pageNo, loaded);
-    if (!loaded && n < PageSize()) {
-      std::int64_t bytesRead = 0;
-      if (!ReadBytes(image, GetPageOffset(pageNo), PageSize(), bytesRead)) {
-        FFile.ReadBufferChecked(image, nativeCode, GetPageOffset(pageNo), PageSize());
-      }
+    // Part of a page not held yet starts from the page as the change sees it.
+    const std::uint8_t* stored = nullptr;
+    if (n < PageSize() && FHeld.FindPage(pageNo) == nullptr) {
+      if (!FLoadBuffer) FLoadBuffer = std::make_unique<std::uint8_t[]>(PageSize());
+      std::memset(FLoadBuffer.get(), 0, PageSize());
+      ReadBytesChecked(FLoadBuffer.get(), nativeCode, GetPageOffset(pageNo), PageSize());
+      stored = FLoadBuffer.get();
     }
-    std::memcpy(image + inPage, bytes + done, static_cast<std::size_t>(n));
+    std::memcpy(FHeld.ChangePage(pageNo, stored) + inPage, bytes + done, static_cast<std::size_t>(n));
     done += n;
   }
   FHeld.SetSize(std::max(FHeld.Size(), position + count));

@@ -18,6 +18,7 @@
 // the next commit, which writes them with its pages.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -169,6 +170,9 @@ class TQELDiskPageManager : public TQELPageManager {
   // raise and then changes nothing), then EndChange; or AbortChange, which
   // undoes the change's held writes, after a failure anywhere.
   void BeginChange(std::int32_t lockFailureCode, bool commit);
+  // Raises what failed after a change was already in the file (making its
+  // journal's clearing durable), once the change is finished.
+  void RaiseFinishedChangeFailure();
   // The outermost change of a multi-user file goes to the file here; a
   // single-user one stays held for the next commit.
   void FinishChange();
@@ -202,6 +206,9 @@ class TQELDiskPageManager : public TQELPageManager {
   // stays plain without being decrypted again.
   std::unique_ptr<std::uint8_t[]> FWriteBuffer;
 
+  // Scratch for the stored bytes of a page part of which a change writes.
+  std::unique_ptr<std::uint8_t[]> FLoadBuffer;
+
   TQELRollbackJournal FJournal;
   TQELPageWriteSet FHeld;
   std::int32_t FChangeDepth = 0;
@@ -211,6 +218,7 @@ class TQELDiskPageManager : public TQELPageManager {
   // at open, and after a rollback of its own failed.
   bool FJournalMayBeHot = false;
   bool FFlushEveryCommit = false;
+  std::exception_ptr FFinishedChangeFailure;
   // Whether a change wrote to the file since its last flush.
   bool FUnflushedWrites = false;
   std::int32_t FRolledBackChanges = 0;
@@ -230,6 +238,7 @@ void TQELDiskPageManager::RunChange(std::int32_t lockFailureCode, TChange change
     throw;
   }
   EndChange();
+  RaiseFinishedChangeFailure();
 }
 
 }  // namespace qel

@@ -1,6 +1,5 @@
 #include "disk/QELPageWriteSet.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace qel {
@@ -25,10 +24,6 @@ void TQELPageWriteSet::Clear() {
   FStoredSize = FSize = FSizeAtMark = 0;
 }
 
-void TQELPageWriteSet::SetSize(std::int64_t size) {
-  FSize = size;
-}
-
 void TQELPageWriteSet::Mark() {
   ++FGeneration;
   FUndo.clear();
@@ -39,11 +34,10 @@ void TQELPageWriteSet::Mark() {
 
 void TQELPageWriteSet::Undo() {
   for (auto undo = FUndo.rbegin(); undo != FUndo.rend(); ++undo) {
-    const auto held = std::find_if(FPages.begin(), FPages.end(),
-                                   [&](const TPageImage& image) { return image.PageNo == undo->PageNo; });
+    const auto held = FPages.find(undo->PageNo);
     if (held == FPages.end()) continue;
     if (undo->Bytes) {
-      held->Bytes = std::move(undo->Bytes);
+      held->second.Bytes = std::move(undo->Bytes);
     } else {
       FPages.erase(held);
     }
@@ -52,45 +46,38 @@ void TQELPageWriteSet::Undo() {
   FSize = FSizeAtMark;
   FHeaderChanged = FHeaderChangedAtMark;
   FHeader = FHeaderAtMark;
-  // The restored images belong to the savepoint's generation again.
+  // The restored images belong to no savepoint's generation any more.
   ++FGeneration;
-  for (TPageImage& image : FPages) image.Generation = 0;
-}
-
-TQELPageWriteSet::TPageImage* TQELPageWriteSet::Find(std::int32_t pageNo) {
-  for (TPageImage& image : FPages) {
-    if (image.PageNo == pageNo) return &image;
-  }
-  return nullptr;
+  for (auto& [pageNo, image] : FPages) image.Generation = 0;
 }
 
 const std::uint8_t* TQELPageWriteSet::FindPage(std::int32_t pageNo) const {
-  for (const TPageImage& image : FPages) {
-    if (image.PageNo == pageNo) return image.Bytes.get();
-  }
-  return nullptr;
+  if (FPages.empty()) return nullptr;
+  const auto held = FPages.find(pageNo);
+  return held == FPages.end() ? nullptr : held->second.Bytes.get();
 }
 
-std::uint8_t* TQELPageWriteSet::ChangePage(std::int32_t pageNo, bool& loaded) {
-  if (TPageImage* image = Find(pageNo)) {
-    if (image->Generation != FGeneration) {
+std::uint8_t* TQELPageWriteSet::ChangePage(std::int32_t pageNo, const std::uint8_t* stored) {
+  const auto held = FPages.find(pageNo);
+  if (held != FPages.end()) {
+    TPageImage& image = held->second;
+    if (image.Generation != FGeneration) {
       // The first change since the savepoint keeps the image as it was.
       auto before = std::make_unique<std::uint8_t[]>(FPageSize);
-      std::memcpy(before.get(), image->Bytes.get(), FPageSize);
+      std::memcpy(before.get(), image.Bytes.get(), FPageSize);
       FUndo.push_back({pageNo, std::move(before)});
-      image->Generation = FGeneration;
+      image.Generation = FGeneration;
     }
-    loaded = true;
-    return image->Bytes.get();
+    return image.Bytes.get();
   }
-  FUndo.push_back({pageNo, nullptr});
   TPageImage image;
-  image.PageNo = pageNo;
   image.Generation = FGeneration;
   image.Bytes = std::make_unique<std::uint8_t[]>(FPageSize);
-  FPages.push_back(std::move(image));
-  loaded = false;
-  return FPages.back().Bytes.get();
+  if (stored != nullptr) std::memcpy(image.Bytes.get(), stored, FPageSize);
+  std::uint8_t* bytes = image.Bytes.get();
+  FPages.emplace(pageNo, std::move(image));
+  FUndo.push_back({pageNo, nullptr});
+  return bytes;
 }
 
 void TQELPageWriteSet::SetHeader(const std::uint8_t* bytes) {

@@ -3,7 +3,8 @@
 // reached the file yet.
 //
 // A change (a commit, an allocation, a release of pages) writes the
-// database header, free-space pages and version words. Those writes are
+// database header, free-space pages and the version words of freed pages
+// (a whole page image each). Those writes are
 // held here, so that a change that fails half way leaves the file as it
 // was, and so that a commit can put all of them into the file at once
 // behind the rollback journal. Reads made during the change see them.
@@ -14,6 +15,7 @@
 // database keeps its allocations here until the next commit writes them.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,7 +24,6 @@ namespace qel {
 class TQELPageWriteSet {
  public:
   struct TPageImage {
-    std::int32_t PageNo = -1;
     // The savepoint generation that last changed the image.
     std::uint32_t Generation = 0;
     std::unique_ptr<std::uint8_t[]> Bytes;
@@ -34,24 +35,27 @@ class TQELPageWriteSet {
   void Start(std::int64_t storedSize);
   bool Started() const { return FStarted; }
   // True when nothing is held that the file does not already have.
-  bool Empty() const { return FPages.empty() && !FHeaderChanged && FSize == FStoredSize; }
+  bool Empty() const {
+    return FPages.empty() && !FHeaderChanged && FSize == FStoredSize;
+  }
   // Forgets everything: the writes reached the file, or are given up.
   void Clear();
 
   std::int64_t StoredSize() const { return FStoredSize; }
   std::int64_t Size() const { return FSize; }
-  void SetSize(std::int64_t size);
+  void SetSize(std::int64_t size) { FSize = size; }
 
   // A savepoint: Undo reverts every change made after it.
   void Mark();
   void Undo();
 
   const std::uint8_t* FindPage(std::int32_t pageNo) const;
-  // The page's image, to be changed; a page not held yet gets a zeroed
-  // image, and `loaded` false tells the caller to fill it with the stored
-  // bytes first.
-  std::uint8_t* ChangePage(std::int32_t pageNo, bool& loaded);
-  const std::vector<TPageImage>& Pages() const { return FPages; }
+  // The page's image, to be changed. A page not held yet starts as a copy
+  // of `stored` (a whole page), or zeroed when that is null.
+  std::uint8_t* ChangePage(std::int32_t pageNo, const std::uint8_t* stored);
+  // The held pages by page number.
+  const std::map<std::int32_t, TPageImage>& Pages() const { return FPages; }
+
 
   bool HeaderChanged() const { return FHeaderChanged; }
   const std::uint8_t* Header() const { return FHeader.data(); }
@@ -64,13 +68,11 @@ class TQELPageWriteSet {
     std::unique_ptr<std::uint8_t[]> Bytes;
   };
 
-  TPageImage* Find(std::int32_t pageNo);
-
   std::uint16_t FPageSize = 0;
   bool FStarted = false;
   std::int64_t FStoredSize = 0;
   std::int64_t FSize = 0;
-  std::vector<TPageImage> FPages;
+  std::map<std::int32_t, TPageImage> FPages;
   std::vector<std::uint8_t> FHeader;
   bool FHeaderChanged = false;
 

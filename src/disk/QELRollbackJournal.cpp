@@ -27,7 +27,7 @@ constexpr std::int32_t kWriteFailed = 20301;
 constexpr std::int32_t kReadFailed = 20302;
 
 std::uint32_t Crc32(std::uint32_t seed, const std::uint8_t* data, std::size_t size) {
-  return static_cast<std::uint32_t>(crc32(seed, data, static_cast<uInt>(size)));
+  return static_cast<std::uint32_t>(crc32_z(seed, data, size));
 }
 
 // A nonce no earlier journal of this file is likely to have had: a random
@@ -148,13 +148,25 @@ void TQELRollbackJournal::Sync() {
 }
 
 void TQELRollbackJournal::Invalidate(bool sync) {
+  ClearSignature();
+  FinishClearing(sync);
+}
+
+void TQELRollbackJournal::ClearSignature() {
   static constexpr std::uint8_t kCleared[sizeof(kSignature)] = {};
   FFile.WriteBuffer(kCleared, kWriteFailed, 0, sizeof(kCleared));
+}
+
+void TQELRollbackJournal::FinishClearing(bool sync) {
   // After a large change the journal's file and buffer give their space
-  // back; small ones keep theirs for the next change.
+  // back; small ones keep theirs for the next change. Only space is at
+  // stake, so a failure to cut the file is not one to report.
   if (FBuffer.capacity() > kKeptJournalSize) {
-    FFile.SetSize(kHeaderSectorSize);
     FBuffer = {};
+    try {
+      FFile.SetSize(kHeaderSectorSize);
+    } catch (const EQELException&) {
+    }
   }
   if (sync) FFile.FlushFileBuffers();
 }

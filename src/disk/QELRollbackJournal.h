@@ -57,6 +57,10 @@ class TQELRollbackJournal {
   void Sync();
   // Clears the signature; with `sync` the clearing is made durable too.
   void Invalidate(bool sync);
+  // Invalidate in two steps: the clearing write, after which the journal is
+  // no longer valid, then (with `sync`) making it durable.
+  void ClearSignature();
+  void FinishClearing(bool sync);
 
   // Whether the journal file has a valid header: a cheap look, which a
   // journal whose regions turn out damaged still passes.

@@ -84,6 +84,8 @@ class TQELFile {
   bool Close();
 
   bool IsOpen() const { return FHandle >= 0; }
+  // Whether the handle holds byte-range locks (which closing it gives up).
+  bool HoldsLocks() const { return !FLocks.empty(); }
   const std::string& FileName() const { return FFileName; }
   int Handle() const { return FHandle; }
   TQELFileAccess Access() const { return FAccess; }
