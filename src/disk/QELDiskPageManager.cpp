@@ -327,6 +327,10 @@ std::int32_t TQELDiskPageManager::ReadPageVersion(std::int32_t pageNo) {
   }
 }
 
+// Inside a change the whole page is held, not just its version word: a
+// commit that frees the last pages of the file also cuts them off, and
+// only a whole before-image in the journal brings their content back if
+// the commit is rolled back.
 void TQELDiskPageManager::WritePageVersion(std::int32_t pageNo, std::int32_t value) {
   std::uint8_t bytes[4];
   QELWriteLE(bytes, value);
