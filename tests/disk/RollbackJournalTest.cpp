@@ -47,6 +47,15 @@ class RollbackJournalTest : public testing::Test {
     test::WriteFileBytes(Path, changed);
   }
 
+  // Puts `journal` in place of the journal file: it must not be used, and
+  // the database file stays as it is.
+  void ExpectNotUsed(const std::vector<std::uint8_t>& journal) {
+    test::WriteFileBytes(TQELRollbackJournal::PathFor(Path), journal);
+    const std::vector<std::uint8_t> changed = test::ReadFileBytes(Path);
+    EXPECT_FALSE(RollBack());
+    EXPECT_EQ(test::ReadFileBytes(Path), changed);
+  }
+
   bool RollBack() {
     TQELDatabaseFile file;
     file.OpenFile(Path, 1, 1);
@@ -88,10 +97,7 @@ TEST_F(RollbackJournalTest, ADamagedOrPartJournalIsNeverUsed) {
     WriteJournalAndChange();
     std::vector<std::uint8_t> journal = test::ReadFileBytes(journalPath);
     damage(journal);
-    test::WriteFileBytes(journalPath, journal);
-    const std::vector<std::uint8_t> changed = test::ReadFileBytes(Path);
-    EXPECT_FALSE(RollBack());
-    EXPECT_EQ(test::ReadFileBytes(Path), changed);
+    ExpectNotUsed(journal);
   }
 }
 
@@ -113,10 +119,7 @@ TEST_F(RollbackJournalTest, ANewHeaderOverAnOlderJournalsRegionsIsNotAJournal) {
   const std::vector<std::uint8_t> newer = test::ReadFileBytes(journalPath);
   ASSERT_EQ(newer.size(), older.size());
   std::memcpy(torn.data(), newer.data(), kHeaderSector);
-  test::WriteFileBytes(journalPath, torn);
-  const std::vector<std::uint8_t> changed = test::ReadFileBytes(Path);
-  EXPECT_FALSE(RollBack());
-  EXPECT_EQ(test::ReadFileBytes(Path), changed);
+  ExpectNotUsed(torn);
 }
 
 TEST_F(RollbackJournalTest, CreatingADatabaseRemovesAnOldJournalOfItsName) {
