@@ -10,14 +10,19 @@
 // the table's counter record tells which commit the file holds, and the
 // next writer continues the stream from there.
 //
-// Each kill comes a random time after one of the writer's first commits
-// starts: from ten microseconds to a few milliseconds, spread evenly over
-// the logarithm, so that about half the kills fall inside the commit and
-// the rest in the transactions after it. The kill moments come from a
-// seed printed at the start of each test; QEL_KILL_SEED=<n> replays them.
+// Half the kills come from the parent a random time after one of the
+// writer's first commits starts: from ten microseconds to a few
+// milliseconds, spread evenly over the logarithm, so that some fall inside
+// the commit and the rest in the transactions after it. Where such a kill
+// lands depends on the scheduler, so on a busy machine none may hit the
+// short moment while a commit is going to the file; the other half make
+// sure some do: the writer sends itself SIGKILL just before its Nth write
+// to the file or its journal. The kill moments come from a seed printed at
+// the start of each test; QEL_KILL_SEED=<n> replays them.
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +49,8 @@
 #include "disk/QELDiskTableCheck.h"
 #include "disk/QELDiskTableData.h"
 #include "disk/QELRollbackJournal.h"
+#include "platform/QELFaultInjection.h"
+#include "platform/QELFile.h"
 #include "storage/QELRecordData.h"
 #include "support/TestSupport.h"
 
@@ -65,6 +72,10 @@ constexpr int kSingleUserKills = 200;
 constexpr int kMultiUserKills = 10;
 constexpr double kMinDelayUs = 10;
 constexpr double kMaxDelayUs = 4000;
+// A kill at a write comes before one of the writer's first this many
+// writes: a commit of the stream makes thirty to forty, so the kills fall
+// over its first three commits.
+constexpr int kMaxKillWrite = 100;
 
 // ---- The transaction stream --------------------------------------------------
 
@@ -329,6 +340,48 @@ std::uint32_t Seed(std::uint32_t fallback) {
 
 // ---- The kills -----------------------------------------------------------------
 
+// How a writer dies: SIGKILL from the parent `DelayUs` after its commit
+// number `Commit` starts, or from itself just before its write number
+// `AtWrite` (counted over the database file and its journal) when that is
+// above 0.
+struct TKill {
+  int Commit = 1;
+  int DelayUs = 0;
+  int AtWrite = 0;
+  std::string Describe(std::int32_t found) const {
+    if (AtWrite > 0) return "at write " + std::to_string(AtWrite);
+    return std::to_string(DelayUs) + " us after commit " + std::to_string(found + Commit) + " started";
+  }
+};
+
+// A file hook in the writer that kills the process just before its Nth
+// write to the database file or its journal: the write and everything after
+// it never happen, as when a process dies at that moment.
+class TDieAtWrite final : public TQELFileHook {
+ public:
+  TDieAtWrite(const std::string& fileName, int nth)
+      : FFileName(fileName), FJournalName(TQELRollbackJournal::PathFor(fileName)), FLeft(nth) {
+    QELSetFileHook(this);
+  }
+  ~TDieAtWrite() override { QELSetFileHook(nullptr); }
+  TDieAtWrite(const TDieAtWrite&) = delete;
+  TDieAtWrite& operator=(const TDieAtWrite&) = delete;
+
+  TQELFileVerdict Before(TQELFile& file, const TQELFileRequest& request) override {
+    if (request.Operation == fopWrite && (file.FileName() == FFileName || file.FileName() == FJournalName) &&
+        --FLeft == 0) {
+      ::raise(SIGKILL);
+    }
+    return {};
+  }
+  void After(TQELFile&, const TQELFileRequest&, bool) override {}
+
+ private:
+  std::string FFileName;
+  std::string FJournalName;
+  int FLeft;
+};
+
 class KillDuringCommitTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -338,10 +391,12 @@ class KillDuringCommitTest : public ::testing::Test {
   // The writer: continues the stream after commit `start` (whose state is
   // `model`) until it is killed. On `report` it writes -k as commit k
   // starts and k once Commit has returned.
-  int Writer(TChildProcess& self, bool multiUser, std::int32_t start, TModel model, int report) {
+  int Writer(TChildProcess& self, bool multiUser, std::int32_t start, TModel model, int report, int dieAtWrite) {
     try {
       TConnection connection(FileName, multiUser);
       if (connection.Session.ReadOnly || connection.Database.MultiUser() != multiUser) return test::kChildRefused;
+      std::unique_ptr<TDieAtWrite> die;
+      if (dieAtWrite > 0) die = std::make_unique<TDieAtWrite>(FileName, dieAtWrite);
       self.SignalReady();
       for (std::int32_t k = start + 1;; ++k) {
         connection.Change(Advance(model, k));
@@ -356,10 +411,9 @@ class KillDuringCommitTest : public ::testing::Test {
     return test::kChildFailed;
   }
 
-  // One writer killed `delayUs` after its commit number `commit` (1, 2, ...)
-  // starts; then the file is checked against the stream, and `found` and
-  // `model` move on to the commit it holds.
-  void KillOnce(bool multiUser, int commit, int delayUs, std::int32_t& found, TModel& model,
+  // One writer killed as `kill` says; then the file is checked against the
+  // stream, and `found` and `model` move on to the commit it holds.
+  void KillOnce(bool multiUser, const TKill& kill, std::int32_t& found, TModel& model,
                 std::vector<TFault>& faults) {
     int report[2];
     ASSERT_EQ(::pipe(report), 0);
@@ -368,11 +422,12 @@ class KillDuringCommitTest : public ::testing::Test {
       const std::int32_t start = found;
       TChildProcess writer([&](TChildProcess& self) {
         ::close(report[0]);
-        return Writer(self, multiUser, start, model, report[1]);
+        return Writer(self, multiUser, start, model, report[1], kill.AtWrite);
       });
       ::close(report[1]);
       bool ready = writer.AwaitReady(std::chrono::seconds(30));
-      for (int started = 0; ready && started < commit;) {
+      // A writer that kills itself is only waited for.
+      for (int started = 0; ready && kill.AtWrite == 0 && started < kill.Commit;) {
         pollfd readable{report[0], POLLIN, 0};
         std::int32_t k = 0;
         ready = ::poll(&readable, 1, 30000) == 1 && ::read(report[0], &k, sizeof k) == sizeof k;
@@ -382,8 +437,10 @@ class KillDuringCommitTest : public ::testing::Test {
           reported.push_back(k);
         }
       }
-      if (ready) std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-      writer.Kill();
+      if (ready && kill.AtWrite == 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(kill.DelayUs));
+        writer.Kill();
+      }
       const int status = writer.Wait(std::chrono::seconds(30));
       for (std::int32_t k = 0; ::read(report[0], &k, sizeof k) == sizeof k;) {
         if (k > 0) reported.push_back(k);
@@ -438,16 +495,18 @@ class KillDuringCommitTest : public ::testing::Test {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> logDelays(std::log(kMinDelayUs), std::log(kMaxDelayUs));
     std::uniform_int_distribution<int> commits(1, 3);
+    std::uniform_int_distribution<int> writes(1, kMaxKillWrite);
     std::int32_t found = 0;
     TModel model;
     for (int kill = 0; kill < kills; ++kill) {
-      const int commit = commits(random);
-      const int delayUs = static_cast<int>(std::exp(logDelays(random)));
+      TKill how;
+      how.Commit = commits(random);
+      how.DelayUs = static_cast<int>(std::exp(logDelays(random)));
+      if (kill % 2 == 1) how.AtWrite = writes(random);
       SCOPED_TRACE("QEL_KILL_SEED=" + std::to_string(seed) + ", kill " + std::to_string(kill) + ", " +
-                   std::to_string(delayUs) + " us after commit " + std::to_string(found + commit) +
-                   " started, file at commit " + std::to_string(found));
+                   how.Describe(found) + ", file at commit " + std::to_string(found));
       std::vector<TFault> faults;
-      KillOnce(multiUser, commit, delayUs, found, model, faults);
+      KillOnce(multiUser, how, found, model, faults);
       if (HasFatalFailure()) return;
       onFaults(kill, faults);
       if (HasFatalFailure()) return;
