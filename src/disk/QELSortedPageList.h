@@ -8,7 +8,8 @@
 // least recently used page constant-time instead of a scan of the list.
 //
 // The list owns its pages: Delete hands the page back to the caller, who
-// either moves it into another list or lets it go.
+// either moves it into another list or lets it go; Clear and the destructor
+// free the pages still in it.
 
 #include <cstdint>
 #include <memory>
@@ -48,14 +49,19 @@ class TQELSortedPageList {
   std::vector<std::unique_ptr<TQELPage>> TakeAll();
 
   std::int32_t Count() const { return static_cast<std::int32_t>(FPages.size()); }
-  TQELPage* operator[](std::int32_t index) const { return FPages[static_cast<std::size_t>(index)].get(); }
+  TQELPage* operator[](std::int32_t index) const { return FPages[static_cast<std::size_t>(index)]; }
 
  private:
   void LinkNewest(TQELPage* page);
   void Unlink(TQELPage* page);
 
-  std::vector<std::unique_ptr<TQELPage>> FPages;  // sorted by PageNo
+  // Sorted by PageNo and owned by the list. Plain pointers, so that an
+  // insertion or removal in the middle moves them as one block of memory.
+  std::vector<TQELPage*> FPages;
   std::vector<std::int32_t> FPageNos;             // their numbers, searched instead
+  // Where the last search ended; a hint only, checked before use, so that
+  // removals and insertions need not keep it exact.
+  mutable std::size_t FLastFound = 0;
   std::uint64_t FStampCounter = 0;
   std::uint64_t FThreshold = 0;
   TQELPage* FOldest = nullptr;

@@ -224,7 +224,11 @@ bool TQELFile::Attach(int handle, const std::string& path, TQELFileAccess access
   } else {
     error = AcquireShareMode(handle, access, share, canLockExclusively);
   }
-  while (error == 0 && truncate && ::ftruncate(handle, 0) < 0) {
+  // An empty file is not truncated: on ext4, emptying a file by truncation
+  // makes its next close write all of its new data back at once, which a
+  // freshly created database file would pay for with a slow first close.
+  const bool empty = error == 0 && status.st_size == 0;
+  while (error == 0 && truncate && !empty && ::ftruncate(handle, 0) < 0) {
     if (errno != EINTR) error = errno;
   }
   if (error != 0) {
