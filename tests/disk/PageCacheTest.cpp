@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -231,6 +233,53 @@ TEST(SortedPageListTest, DeleteOfAMissingPageLeavesTheListUnchanged) {
   EXPECT_EQ(list.FindLeastRecent()->PageNo, 10);
   TQELPage stranger(&storage, 10);
   EXPECT_EQ(test::NativeErrorOf([&] { list.Touch(&stranger); }), 20167);
+}
+
+
+// Random adds, finds, touches and deletes against a model: the list keeps
+// its pages in number order, finds exactly the pages it holds (also right
+// after the entries around the last one found moved), and hands every page
+// back once.
+TEST(SortedPageListTest, RandomOperationsMatchAModel) {
+  TMemoryStorage storage;
+  TQELSortedPageList list;
+  std::set<std::int32_t> model;
+  std::mt19937 random(7);
+  for (int step = 0; step < 20000; ++step) {
+    const std::int32_t pageNo = static_cast<std::int32_t>(random() % 300);
+    const bool present = model.count(pageNo) != 0;
+    switch (random() % 4) {
+      case 0:
+        if (!present) {
+          list.Add(std::make_unique<TQELPage>(&storage, pageNo));
+          model.insert(pageNo);
+        }
+        break;
+      case 1:
+        if (present) {
+          EXPECT_EQ(list.Delete(pageNo)->PageNo, pageNo);
+          model.erase(pageNo);
+        }
+        break;
+      case 2:
+        if (present) list.Touch(list.Find(pageNo));
+        break;
+      default:
+        break;
+    }
+    TQELPage* found = list.Find(pageNo);
+    ASSERT_EQ(found != nullptr, model.count(pageNo) != 0) << "page " << pageNo << " at step " << step;
+    if (found != nullptr) {
+      ASSERT_EQ(found->PageNo, pageNo);
+    }
+  }
+  ASSERT_EQ(list.Count(), static_cast<std::int32_t>(model.size()));
+  std::int32_t index = 0;
+  for (const std::int32_t pageNo : model) EXPECT_EQ(list[index++]->PageNo, pageNo);
+  const std::vector<std::unique_ptr<TQELPage>> taken = list.TakeAll();
+  EXPECT_EQ(taken.size(), model.size());
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(list.Find(taken.empty() ? 0 : taken.front()->PageNo), nullptr);
 }
 
 }  // namespace
