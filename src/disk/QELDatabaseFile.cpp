@@ -172,11 +172,17 @@ void TQELDatabaseFile::RaiseIOError(std::string_view what, std::int32_t nativeCo
 
 void TQELDatabaseFile::ReadBufferChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
                                          std::int64_t count) {
-  if (ReadBuffer(buffer, position, count)) return;
+  ReadAvailableChecked(buffer, nativeCode, position, count);
+}
+
+std::int64_t TQELDatabaseFile::ReadAvailableChecked(void* buffer, std::int32_t nativeCode,
+                                                    std::int64_t position, std::int64_t count) {
+  std::int64_t bytesRead = 0;
+  if (ReadBuffer(buffer, position, count, bytesRead)) return bytesRead;
   // A region another process holds may be what refused the read: look, and
   // try once more before giving up.
   IsRegionLocked(count, position);
-  if (ReadBuffer(buffer, position, count)) return;
+  if (ReadBuffer(buffer, position, count, bytesRead)) return bytesRead;
   RaiseIOError("Read from", nativeCode, position, count);
 }
 

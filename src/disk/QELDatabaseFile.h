@@ -48,6 +48,10 @@ class TQELDatabaseFile {
   // The same, raising with the caller's native code on failure.
   void ReadBufferChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
                          std::int64_t count);
+  // ReadBufferChecked that answers how many bytes arrived before the end of
+  // the file.
+  std::int64_t ReadAvailableChecked(void* buffer, std::int32_t nativeCode, std::int64_t position,
+                                    std::int64_t count);
   void WriteBuffer(const void* buffer, std::int32_t nativeCode, std::int64_t position,
                    std::int64_t count);
   // Raises the failure of the last read with the caller's native code, the

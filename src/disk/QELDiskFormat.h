@@ -20,6 +20,8 @@
 namespace qel {
 
 inline constexpr char kQELDatabaseSignature[] = "QELM0NTEDATABASE";
+// The signature's bytes in the header; the header's size follows them.
+inline constexpr std::int16_t kQELSignatureSize = 16;
 inline constexpr double kQELFormatVersion = 5.06;
 // Files older than this are upgraded rather than repaired.
 inline constexpr double kQELOldestCurrentFormat = 2.99;

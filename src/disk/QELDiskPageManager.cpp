@@ -151,17 +151,18 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   FUnflushedWrites = true;
   FRolledBackChanges = 0;
 
-  // The prologue's default places: the header lock is taken before the
-  // header tells where the lock area really is.
-  FBaseOffset = 0;
-  FExtendedHeaderOffset = kQELHeaderSize;
+  // The header lock must be the one writers hold, or this opener could
+  // roll back a live writer's journal. Where the database starts in its
+  // file and the size of its header fix the lock area; neither changes in
+  // the life of a file, so both are read before the lock.
+  std::int64_t base = 0;
+  FBaseOffset = FFile.FindSignature(base) ? base : 0;
+  FExtendedHeaderOffset = FBaseOffset + StoredHeaderSize();
   FLockAreaOffset = FExtendedHeaderOffset + kQELExtendedHeaderSize;
   if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
     throw EQELException(20230, "Database is locked");
   }
   try {
-    std::int64_t base = 0;
-    FBaseOffset = FFile.FindSignature(base) ? base : 0;
     ReadHeader();
     needRepair = FHeader.WriteState != kQELWriteStateConsistent || FHeader.FormatVersion < kQELOldestCurrentFormat;
   } catch (...) {
@@ -190,6 +191,19 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   ReadLockArea();
   FFreeSpace = std::make_unique<TQELDatabaseFreeSpaceManager>(*this);
   password.CryptoAlgorithm = FPassword.CryptoAlgorithm;
+}
+
+// The header size the file's header gives, read without the header lock
+// (it never changes); the usual size when the file is too short or the
+// value cannot be one.
+std::int16_t TQELDiskPageManager::StoredHeaderSize() {
+  std::uint8_t bytes[2] = {};
+  std::int64_t bytesRead = 0;
+  if (!FFile.ReadBuffer(bytes, FBaseOffset + kQELSignatureSize, 2, bytesRead) || bytesRead < 2) {
+    return kQELHeaderSize;
+  }
+  const auto size = QELReadLE<std::int16_t>(bytes);
+  return size > kQELSignatureSize ? size : static_cast<std::int16_t>(kQELHeaderSize);
 }
 
 void TQELDiskPageManager::CheckPassword() {

@@ -154,6 +154,7 @@ class TQELDiskPageManager : public TQELPageManager {
   void SetGeometry(std::uint16_t pageSize);
   void CheckFileOpen(std::int32_t nativeCode) const;
   void CheckPassword();
+  std::int16_t StoredHeaderSize();
   bool IsPlainPage(std::int32_t pageNo) const;
   void OpenChecked(const std::string& fileName, TQELPassword& password, bool& multiUser,
                    bool exclusive, bool& needRepair, bool& readOnly);

@@ -173,10 +173,8 @@ void TQELRollbackJournal::FinishClearing(bool sync) {
 
 bool TQELRollbackJournal::ReadHeader(THeader& header) {
   std::array<std::uint8_t, kHeaderFieldsSize + 4> b{};
-  std::int64_t bytesRead = 0;
-  if (!FFile.ReadBuffer(b.data(), 0, static_cast<std::int64_t>(b.size()), bytesRead)) {
-    FFile.ReadBufferChecked(b.data(), kReadFailed, 0, static_cast<std::int64_t>(b.size()));
-  }
+  const std::int64_t bytesRead =
+      FFile.ReadAvailableChecked(b.data(), kReadFailed, 0, static_cast<std::int64_t>(b.size()));
   if (bytesRead < static_cast<std::int64_t>(b.size()) || std::memcmp(b.data(), kSignature, 8) != 0 ||
       QELReadLE<std::uint32_t>(b.data() + 40) != Crc32(0, b.data(), kHeaderFieldsSize)) {
     return false;

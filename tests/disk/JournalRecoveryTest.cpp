@@ -1,0 +1,140 @@
+// Recovery of a journal at open: a dead writer's change is rolled back even
+// when a read of the journal needs its second try, and a live writer's
+// change is never rolled back, wherever the database starts in its file.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "DiskTestSupport.h"
+#include "disk/QELDiskPageManager.h"
+#include "disk/QELRollbackJournal.h"
+#include "platform/QELFaultInjection.h"
+#include "support/TestSupport.h"
+
+namespace qel {
+namespace {
+
+// A commit of two pages whose writer died after the journal, the header
+// marked as being written and the first page; answers the file as it was
+// before the commit.
+std::vector<std::uint8_t> LeaveHotJournal(const std::string& path) {
+  std::vector<std::int32_t> pageNos;
+  {
+    TQELDiskPageManager manager;
+    manager.CreateDatabase(path, TQELPassword{"", 0}, 8, 512);
+    pageNos = test::AddPages(manager, 6);
+  }
+  const std::vector<std::uint8_t> before = test::ReadFileBytes(path);
+  TQELFaultInjector injector(false);
+  test::ScopeToDatabase(injector, path);
+  TQELDiskPageManager manager;
+  test::OpenDatabase(manager, path);
+  for (const std::int32_t pageNo : {pageNos[0], pageNos[5]}) {
+    TQELPage* page = manager.GetPage(0, pageNo, false, ptTableRecord);
+    page->Data()[1] = 0xAB;
+    page->IsDirty = true;
+    manager.ReleasePage(page);
+  }
+  injector.Install();
+  injector.CrashAtWrite(4);
+  manager.Commit(0, false);
+  manager.CloseDatabase();
+  return before;
+}
+
+bool JournalIsValid(const std::string& path) {
+  TQELRollbackJournal journal;
+  journal.Attach(path, false);
+  return journal.IsValid();
+}
+
+// The first try of a journal read fails: at the look for a hot journal, or
+// at the rollback's own look at its header. The second try must be taken
+// for what it read, not for a journal too short to be one.
+TEST(JournalRecoveryTest, AJournalReadThatNeedsASecondTryStillRecovers) {
+  struct TCase {
+    const char* Name;
+    std::int64_t FailedRead;  // 0: none
+  };
+  for (const TCase& c : {TCase{"no failed read", 0}, TCase{"the look for a hot journal", 1},
+                         TCase{"the rollback's look at the header", 2}}) {
+    SCOPED_TRACE(c.Name);
+    test::TScratchDir dir;
+    const std::string path = dir.File("hot.qel");
+    const std::vector<std::uint8_t> before = LeaveHotJournal(path);
+    ASSERT_NE(test::ReadFileBytes(path), before);
+    ASSERT_TRUE(JournalIsValid(path));
+
+    TQELFaultInjector injector;
+    injector.ScopeToPath(TQELRollbackJournal::PathFor(path));
+    // Two failures: the read, and the file layer's retry on a reopened handle.
+    if (c.FailedRead > 0) injector.Fail(fopRead, c.FailedRead, 2);
+    TQELDiskPageManager manager;
+    const test::TOpenResult opened = test::OpenDatabase(manager, path);
+    EXPECT_EQ(manager.RolledBackChanges(), 1);
+    EXPECT_FALSE(opened.NeedRepair);
+    EXPECT_EQ(test::ReadFileBytes(path), before) << "the torn change is still in the file";
+  }
+}
+
+// A multi-user writer holds the header lock between its journal and the
+// journal's clearing; a second opener must wait for it, also when the
+// database sits behind other data and the lock area moves with it.
+TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
+  for (const std::size_t prefix : {std::size_t{0}, std::size_t{50000}}) {
+    SCOPED_TRACE(prefix);
+    test::TScratchDir dir;
+    const std::string inner = dir.File("inner.qel");
+    std::vector<std::int32_t> pageNos;
+    {
+      TQELDiskPageManager manager;
+      manager.CreateDatabase(inner, TQELPassword{"", 0}, 8, 512);
+      pageNos = test::AddPages(manager, 4);
+    }
+    std::vector<std::uint8_t> bytes(prefix, 'Q');
+    const std::vector<std::uint8_t> database = test::ReadFileBytes(inner);
+    bytes.insert(bytes.end(), database.begin(), database.end());
+    const std::string path = dir.File("outer.qel");
+    test::WriteFileBytes(path, bytes);
+
+    TQELPassword password{"", 0};
+    bool multiUser = true;
+    bool needRepair = false;
+    bool readOnly = false;
+    TQELDiskPageManager writer;
+    writer.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
+    ASSERT_TRUE(multiUser);
+    ASSERT_TRUE(writer.LockHeader());
+    const std::int64_t offset = writer.GetPageOffset(pageNos[1]);
+    {
+      TQELRollbackJournal journal;
+      journal.Attach(path, true);
+      journal.Start(static_cast<std::int64_t>(bytes.size()));
+      std::uint8_t* original = journal.AddRegion(offset, 512);
+      std::memcpy(original, bytes.data() + offset, 512);
+      original[100] ^= 0xFF;
+      journal.Write();
+    }
+
+    TQELDiskPageManager other;
+    other.RetryPolicy = {3, 1};
+    TQELPassword otherPassword{"", 0};
+    bool otherMultiUser = true;
+    bool otherNeedRepair = false;
+    bool otherReadOnly = false;
+    EXPECT_EQ(test::NativeErrorOf([&] {
+                other.OpenDatabase(path, otherPassword, otherMultiUser, false, otherNeedRepair, otherReadOnly);
+              }),
+              20230);
+    EXPECT_EQ(other.RolledBackChanges(), 0);
+    EXPECT_EQ(test::ReadFileBytes(path), bytes) << "the live writer's page was rolled back";
+    EXPECT_TRUE(JournalIsValid(path));
+    writer.UnlockHeader();
+  }
+}
+
+}  // namespace
+}  // namespace qel
