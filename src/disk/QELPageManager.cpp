@@ -239,7 +239,14 @@ void TQELPageManager::FinishCommit(TSessionRecord& session) {
   std::vector<std::unique_ptr<TQELPage>> pages = session.DirtyPages.TakeAll();
   for (std::unique_ptr<TQELPage>& page : pages) {
     page->IsDirty = false;
-    if (FCleanPages.Count() < FMaxCleanPages) AddCleanPage(std::move(page));
+    // A clean copy that another session read while this one held the page
+    // is older than the commit: it is replaced even when the list is full.
+    // (A page in use is never committed, so none is in use here.)
+    if (FCleanPages.Count() < FMaxCleanPages || FCleanPages.Find(page->PageNo) != nullptr) {
+      AddCleanPage(std::move(page));
+    } else {
+      Recycle(std::move(page));
+    }
   }
 }
 

@@ -211,6 +211,29 @@ TEST(PageCacheTest, EvictionTakesTheLeastRecentUnusedPageOnly) {
   EXPECT_EQ(storage.Reads, readsBefore);
 }
 
+// Session 2 reads page 7 while session 1 holds it changed; session 1's
+// commit must replace that copy also when the clean list is full.
+TEST(PageCacheTest, ACommitReplacesAnOlderCleanCopyInAFullCache) {
+  TMemoryStorage storage;
+  storage.SetMaxCleanPages(2);
+  for (const std::int32_t pageNo : {7, 8}) storage.Store(pageNo, 1);
+  TQELPage* changed = storage.GetPage(1, 7, false, ptTableRecord);
+  changed->Data()[0] = 2;
+  changed->IsDirty = true;
+  storage.ReleasePage(changed);
+  const auto read = [&](std::int32_t pageNo) {
+    TQELPage* page = storage.GetPage(2, pageNo, false, ptTableRecord);
+    const std::uint8_t value = page->Data()[0];
+    storage.ReleasePage(page);
+    return value;
+  };
+  EXPECT_EQ(read(7), 1);
+  EXPECT_EQ(read(8), 1);
+  ASSERT_EQ(storage.CleanPageCount(), 2);
+  storage.ApplyChanges(1);
+  EXPECT_EQ(read(7), 2);
+}
+
 TEST(SortedPageListTest, DeleteOfAMissingPageLeavesTheListUnchanged) {
   TMemoryStorage storage;
   TQELSortedPageList list;
