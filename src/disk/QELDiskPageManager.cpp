@@ -793,9 +793,14 @@ void TQELDiskPageManager::RecoverJournal() {
 
 void TQELDiskPageManager::RecoverIfJournalHot() {
   if (!FMultiUser || FHeaderLockCount > 0 || FChangeDepth > 0 || !FJournal.HasValidHeader()) return;
-  // A live writer holds the header lock while its journal is valid; when
-  // the lock is free the writer is gone, and taking the lock recovers.
-  if (LockHeader()) UnlockHeader();
+  // While the journal is valid, whoever holds the header lock is a writer
+  // finishing its change or a process rolling back a dead writer's: the
+  // pages are whole only once the lock is free. Taking it waits for that,
+  // and rolls the journal back when its writer is gone.
+  if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
+    throw EQELException(20230, "Database is locked");
+  }
+  UnlockHeader();
 }
 
 // --- Locks ------------------------------------------------------------------

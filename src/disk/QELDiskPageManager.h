@@ -61,8 +61,9 @@ class TQELDiskPageManager : public TQELPageManager {
   // but not necessarily a power loss.
   bool FlushEveryCommit() const { return FFlushEveryCommit; }
   void SetFlushEveryCommit(bool flush) { FFlushEveryCommit = flush; }
-  // In multi-user mode: rolls back a journal that a writer which died left
-  // hot, unless a live writer holds the header lock. Readers call it before
+  // In multi-user mode, when the journal is valid: waits while another
+  // handle holds the header lock (raising 20230 when it stays taken), and
+  // rolls back the journal of a writer that died. Readers call it before
   // they read pages that a dead writer may have left half written.
   void RecoverIfJournalHot();
   const TQELRollbackJournal& Journal() const { return FJournal; }

@@ -1,6 +1,8 @@
-// Recovery of a journal at open: a dead writer's change is rolled back even
+// Recovery of a journal: at open a dead writer's change is rolled back even
 // when a read of the journal needs its second try, and a live writer's
-// change is never rolled back, wherever the database starts in its file.
+// change is never rolled back, wherever the database starts in its file; a
+// reader never reads pages while someone else holds the header lock over a
+// hot journal.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include "DiskTestSupport.h"
+#include "disk/QELDatabaseFile.h"
+#include "disk/QELDiskFormat.h"
 #include "disk/QELDiskPageManager.h"
 #include "disk/QELRollbackJournal.h"
 #include "platform/QELFaultInjection.h"
@@ -134,6 +138,62 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
     EXPECT_TRUE(JournalIsValid(path));
     writer.UnlockHeader();
   }
+}
+
+
+void OpenMultiUser(TQELDiskPageManager& manager, const std::string& path) {
+  TQELPassword password{"", 0};
+  bool multiUser = true;
+  bool needRepair = false;
+  bool readOnly = false;
+  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
+  ASSERT_TRUE(manager.MultiUser());
+}
+
+// A reader of a multi-user file looks for a hot journal before it reads a
+// table. While another handle holds the header lock over a valid journal
+// (a writer finishing its change, or someone rolling back a dead writer's)
+// the pages are not whole: the reader waits, and refuses when the lock
+// stays taken; once it is free, the reader rolls the journal back itself.
+TEST(JournalRecoveryTest, AReaderWaitsWhileAnotherHandleHoldsTheLockOverAHotJournal) {
+  test::TScratchDir dir;
+  const std::string path = dir.File("shared.qel");
+  std::vector<std::int32_t> pageNos;
+  {
+    TQELDiskPageManager creator;
+    creator.CreateDatabase(path, TQELPassword{"", 0}, 8, 512);
+    pageNos = test::AddPages(creator, 6);
+  }
+  const std::vector<std::uint8_t> before = test::ReadFileBytes(path);
+  TQELDiskPageManager reader;
+  OpenMultiUser(reader, path);
+  reader.RetryPolicy = {3, 1};
+  {
+    // The writer dies after the journal, the header and its first page.
+    TQELDiskPageManager writer;
+    OpenMultiUser(writer, path);
+    for (const std::int32_t pageNo : pageNos) {
+      TQELPage* page = writer.GetPage(0, pageNo, true, ptTableRecord);
+      page->Data()[1] = 0xAB;
+      page->IsDirty = true;
+      writer.ReleasePage(page);
+    }
+    TQELFaultInjector injector;
+    test::ScopeToDatabase(injector, path);
+    injector.CrashAtWrite(4);
+    writer.Commit(0, false);
+    writer.CloseDatabase();
+  }
+  ASSERT_TRUE(JournalIsValid(path));
+  {
+    TQELDatabaseFile holder;
+    holder.OpenFile(path, 1, 1);
+    ASSERT_TRUE(holder.LockByte(1, kQELHeaderSize + kQELExtendedHeaderSize + 4));
+    EXPECT_EQ(test::NativeErrorOf([&] { reader.RecoverIfJournalHot(); }), 20230);
+  }
+  reader.RecoverIfJournalHot();
+  EXPECT_EQ(reader.RolledBackChanges(), 1);
+  EXPECT_EQ(test::ReadFileBytes(path), before);
 }
 
 }  // namespace
