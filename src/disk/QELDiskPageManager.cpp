@@ -465,14 +465,19 @@ std::int32_t TQELDiskPageManager::GetPageCount() {
 
 bool TQELDiskPageManager::IsPageCurrent(std::int32_t sessionID, TQELPage* page) {
   if (!FMultiUser) return true;
+  TQELTableKey table = nullptr;
+  const void* seenTable = nullptr;
   std::int32_t epoch = 0, seen = 0;
-  return FPagesCache.GetCurrentEpoch(sessionID, epoch) && page->SessionVersion(sessionID, seen) &&
-         seen == epoch;
+  return FPagesCache.GetCurrentEpoch(sessionID, table, epoch) && page->SessionVersion(sessionID, seenTable, seen) &&
+         seenTable == table && seen == epoch;
 }
 
 void TQELDiskPageManager::RememberPageVersion(std::int32_t sessionID, TQELPage* page) {
+  TQELTableKey table = nullptr;
   std::int32_t epoch = 0;
-  if (FMultiUser && FPagesCache.GetCurrentEpoch(sessionID, epoch)) page->SetSessionVersion(sessionID, epoch);
+  if (FMultiUser && FPagesCache.GetCurrentEpoch(sessionID, table, epoch)) {
+    page->SetSessionVersion(sessionID, table, epoch);
+  }
 }
 
 void TQELDiskPageManager::RefreshPageIfChanged(TQELPage* page) {

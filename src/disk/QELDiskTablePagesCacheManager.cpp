@@ -13,9 +13,10 @@ TQELDTPCTableInfo& TQELDTPCSessionInfo::Table(TQELTableKey table) {
   return FTables.back();
 }
 
-bool TQELDTPCSessionInfo::GetCurrentEpoch(std::int32_t& epoch) {
+bool TQELDTPCSessionInfo::GetCurrentEpoch(TQELTableKey& table, std::int32_t& epoch) {
   if (FCurrentTables.empty()) return false;
-  const TQELDTPCTableInfo& info = Table(FCurrentTables.back());
+  table = FCurrentTables.back();
+  const TQELDTPCTableInfo& info = Table(table);
   epoch = info.Epoch;
   return info.ReadCount + info.WriteCount > 0 && info.Valid;
 }
@@ -80,8 +81,9 @@ void TQELDiskTablePagesCacheManager::PopCurrentTable(std::int32_t sessionID) {
   Session(sessionID).PopCurrentTable();
 }
 
-bool TQELDiskTablePagesCacheManager::GetCurrentEpoch(std::int32_t sessionID, std::int32_t& epoch) {
-  return Session(sessionID).GetCurrentEpoch(epoch);
+bool TQELDiskTablePagesCacheManager::GetCurrentEpoch(std::int32_t sessionID, TQELTableKey& table,
+                                                     std::int32_t& epoch) {
+  return Session(sessionID).GetCurrentEpoch(table, epoch);
 }
 
 }  // namespace qel

@@ -31,9 +31,9 @@ class TQELDTPCSessionInfo {
   void PopCurrentTable() {
     if (!FCurrentTables.empty()) FCurrentTables.pop_back();
   }
-  // The epoch of the innermost current table, when an access to it is in
+  // The innermost current table and its epoch, when an access to it is in
   // progress and its epoch is valid.
-  bool GetCurrentEpoch(std::int32_t& epoch);
+  bool GetCurrentEpoch(TQELTableKey& table, std::int32_t& epoch);
 
  private:
   std::vector<TQELTableKey> FCurrentTables;
@@ -50,7 +50,7 @@ class TQELDiskTablePagesCacheManager {
   void SetEpoch(std::int32_t sessionID, TQELTableKey table, std::int32_t epoch);
   void PushCurrentTable(std::int32_t sessionID, TQELTableKey table);
   void PopCurrentTable(std::int32_t sessionID);
-  bool GetCurrentEpoch(std::int32_t sessionID, std::int32_t& epoch);
+  bool GetCurrentEpoch(std::int32_t sessionID, TQELTableKey& table, std::int32_t& epoch);
 
  private:
   TQELDTPCSessionInfo& Session(std::int32_t sessionID);

@@ -62,18 +62,19 @@ void TQELPage::SetForeignBuffer(std::uint8_t* buffer, std::uint32_t size) {
 
 void TQELPage::RefreshIfChanged() { FOwner->RefreshPageIfChanged(this); }
 
-bool TQELPage::SessionVersion(std::int32_t sessionID, std::int32_t& epoch) const {
+bool TQELPage::SessionVersion(std::int32_t sessionID, const void*& table, std::int32_t& epoch) const {
   const std::size_t slot = static_cast<std::size_t>(sessionID + 2);
   if (sessionID < -2 || slot >= FSessionVersions.size() || !FSessionVersions[slot].Valid) return false;
+  table = FSessionVersions[slot].Table;
   epoch = FSessionVersions[slot].Value;
   return true;
 }
 
-void TQELPage::SetSessionVersion(std::int32_t sessionID, std::int32_t epoch) {
+void TQELPage::SetSessionVersion(std::int32_t sessionID, const void* table, std::int32_t epoch) {
   if (sessionID < -2) return;
   const std::size_t slot = static_cast<std::size_t>(sessionID + 2);
   if (slot >= FSessionVersions.size()) FSessionVersions.resize(slot + 1);
-  FSessionVersions[slot] = {epoch, true};
+  FSessionVersions[slot] = {table, epoch, true};
 }
 
 }  // namespace qel

@@ -58,10 +58,11 @@ class TQELPage {
   std::uint16_t PageType() const { return page_header::PageType(FBuffer); }
   void SetPageType(std::uint16_t value) { page_header::SetPageType(FBuffer, value); }
 
-  // The slot of the page-version cache for one session: the epoch in which
-  // the session last checked this page against the file.
-  bool SessionVersion(std::int32_t sessionID, std::int32_t& epoch) const;
-  void SetSessionVersion(std::int32_t sessionID, std::int32_t epoch);
+  // The slot of the page-version cache for one session: the table and the
+  // epoch in which the session last checked this page against the file.
+  // Epochs are per table, so an epoch says nothing without its table.
+  bool SessionVersion(std::int32_t sessionID, const void*& table, std::int32_t& epoch) const;
+  void SetSessionVersion(std::int32_t sessionID, const void* table, std::int32_t epoch);
 
   std::int32_t PageNo = -1;
   bool IsDirty = false;
@@ -75,6 +76,7 @@ class TQELPage {
   friend class TQELSortedPageList;
 
   struct TSessionVersion {
+    const void* Table = nullptr;
     std::int32_t Value = 0;
     bool Valid = false;
   };

@@ -72,5 +72,26 @@ TEST_F(MultiUserCacheTest, AnEpochSparesRepeatedChecks) {
   cache.PopCurrentTable(0);
 }
 
+// Epochs are table change stamps: a page checked in one table's epoch is
+// not vouched for by another table's epoch of the same number (the page
+// may have been freed from the one and reused by the other).
+TEST_F(MultiUserCacheTest, AnEpochVouchesOnlyInItsOwnTable) {
+  const int tableT = 0;
+  const int tableU = 0;
+  TQELDiskTablePagesCacheManager& cache = FSecond.PagesCache();
+  const auto readIn = [&](const int* table) {
+    cache.PushCurrentTable(0, table);
+    cache.BeginRead(0, table);
+    cache.SetEpoch(0, table, 3);
+    const std::uint8_t value = Read(FSecond, true);
+    cache.EndRead(0, table);
+    cache.PopCurrentTable(0);
+    return value;
+  };
+  EXPECT_EQ(readIn(&tableT), 0);
+  Write(FFirst, 77);
+  EXPECT_EQ(readIn(&tableU), 77);
+}
+
 }  // namespace
 }  // namespace qel
