@@ -317,7 +317,17 @@ void TQELDatabaseFreeSpaceManager::SetPFSBit(std::int32_t pageNo, bool used) {
   FPageManager.WritePage(&pfs.Page());
 }
 
+// Outside a change of this handle, the space pages of a multi-user file
+// are read afresh under the header lock: another process may have taken or
+// freed pages since they were last read.
 bool TQELDatabaseFreeSpaceManager::IsPageUsed(std::int32_t pageNo) {
+  if (FPageManager.MultiUser() && !FPageManager.InChange()) {
+    return AsOneChange(20230, [&] { return PageBitIsSet(pageNo); });
+  }
+  return PageBitIsSet(pageNo);
+}
+
+bool TQELDatabaseFreeSpaceManager::PageBitIsSet(std::int32_t pageNo) {
   const std::int64_t pfsPageNo = PFSPageNo(pageNo / FPagesPerPFS);
   if (pfsPageNo > FLastUsedPageNo) return false;
   TSpacePage& pfs = LoadSpacePage(*FPFS, pfsPageNo, ptPFS, 30430);

@@ -81,6 +81,8 @@ class TQELDatabaseFreeSpaceManager {
   void ForgetSpacePages();
   template <class Operation>
   auto AsOneChange(std::int32_t lockFailureCode, Operation operation);
+  // The page's bit in the space page as last read.
+  bool PageBitIsSet(std::int32_t pageNo);
 
   TQELDiskPageManager& FPageManager;
   std::int32_t FPageCountInExtent;

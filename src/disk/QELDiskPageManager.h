@@ -125,6 +125,7 @@ class TQELDiskPageManager : public TQELPageManager {
   // the outermost one.
   template <class TChange>
   void RunChange(std::int32_t lockFailureCode, TChange change);
+  bool InChange() const { return FChangeDepth > 0; }
 
   void TruncateUnusedPages();
   void ShrinkFile(std::int32_t pageCount);
@@ -180,7 +181,6 @@ class TQELDiskPageManager : public TQELPageManager {
   void FinishChange();
   void EndChange();
   void AbortChange();
-  bool InChange() const { return FChangeDepth > 0; }
   // Puts the held writes and `pages` (the commit's pages, `fresh` those
   // never stored before, sorted) into the file behind the journal.
   void WriteHeldChange(const std::vector<TQELPage*>& pages, const std::vector<std::int32_t>& fresh,

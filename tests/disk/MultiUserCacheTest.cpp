@@ -93,5 +93,23 @@ TEST_F(MultiUserCacheTest, AnEpochVouchesOnlyInItsOwnTable) {
   EXPECT_EQ(readIn(&tableU), 77);
 }
 
+
+// Whether a page is in use is asked of the file, not of a space page read
+// before another process took or freed it.
+TEST_F(MultiUserCacheTest, PageUseIsReadAfresh) {
+  TQELPage* page = FSecond.AddNewPage(0, ptTableRecord);
+  const std::int32_t pageNo = page->PageNo;
+  FSecond.ReleasePage(page);
+  FSecond.CancelChanges(0);
+  ASSERT_FALSE(FFirst.FreeSpaceManager()->IsPageUsed(pageNo));
+  page = FSecond.AddNewPage(0, ptTableRecord);
+  ASSERT_EQ(page->PageNo, pageNo);
+  FSecond.ReleasePage(page);
+  FSecond.ApplyChanges(0);
+  EXPECT_TRUE(FFirst.FreeSpaceManager()->IsPageUsed(pageNo));
+  FSecond.FreePage(pageNo);
+  EXPECT_FALSE(FFirst.FreeSpaceManager()->IsPageUsed(pageNo));
+}
+
 }  // namespace
 }  // namespace qel
