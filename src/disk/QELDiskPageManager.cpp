@@ -840,10 +840,18 @@ bool TQELDiskPageManager::LockHeader() {
   return true;
 }
 
+// A failed unlock is tried once more; when it keeps failing the handle
+// still holds the lock and knows it, rather than believe it free and be
+// refused by its own lock from then on.
 bool TQELDiskPageManager::UnlockHeader() {
   if (FHeaderLockCount <= 0) return true;
-  if (--FHeaderLockCount > 0) return true;
-  return FFile.UnlockByte(1, FLockAreaOffset + 4);
+  if (FHeaderLockCount > 1) {
+    --FHeaderLockCount;
+    return true;
+  }
+  if (!FFile.UnlockByte(1, FLockAreaOffset + 4) && !FFile.UnlockByte(1, FLockAreaOffset + 4)) return false;
+  FHeaderLockCount = 0;
+  return true;
 }
 
 bool TQELDiskPageManager::LockNextObjectID() { return FFile.LockByte(1, FNextObjectIDOffset); }

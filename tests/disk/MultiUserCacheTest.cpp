@@ -1,8 +1,11 @@
 // Two page managers sharing one file in multi-user mode: a page another
-// process committed is re-read when checked, and the page-version cache
-// spares the check while a table's epoch holds.
+// process committed is re-read when checked, the page-version cache spares
+// the check while a table's epoch holds, page use is read afresh, and a
+// failed unlock of the header lock locks nobody out.
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include "DiskTestSupport.h"
 
@@ -109,6 +112,21 @@ TEST_F(MultiUserCacheTest, PageUseIsReadAfresh) {
   EXPECT_TRUE(FFirst.FreeSpaceManager()->IsPageUsed(pageNo));
   FSecond.FreePage(pageNo);
   EXPECT_FALSE(FFirst.FreeSpaceManager()->IsPageUsed(pageNo));
+}
+
+
+TEST_F(MultiUserCacheTest, AFailedHeaderUnlockLocksNobodyOut) {
+  FFirst.RetryPolicy = {3, 1};
+  FSecond.RetryPolicy = {3, 1};
+  {
+    TQELFaultInjector injector;
+    injector.ScopeToPath(FPath);
+    injector.FailOnce(fopUnlock, 1, EINTR);
+    Write(FFirst, 1);
+  }
+  Write(FFirst, 2);
+  Write(FSecond, 3);
+  EXPECT_EQ(Read(FFirst, true), 3);
 }
 
 }  // namespace
