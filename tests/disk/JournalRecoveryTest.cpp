@@ -21,16 +21,19 @@
 namespace qel {
 namespace {
 
+// A new file of 512-byte pages with `count` committed pages; answers their
+// numbers.
+std::vector<std::int32_t> CreateWithPages(const std::string& path, int count) {
+  TQELDiskPageManager manager;
+  manager.CreateDatabase(path, TQELPassword{"", 0}, 8, 512);
+  return test::AddPages(manager, count);
+}
+
 // A commit of two pages whose writer died after the journal, the header
 // marked as being written and the first page; answers the file as it was
 // before the commit.
 std::vector<std::uint8_t> LeaveHotJournal(const std::string& path) {
-  std::vector<std::int32_t> pageNos;
-  {
-    TQELDiskPageManager manager;
-    manager.CreateDatabase(path, TQELPassword{"", 0}, 8, 512);
-    pageNos = test::AddPages(manager, 6);
-  }
+  const std::vector<std::int32_t> pageNos = CreateWithPages(path, 6);
   const std::vector<std::uint8_t> before = test::ReadFileBytes(path);
   TQELFaultInjector injector(false);
   test::ScopeToDatabase(injector, path);
@@ -47,6 +50,16 @@ std::vector<std::uint8_t> LeaveHotJournal(const std::string& path) {
   manager.Commit(0, false);
   manager.CloseDatabase();
   return before;
+}
+
+// Opens in multi-user mode; raises what the open raises.
+void OpenMultiUser(TQELDiskPageManager& manager, const std::string& path) {
+  TQELPassword password{"", 0};
+  bool multiUser = true;
+  bool needRepair = false;
+  bool readOnly = false;
+  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
+  ASSERT_TRUE(manager.MultiUser());
 }
 
 bool JournalIsValid(const std::string& path) {
@@ -92,25 +105,15 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
     SCOPED_TRACE(prefix);
     test::TScratchDir dir;
     const std::string inner = dir.File("inner.qel");
-    std::vector<std::int32_t> pageNos;
-    {
-      TQELDiskPageManager manager;
-      manager.CreateDatabase(inner, TQELPassword{"", 0}, 8, 512);
-      pageNos = test::AddPages(manager, 4);
-    }
+    const std::vector<std::int32_t> pageNos = CreateWithPages(inner, 4);
     std::vector<std::uint8_t> bytes(prefix, 'Q');
     const std::vector<std::uint8_t> database = test::ReadFileBytes(inner);
     bytes.insert(bytes.end(), database.begin(), database.end());
     const std::string path = dir.File("outer.qel");
     test::WriteFileBytes(path, bytes);
 
-    TQELPassword password{"", 0};
-    bool multiUser = true;
-    bool needRepair = false;
-    bool readOnly = false;
     TQELDiskPageManager writer;
-    writer.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
-    ASSERT_TRUE(multiUser);
+    OpenMultiUser(writer, path);
     ASSERT_TRUE(writer.LockHeader());
     const std::int64_t offset = writer.GetPageOffset(pageNos[1]);
     {
@@ -125,14 +128,7 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
 
     TQELDiskPageManager other;
     other.RetryPolicy = {3, 1};
-    TQELPassword otherPassword{"", 0};
-    bool otherMultiUser = true;
-    bool otherNeedRepair = false;
-    bool otherReadOnly = false;
-    EXPECT_EQ(test::NativeErrorOf([&] {
-                other.OpenDatabase(path, otherPassword, otherMultiUser, false, otherNeedRepair, otherReadOnly);
-              }),
-              20230);
+    EXPECT_EQ(test::NativeErrorOf([&] { OpenMultiUser(other, path); }), 20230);
     EXPECT_EQ(other.RolledBackChanges(), 0);
     EXPECT_EQ(test::ReadFileBytes(path), bytes) << "the live writer's page was rolled back";
     EXPECT_TRUE(JournalIsValid(path));
@@ -140,15 +136,6 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
   }
 }
 
-
-void OpenMultiUser(TQELDiskPageManager& manager, const std::string& path) {
-  TQELPassword password{"", 0};
-  bool multiUser = true;
-  bool needRepair = false;
-  bool readOnly = false;
-  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
-  ASSERT_TRUE(manager.MultiUser());
-}
 
 // A reader of a multi-user file looks for a hot journal before it reads a
 // table. While another handle holds the header lock over a valid journal
@@ -158,12 +145,7 @@ void OpenMultiUser(TQELDiskPageManager& manager, const std::string& path) {
 TEST(JournalRecoveryTest, AReaderWaitsWhileAnotherHandleHoldsTheLockOverAHotJournal) {
   test::TScratchDir dir;
   const std::string path = dir.File("shared.qel");
-  std::vector<std::int32_t> pageNos;
-  {
-    TQELDiskPageManager creator;
-    creator.CreateDatabase(path, TQELPassword{"", 0}, 8, 512);
-    pageNos = test::AddPages(creator, 6);
-  }
+  const std::vector<std::int32_t> pageNos = CreateWithPages(path, 6);
   const std::vector<std::uint8_t> before = test::ReadFileBytes(path);
   TQELDiskPageManager reader;
   OpenMultiUser(reader, path);
