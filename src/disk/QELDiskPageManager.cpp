@@ -468,8 +468,8 @@ bool TQELDiskPageManager::IsPageCurrent(std::int32_t sessionID, TQELPage* page) 
   TQELTableKey table = nullptr;
   const void* seenTable = nullptr;
   std::int32_t epoch = 0, seen = 0;
-  return FPagesCache.GetCurrentEpoch(sessionID, table, epoch) && page->SessionVersion(sessionID, seenTable, seen) &&
-         seenTable == table && seen == epoch;
+  return FPagesCache.GetCurrentEpoch(sessionID, table, epoch) &&
+         page->SessionVersion(sessionID, seenTable, seen) && seenTable == table && seen == epoch;
 }
 
 void TQELDiskPageManager::RememberPageVersion(std::int32_t sessionID, TQELPage* page) {
