@@ -176,8 +176,7 @@ void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
   const TQELInternalDBTransactedAccessFile::TSize size =
       FHeaderFile->GetSize(sessionID, checkVersion);
   std::vector<std::uint8_t>& buffer = FHeaderBuffer;
-  buffer.assign(static_cast<std::size_t>(std::max(size.UncompressedSize, 0)), 0);
-  FHeaderFile->ReadFile(sessionID, buffer.data(), size.WasRead, size.UncompressedSize);
+  buffer = FHeaderFile->ReadAll(sessionID, size, size.WasRead);
   std::int32_t position = 0;
   const auto bufferSize = static_cast<std::int32_t>(buffer.size());
   FieldManager()->LoadAutoincValues(buffer.data(), bufferSize, position);
@@ -200,10 +199,10 @@ void TQELDiskTableData::WriteTableHeader(std::int32_t sessionID) {
 
 void TQELDiskTableData::LoadMetadata(std::int32_t sessionID) {
   if (!FMetadataFile) throw EQELException(20176, "Pointer is nil");
-  const std::int32_t size = FMetadataFile->GetSize(sessionID, false).UncompressedSize;
-  TQELMemoryStream stream(nullptr, std::max(size, 0));
-  stream.SetSize(std::max(size, 0));
-  FMetadataFile->ReadFile(sessionID, stream.Memory(), false, size);
+  const std::vector<std::uint8_t> bytes =
+      FMetadataFile->ReadAll(sessionID, FMetadataFile->GetSize(sessionID, false), false);
+  TQELMemoryStream stream(nullptr, static_cast<std::int64_t>(bytes.size()));
+  if (!bytes.empty()) stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   stream.SetPosition(0);
   FieldManager()->LoadFieldDefs(stream);
   IndexManager()->LoadIndexDefs(stream);

@@ -164,10 +164,39 @@ void TQELInternalDBTransactedAccessFile::ReadFile(std::int32_t sessionID, void* 
   if (size.UncompressedSize < count || size.StoredSize < 0 || count < 0) {
     throw EQELException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d", {size.UncompressedSize, count});
   }
+  if (size.CompressionAlgorithm == cmNone) {
+    CopyChain(sessionID, checkVersion, static_cast<std::uint8_t*>(buffer), count);
+    return;
+  }
+  std::vector<std::uint8_t> packed(static_cast<std::size_t>(size.StoredSize));
+  CopyChain(sessionID, checkVersion, packed.data(), size.StoredSize);
+  const std::vector<std::uint8_t> plain = Decompress(size, packed);
+  std::memcpy(buffer, plain.data(), static_cast<std::size_t>(count));
+}
+
+// The sizes are checked before memory is taken for the content: sizes
+// below zero, plain content larger than what is stored, and a chain too
+// short for the stored bytes are damage, reported rather than allocated.
+std::vector<std::uint8_t> TQELInternalDBTransactedAccessFile::ReadAll(std::int32_t sessionID, const TSize& size,
+                                                                      bool checkVersion) {
+  CheckOpen("ReadFile");
   const bool compressed = size.CompressionAlgorithm != cmNone;
-  const std::int32_t wanted = compressed ? size.StoredSize : count;
-  std::vector<std::uint8_t> packed(compressed ? static_cast<std::size_t>(wanted) : 0);
-  auto* target = compressed ? packed.data() : static_cast<std::uint8_t*>(buffer);
+  if (size.StoredSize < 0 || size.UncompressedSize < 0 || (!compressed && size.UncompressedSize > size.StoredSize)) {
+    throw EQELException(30387, "Cannot Read internal file. FileSize=%d. ReadSize=%d",
+                        {size.StoredSize, size.UncompressedSize});
+  }
+  const std::int32_t wanted = compressed ? size.StoredSize : size.UncompressedSize;
+  ChainPageNo(sessionID, PagesNeeded(wanted, DataSize()) - 1);
+  std::vector<std::uint8_t> stored(static_cast<std::size_t>(wanted));
+  CopyChain(sessionID, checkVersion, stored.data(), wanted);
+  if (!compressed) return stored;
+  std::vector<std::uint8_t> plain = Decompress(size, stored);
+  plain.resize(static_cast<std::size_t>(size.UncompressedSize));
+  return plain;
+}
+
+void TQELInternalDBTransactedAccessFile::CopyChain(std::int32_t sessionID, bool checkVersion, std::uint8_t* target,
+                                                   std::int32_t wanted) {
   std::int32_t collected = 0;
   std::int32_t offset = kHeaderSize;
   const std::int64_t maxPages = PagesNeeded(wanted, DataSize());
@@ -184,14 +213,23 @@ void TQELInternalDBTransactedAccessFile::ReadFile(std::int32_t sessionID, void* 
     throw EQELException(30388, "Cannot read internal file. Wanted %d bytes, but the chain holds %d",
                         {wanted, collected});
   }
-  if (!compressed) return;
+}
+
+// The plain content of `packed`, at least as long as the recorded size.
+// The output grows as it is produced rather than being sized from the
+// recorded size first: a damaged size must not take gigabytes. (PPM needs
+// its size in advance; the engine never stores these files with it, and a
+// file that claims it is refused.)
+std::vector<std::uint8_t> TQELInternalDBTransactedAccessFile::Decompress(const TSize& size,
+                                                                         const std::vector<std::uint8_t>& packed) {
   std::vector<std::uint8_t> plain;
-  std::int64_t produced = size.UncompressedSize;
-  if (!DecompressBuffer(size.CompressionAlgorithm, packed.data(), wanted, produced, plain) ||
-      produced < count) {
+  std::int64_t produced = 0;
+  if (!DecompressBuffer(size.CompressionAlgorithm, packed.data(), static_cast<std::int64_t>(packed.size()), produced,
+                        plain) ||
+      produced < size.UncompressedSize) {
     throw EQELException(20189, "Table file decompression error. Probably table is corrupted");
   }
-  std::memcpy(buffer, plain.data(), static_cast<std::size_t>(count));
+  return plain;
 }
 
 }  // namespace qel

@@ -5,6 +5,7 @@
 // content may be stored compressed.
 
 #include <cstdint>
+#include <vector>
 
 #include "disk/QELPageManager.h"
 
@@ -39,6 +40,9 @@ class TQELInternalDBTransactedAccessFile {
                std::int32_t uncompressedSize);
   // Reads the first `count` bytes of the content (decompressing if needed).
   void ReadFile(std::int32_t sessionID, void* buffer, bool checkVersion, std::int32_t count);
+  // The whole content whose sizes GetSize gave, its pages read with
+  // `checkVersion`; sizes a damaged file gives raise before they are used.
+  std::vector<std::uint8_t> ReadAll(std::int32_t sessionID, const TSize& size, bool checkVersion);
   // Replaces the content by `count` bytes, compressed with `algorithm` at
   // `level` unless the algorithm is 0.
   void WriteFile(std::int32_t sessionID, const void* buffer, std::uint8_t level, std::uint8_t algorithm,
@@ -49,6 +53,10 @@ class TQELInternalDBTransactedAccessFile {
   TQELPage* Page(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion);
   // The page at chain position `position`, walking from the start.
   std::int32_t ChainPageNo(std::int32_t sessionID, std::int64_t position);
+  // Copies the first `wanted` stored bytes of the chain; raises 30388 when
+  // the chain holds fewer.
+  void CopyChain(std::int32_t sessionID, bool checkVersion, std::uint8_t* target, std::int32_t wanted);
+  static std::vector<std::uint8_t> Decompress(const TSize& size, const std::vector<std::uint8_t>& packed);
   std::int32_t DataSize() const { return FPageManager.DataSize(); }
 
   TQELPageManager& FPageManager;

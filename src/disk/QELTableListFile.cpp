@@ -41,10 +41,8 @@ void TQELTableListFile::Open(std::int32_t startPageNo) {
 }
 
 void TQELTableListFile::Load() {
-  const std::int32_t size = FFile.GetUncompressedSize(-2);
-  const std::int32_t count = size / kEntrySize;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count) * kEntrySize);
-  FFile.ReadFile(-2, bytes.data(), true, static_cast<std::int32_t>(bytes.size()));
+  const std::vector<std::uint8_t> bytes = FFile.ReadAll(-2, FFile.GetSize(-2, true), true);
+  const auto count = static_cast<std::int32_t>(bytes.size() / kEntrySize);
   FTables.clear();
   for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = bytes.data() + std::size_t(i) * kEntrySize;

@@ -1,13 +1,18 @@
-// Damaged database files: every truncation of a small file, and random bytes
-// in every field of the prologue. Each must open correctly or fail with an
-// engine error, and never crash, hang or read out of bounds (the sanitizer
-// build runs this too).
+// Damaged database files: every truncation of a small file, random bytes
+// in every field of the prologue, and damaged sizes of the system files.
+// Each must open correctly or fail with an engine error, and never crash,
+// hang or read out of bounds (the sanitizer build runs this too).
 
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "DiskTestSupport.h"
+#include "TableFileSupport.h"
+#include "disk/QELInternalFileFormat.h"
 
 namespace qel {
 namespace {
@@ -97,6 +102,44 @@ TEST_P(DamagedFileTest, RandomBytesInEveryPrologueFieldOpenOrFailCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, DamagedFileTest, ::testing::Values("", "rahasia"),
                          [](const auto& info) { return info.param.empty() ? "Plain" : "Encrypted"; });
+
+
+// The sizes at the start of a system file (the system directory, the table
+// list, a table's metadata and header) say how much content follows. A
+// damaged one must be refused with an engine error before it decides how
+// much memory to take: a negative size once escaped as a library error,
+// and a huge one took gigabytes.
+TEST(DamagedSystemFileTest, ADamagedContentSizeIsRefusedBeforeItIsUsed) {
+  test::TScratchDir dir;
+  const std::string good = dir.File("good.qel");
+  { test::TOpenTable create(good, "", 5); }
+  const std::vector<std::uint8_t> bytes = test::ReadFileBytes(good);
+  const std::string damaged = dir.File("damaged.qel");
+  const std::size_t prologue = kQELHeaderSize + kQELExtendedHeaderSize + kQELLockAreaSize + 4;
+  std::set<std::uint16_t> typesSeen;
+  for (std::size_t page = prologue; page + test::kTablePageSize <= bytes.size(); page += test::kTablePageSize) {
+    const std::uint16_t type = page_header::PageType(&bytes[page]);
+    if (type != ptFileSystemDirectory && type != ptTableList && type != ptTableMetaData &&
+        type != ptTableMostUpdated) {
+      continue;
+    }
+    typesSeen.insert(type);
+    for (const int field : {internal_file::kStoredSize, internal_file::kUncompressedSize}) {
+      for (const std::uint32_t value : {0x80000000u, 0xFFFFFFFFu, 0x7FFFFFF0u, 0x00100000u}) {
+        SCOPED_TRACE("page type " + std::to_string(type) + ", field at " + std::to_string(field) + ", value " +
+                     std::to_string(value));
+        std::vector<std::uint8_t> copy = bytes;
+        QELWriteLE(&copy[page + kQELPageHeaderSize + static_cast<std::size_t>(field)], value);
+        test::WriteFileBytes(damaged, copy);
+        try {
+          test::TOpenTable open(damaged, "");
+        } catch (const EQELException&) {
+        }
+      }
+    }
+  }
+  EXPECT_EQ(typesSeen.size(), 4u) << "the file should hold every kind of system file";
+}
 
 }  // namespace
 }  // namespace qel
