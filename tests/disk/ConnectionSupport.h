@@ -45,8 +45,13 @@ class TTableConnection {
     Buffer.assign(static_cast<std::size_t>(Cursor.RecordSize), 0);
     Cursor.RecordBuffer = Buffer.data();
   }
+  // A read that failed part way may leave the cursor's BLOB cache in use,
+  // which closing reports; a destructor must not let that out.
   ~TTableConnection() {
-    Table->RemoveCursor(&Cursor);
+    try {
+      Table->RemoveCursor(&Cursor);
+    } catch (const EQELException&) {
+    }
     Database.RemoveSession(&Session);
   }
   TTableConnection(const TTableConnection&) = delete;
