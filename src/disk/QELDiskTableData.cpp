@@ -176,7 +176,7 @@ void TQELDiskTableData::ReadTableHeader(std::int32_t sessionID) {
   const TQELInternalDBTransactedAccessFile::TSize size =
       FHeaderFile->GetSize(sessionID, checkVersion);
   std::vector<std::uint8_t>& buffer = FHeaderBuffer;
-  buffer = FHeaderFile->ReadAll(sessionID, size, size.WasRead);
+  FHeaderFile->ReadAll(sessionID, size, size.WasRead, buffer);
   std::int32_t position = 0;
   const auto bufferSize = static_cast<std::int32_t>(buffer.size());
   FieldManager()->LoadAutoincValues(buffer.data(), bufferSize, position);
@@ -199,8 +199,8 @@ void TQELDiskTableData::WriteTableHeader(std::int32_t sessionID) {
 
 void TQELDiskTableData::LoadMetadata(std::int32_t sessionID) {
   if (!FMetadataFile) throw EQELException(20176, "Pointer is nil");
-  const std::vector<std::uint8_t> bytes =
-      FMetadataFile->ReadAll(sessionID, FMetadataFile->GetSize(sessionID, false), false);
+  std::vector<std::uint8_t> bytes;
+  FMetadataFile->ReadAll(sessionID, FMetadataFile->GetSize(sessionID, false), false, bytes);
   TQELMemoryStream stream(nullptr, static_cast<std::int64_t>(bytes.size()));
   if (!bytes.empty()) stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
   stream.SetPosition(0);

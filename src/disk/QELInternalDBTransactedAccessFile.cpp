@@ -177,8 +177,8 @@ void TQELInternalDBTransactedAccessFile::ReadFile(std::int32_t sessionID, void* 
 // The sizes are checked before memory is taken for the content: sizes
 // below zero, plain content larger than what is stored, and a chain too
 // short for the stored bytes are damage, reported rather than allocated.
-std::vector<std::uint8_t> TQELInternalDBTransactedAccessFile::ReadAll(std::int32_t sessionID, const TSize& size,
-                                                                      bool checkVersion) {
+void TQELInternalDBTransactedAccessFile::ReadAll(std::int32_t sessionID, const TSize& size, bool checkVersion,
+                                                 std::vector<std::uint8_t>& content) {
   CheckOpen("ReadFile");
   const bool compressed = size.CompressionAlgorithm != cmNone;
   if (size.StoredSize < 0 || size.UncompressedSize < 0 || (!compressed && size.UncompressedSize > size.StoredSize)) {
@@ -187,12 +187,11 @@ std::vector<std::uint8_t> TQELInternalDBTransactedAccessFile::ReadAll(std::int32
   }
   const std::int32_t wanted = compressed ? size.StoredSize : size.UncompressedSize;
   ChainPageNo(sessionID, PagesNeeded(wanted, DataSize()) - 1);
-  std::vector<std::uint8_t> stored(static_cast<std::size_t>(wanted));
-  CopyChain(sessionID, checkVersion, stored.data(), wanted);
-  if (!compressed) return stored;
-  std::vector<std::uint8_t> plain = Decompress(size, stored);
-  plain.resize(static_cast<std::size_t>(size.UncompressedSize));
-  return plain;
+  content.resize(static_cast<std::size_t>(wanted));
+  CopyChain(sessionID, checkVersion, content.data(), wanted);
+  if (!compressed) return;
+  content = Decompress(size, content);
+  content.resize(static_cast<std::size_t>(size.UncompressedSize));
 }
 
 void TQELInternalDBTransactedAccessFile::CopyChain(std::int32_t sessionID, bool checkVersion, std::uint8_t* target,

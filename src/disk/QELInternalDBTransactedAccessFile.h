@@ -40,9 +40,10 @@ class TQELInternalDBTransactedAccessFile {
                std::int32_t uncompressedSize);
   // Reads the first `count` bytes of the content (decompressing if needed).
   void ReadFile(std::int32_t sessionID, void* buffer, bool checkVersion, std::int32_t count);
-  // The whole content whose sizes GetSize gave, its pages read with
-  // `checkVersion`; sizes a damaged file gives raise before they are used.
-  std::vector<std::uint8_t> ReadAll(std::int32_t sessionID, const TSize& size, bool checkVersion);
+  // Puts the whole content whose sizes GetSize gave into `content` (whose
+  // memory is reused), its pages read with `checkVersion`; sizes a damaged
+  // file gives raise before they are used.
+  void ReadAll(std::int32_t sessionID, const TSize& size, bool checkVersion, std::vector<std::uint8_t>& content);
   // Replaces the content by `count` bytes, compressed with `algorithm` at
   // `level` unless the algorithm is 0.
   void WriteFile(std::int32_t sessionID, const void* buffer, std::uint8_t level, std::uint8_t algorithm,

@@ -15,7 +15,8 @@ void TQELSystemDirectory::Create() {
 
 void TQELSystemDirectory::Load() {
   FFile.Open(kStartPageNo);
-  const std::vector<std::uint8_t> bytes = FFile.ReadAll(-2, FFile.GetSize(-2, true), true);
+  std::vector<std::uint8_t> bytes;
+  FFile.ReadAll(-2, FFile.GetSize(-2, true), true, bytes);
   const auto count = static_cast<std::int32_t>(bytes.size() / kEntrySize);
   FEntries.clear();
   for (std::int32_t i = 0; i < count; ++i) {

@@ -41,7 +41,8 @@ void TQELTableListFile::Open(std::int32_t startPageNo) {
 }
 
 void TQELTableListFile::Load() {
-  const std::vector<std::uint8_t> bytes = FFile.ReadAll(-2, FFile.GetSize(-2, true), true);
+  std::vector<std::uint8_t> bytes;
+  FFile.ReadAll(-2, FFile.GetSize(-2, true), true, bytes);
   const auto count = static_cast<std::int32_t>(bytes.size() / kEntrySize);
   FTables.clear();
   for (std::int32_t i = 0; i < count; ++i) {
