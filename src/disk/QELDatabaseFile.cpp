@@ -39,30 +39,30 @@ void TQELDatabaseFile::CheckClosed(std::string_view operation) const {
   }
 }
 
-void TQELDatabaseFile::CreateFile(const std::string& name, std::uint8_t shareMode) {
+void TQELDatabaseFile::CreateFile(const std::string& name, TQELFileShare shareMode) {
   CheckClosed("CreateFile");
   if (name.empty()) throw EQELException(30374, "Cannot create file with blank FileName");
-  if (shareMode > 2) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
+  if (shareMode > fsRead) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
   if (QELFileExists(name)) {
     QELSetReadOnlyAttribute(name, false);
     QELDeleteFile(name);
   }
-  if (!FFile.Create(name, static_cast<TQELFileShare>(shareMode))) {
+  if (!FFile.Create(name, shareMode)) {
     throw EQELException(30361, "Cannot create file: '%s' Error code: %d. ErrorMessage: %s",
                         {name, FFile.LastError(), FFile.LastErrorText()});
   }
   FFileName = name;
-  FAccessMode = 1;
+  FAccessMode = faReadWrite;
   FShareMode = shareMode;
   FLockingUnsupported = false;
 }
 
-void TQELDatabaseFile::OpenFile(const std::string& name, std::uint8_t accessMode,
-                                std::uint8_t shareMode) {
+void TQELDatabaseFile::OpenFile(const std::string& name, TQELFileAccess accessMode,
+                                TQELFileShare shareMode) {
   CheckClosed("OpenFile");
-  if (accessMode > 1) throw EQELException(30366, "Unknown Access mode: '%d'", {accessMode});
-  if (shareMode > 2) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
-  if (!FFile.Open(name, static_cast<TQELFileAccess>(accessMode), static_cast<TQELFileShare>(shareMode))) {
+  if (accessMode > faReadWrite) throw EQELException(30366, "Unknown Access mode: '%d'", {accessMode});
+  if (shareMode > fsRead) throw EQELException(30367, "Unknown Share mode: '%d'", {shareMode});
+  if (!FFile.Open(name, accessMode, shareMode)) {
     throw EQELException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s",
                         {name, FFile.LastError(), FFile.LastErrorText()});
   }
@@ -90,8 +90,7 @@ bool TQELDatabaseFile::TryReopen() {
   if (FFile.HoldsLocks()) return false;
   for (int attempt = 0; attempt < 3; ++attempt) {
     FFile.Close();
-    if (FFile.Open(FFileName, static_cast<TQELFileAccess>(FAccessMode),
-                   static_cast<TQELFileShare>(FShareMode))) {
+    if (FFile.Open(FFileName, FAccessMode, FShareMode)) {
       return true;
     }
     QELSleep(1000);
@@ -149,8 +148,8 @@ bool TQELDatabaseFile::ReadBuffer(void* buffer, std::int64_t position, std::int6
   if (count < 0 || position < 0) return false;
   std::size_t done = 0;
   const auto size = static_cast<std::size_t>(count);
-  if (!FFile.ReadAt(buffer, size, position, done) &&
-      !(TryReopen() && FFile.ReadAt(buffer, size, position, done))) {
+  if (!FFile.ReadAt(buffer, position, size, done) &&
+      !(TryReopen() && FFile.ReadAt(buffer, position, size, done))) {
     return false;
   }
   FFile.Seek(position + static_cast<std::int64_t>(done));
@@ -181,7 +180,7 @@ std::int64_t TQELDatabaseFile::ReadAvailableChecked(void* buffer, std::int32_t n
   if (ReadBuffer(buffer, position, count, bytesRead)) return bytesRead;
   // A region another process holds may be what refused the read: look, and
   // try once more before giving up.
-  IsRegionLocked(count, position);
+  IsRegionLocked(position, count);
   if (ReadBuffer(buffer, position, count, bytesRead)) return bytesRead;
   RaiseIOError("Read from", nativeCode, position, count);
 }
@@ -194,8 +193,8 @@ void TQELDatabaseFile::WriteBuffer(const void* buffer, std::int32_t nativeCode, 
                         {position, FFileName, FFile.Position(), SizeOrMinusOne()});
   }
   const auto size = static_cast<std::size_t>(count);
-  if (count < 0 || (!FFile.WriteAt(buffer, size, position) &&
-                    !(TryReopen() && FFile.WriteAt(buffer, size, position)))) {
+  if (count < 0 || (!FFile.WriteAt(buffer, position, size) &&
+                    !(TryReopen() && FFile.WriteAt(buffer, position, size)))) {
     RaiseIOError("Write to", nativeCode, position, count);
   }
   FFile.Seek(position + count);
@@ -217,13 +216,13 @@ bool TQELDatabaseFile::IsLockingUnsupportedError(int error) const {
   return error == ENOLCK || error == EOPNOTSUPP || error == EINVAL || error == EBADF;
 }
 
-bool TQELDatabaseFile::TryLock(std::int64_t count, std::int64_t position) {
+bool TQELDatabaseFile::TryLock(std::int64_t position, std::int64_t count) {
   if (FFile.Lock(position, count)) return true;
   if (!FLockingUnsupported) FLockingUnsupported = IsLockingUnsupportedError(FFile.LastError());
   return FLockingUnsupported;
 }
 
-bool TQELDatabaseFile::TryUnlock(std::int64_t count, std::int64_t position) {
+bool TQELDatabaseFile::TryUnlock(std::int64_t position, std::int64_t count) {
   if (FFile.Unlock(position, count)) return true;
   if (!FLockingUnsupported) FLockingUnsupported = IsLockingUnsupportedError(FFile.LastError());
   return FLockingUnsupported;
@@ -232,15 +231,15 @@ bool TQELDatabaseFile::TryUnlock(std::int64_t count, std::int64_t position) {
 // False when another holder has a byte of the range. Any other failure (an
 // I/O error of the file system) is no contention to wait out: it is raised
 // with the file and the system's error.
-bool TQELDatabaseFile::LockByte(std::int64_t count, std::int64_t position) {
+bool TQELDatabaseFile::LockByte(std::int64_t position, std::int64_t count) {
   CheckOpen("LockByte");
-  if (TryLock(count, position)) return true;
+  if (TryLock(position, count)) return true;
   if (FFile.LastError() == QEL_ERROR_LOCK_VIOLATION) return false;
   // A bad handle is worth a second attempt.
   std::int64_t size;
   if (!FFile.GetSize(size) && TryReopen()) {
     FLockingUnsupported = false;
-    if (TryLock(count, position)) return true;
+    if (TryLock(position, count)) return true;
     if (FFile.LastError() == QEL_ERROR_LOCK_VIOLATION) return false;
   }
   const int error = FFile.LastError();
@@ -248,20 +247,20 @@ bool TQELDatabaseFile::LockByte(std::int64_t count, std::int64_t position) {
                       {FFileName, position, count, error, QELFileErrorText(error)});
 }
 
-bool TQELDatabaseFile::UnlockByte(std::int64_t count, std::int64_t position) {
+bool TQELDatabaseFile::UnlockByte(std::int64_t position, std::int64_t count) {
   CheckOpen("UnlockByte");
-  if (TryUnlock(count, position)) return true;
+  if (TryUnlock(position, count)) return true;
   std::int64_t size;
   if (FFile.GetSize(size)) return false;
   if (!TryReopen()) return false;
   FLockingUnsupported = false;
-  return TryUnlock(count, position);
+  return TryUnlock(position, count);
 }
 
-bool TQELDatabaseFile::IsByteLocked(std::int64_t position) { return IsRegionLocked(1, position); }
+bool TQELDatabaseFile::IsByteLocked(std::int64_t position) { return IsRegionLocked(position, 1); }
 
 // A probe that never disturbs the locks this handle holds.
-bool TQELDatabaseFile::IsRegionLocked(std::int64_t count, std::int64_t position) {
+bool TQELDatabaseFile::IsRegionLocked(std::int64_t position, std::int64_t count) {
   CheckOpen("IsRegionLocked");
   if (FLockingUnsupported) return false;
   return FFile.IsLocked(position, count);

@@ -24,16 +24,14 @@ class TQELDatabaseFile {
   TQELDatabaseFile& operator=(const TQELDatabaseFile&) = delete;
 
   // Creates the file for reading and writing, replacing an existing file
-  // (whose read-only attribute is cleared first); shareMode as for OpenFile,
-  // no sharing by default.
-  void CreateFile(const std::string& name, std::uint8_t shareMode = 0);
-  // accessMode: 0 read, 1 read and write; shareMode: 0 none, 1 others may
-  // read and write, 2 others may read.
-  void OpenFile(const std::string& name, std::uint8_t accessMode, std::uint8_t shareMode);
+  // (whose read-only attribute is cleared first); no sharing by default.
+  void CreateFile(const std::string& name, TQELFileShare shareMode = fsNone);
+  // A mode that is not a member of its enumeration raises 30366 or 30367.
+  void OpenFile(const std::string& name, TQELFileAccess accessMode, TQELFileShare shareMode);
   void CloseFile();
   bool IsOpen() const { return FFile.IsOpen(); }
   const std::string& FileName() const { return FFileName; }
-  std::uint8_t AccessMode() const { return FAccessMode; }
+  TQELFileAccess AccessMode() const { return FAccessMode; }
 
   bool Seek(std::int64_t position);
   void SetPosition(std::int64_t position);
@@ -61,10 +59,10 @@ class TQELDatabaseFile {
   }
   void FlushFileBuffers();
 
-  bool LockByte(std::int64_t count, std::int64_t position);
-  bool UnlockByte(std::int64_t count, std::int64_t position);
+  bool LockByte(std::int64_t position, std::int64_t count);
+  bool UnlockByte(std::int64_t position, std::int64_t count);
   bool IsByteLocked(std::int64_t position);
-  bool IsRegionLocked(std::int64_t count, std::int64_t position);
+  bool IsRegionLocked(std::int64_t position, std::int64_t count);
 
   // Finds where the database starts: the first position of the signature
   // "QELM0NTEDATABASE" followed by a header size of 76.
@@ -76,16 +74,16 @@ class TQELDatabaseFile {
   void CheckOpen(std::string_view operation) const;
   void CheckClosed(std::string_view operation) const;
   bool TryReopen();
-  bool TryLock(std::int64_t count, std::int64_t position);
-  bool TryUnlock(std::int64_t count, std::int64_t position);
+  bool TryLock(std::int64_t position, std::int64_t count);
+  bool TryUnlock(std::int64_t position, std::int64_t count);
   bool IsLockingUnsupportedError(int error) const;
   [[noreturn]] void RaiseIOError(std::string_view what, std::int32_t nativeCode,
                                  std::int64_t position, std::int64_t count);
   std::int64_t SizeOrMinusOne();
 
   std::string FFileName;
-  std::uint8_t FAccessMode = 0;
-  std::uint8_t FShareMode = 0;
+  TQELFileAccess FAccessMode = faRead;
+  TQELFileShare FShareMode = fsNone;
   TQELFile FFile;
   bool FLockingUnsupported = false;
 };

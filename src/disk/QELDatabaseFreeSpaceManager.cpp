@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "disk/QELDiskPageManager.h"
-#include "disk/QELPage.h"
-#include "disk/QELPageType.h"
+#include "pagecache/QELPage.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
 
 namespace qel {

@@ -5,12 +5,12 @@
 #include <optional>
 #include <unordered_set>
 
-#include "disk/QELPageHeader.h"
 #include "disk/QELSmallBlobPage.h"
+#include "memory/QELMemory.h"
+#include "pagecache/QELPageHeader.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
 #include "storage/QELBaseFieldManager.h"
-#include "storage/QELMemory.h"
 #include "storage/QELMetaStream.h"
 #include "storage/QELRecordRequest.h"
 #include "streams/QELCompressedBLOBStream.h"

@@ -27,7 +27,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBTreePageIndex.h"
 #include "storage/QELBlobValueStream.h"  // TQELBlobDescriptor
 

@@ -63,7 +63,7 @@ class TCatalogChecker {
     if (FPage.Buffer() == nullptr) FPage.AllocateBuffer();
     try {
       if (direct) {
-        FManager.ReadPagePart(FPage.Buffer(), pageNo, FManager.PageSize(), 0);
+        FManager.ReadPagePart(FPage.Buffer(), pageNo, 0, FManager.PageSize());
         return true;
       }
       if (FManager.ReadPage(&FPage)) return true;

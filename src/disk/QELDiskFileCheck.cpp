@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "disk/QELDiskPageManager.h"
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
 #include "platform/QELFormat.h"
 
@@ -73,7 +73,7 @@ class TDiskFileChecker {
   void CheckUsedPage(std::int32_t pageNo) {
     std::uint8_t header[kQELPageHeaderSize];
     try {
-      FManager.ReadPagePart(header, pageNo, kQELPageHeaderSize, 0);
+      FManager.ReadPagePart(header, pageNo, 0, kQELPageHeaderSize);
     } catch (const EQELException& e) {
       Fault(pageNo, e.what());
       return;

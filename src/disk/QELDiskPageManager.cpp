@@ -115,7 +115,7 @@ bool TQELDiskPageManager::IsFileReadOnly(const std::string& fileName, bool& mult
   std::uint8_t byte = 0;
   std::size_t bytesRead = 0;
   bool readOnly = false;
-  if (probe.ReadAt(&byte, 1, 0, bytesRead) && bytesRead == 1) readOnly = !probe.WriteAt(&byte, 1, 0);
+  if (probe.ReadAt(&byte, 0, 1, bytesRead) && bytesRead == 1) readOnly = !probe.WriteAt(&byte, 0, 1);
   probe.Close();
   return readOnly;
 }
@@ -140,8 +140,8 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   if (exclusive && !readOnly) multiUser = false;
   FMultiUser = multiUser;
   FExclusive = exclusive;
-  const std::uint8_t accessMode = readOnly ? 0 : 1;
-  const std::uint8_t shareMode = readOnly ? 1 : (exclusive ? 0 : 1);
+  const TQELFileAccess accessMode = readOnly ? faRead : faReadWrite;
+  const TQELFileShare shareMode = readOnly || !exclusive ? fsReadWrite : fsNone;
   FFile.OpenFile(fileName, accessMode, shareMode);
   // The header lock below rolls back a journal a dead writer left hot
   // before the header is read.
@@ -313,8 +313,8 @@ std::int64_t TQELDiskPageManager::GetPageOffset(std::int32_t pageNo) const {
   return std::int64_t{pageNo} * PageSize() + FPage0Offset;
 }
 
-void TQELDiskPageManager::ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t count,
-                                       std::int32_t offsetInPage) {
+void TQELDiskPageManager::ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t offsetInPage,
+                                       std::int32_t count) {
   if (offsetInPage < 0 || count < 0 || std::int64_t{offsetInPage} + count > PageSize()) {
     throw EQELException(10476, "Error - invalid page offset = %d, page size = %d",
                         {std::int64_t{offsetInPage} + count, PageSize()});
@@ -322,8 +322,8 @@ void TQELDiskPageManager::ReadPagePart(void* buffer, std::int32_t pageNo, std::i
   ReadBytesChecked(buffer, 10474, GetPageOffset(pageNo) + offsetInPage, count);
 }
 
-void TQELDiskPageManager::WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t count,
-                                        std::int32_t offsetInPage) {
+void TQELDiskPageManager::WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t offsetInPage,
+                                        std::int32_t count) {
   if (offsetInPage < 0 || count < 0 || std::int64_t{offsetInPage} + count > PageSize()) {
     throw EQELException(10477, "Error - invalid page offset = %d, page size = %d",
                         {std::int64_t{offsetInPage} + count, PageSize()});
@@ -811,14 +811,14 @@ void TQELDiskPageManager::RecoverIfJournalHot() {
 // --- Locks ------------------------------------------------------------------
 
 bool TQELDiskPageManager::LockTables() {
-  if (!RetryWithSleep(RetryPolicy, [this] { return FFile.LockByte(1, FLockAreaOffset + 3); })) {
+  if (!RetryWithSleep(RetryPolicy, [this] { return FFile.LockByte(FLockAreaOffset + 3, 1); })) {
     throw EQELException(20210, "Database tables are locked");
   }
   return true;
 }
 
 bool TQELDiskPageManager::UnlockTables() {
-  if (!FFile.UnlockByte(1, FLockAreaOffset + 3)) throw EQELException(20211, "Cannot unlock database tables");
+  if (!FFile.UnlockByte(FLockAreaOffset + 3, 1)) throw EQELException(20211, "Cannot unlock database tables");
   return true;
 }
 
@@ -826,12 +826,12 @@ bool TQELDiskPageManager::UnlockTables() {
 // hot) first rolls back a journal a dead writer left.
 bool TQELDiskPageManager::LockHeader() {
   if (FHeaderLockCount == 0) {
-    if (!FFile.LockByte(1, FLockAreaOffset + 4)) return false;
+    if (!FFile.LockByte(FLockAreaOffset + 4, 1)) return false;
     if ((FMultiUser || FJournalMayBeHot) && FJournal.Attached()) {
       try {
         RecoverJournal();
       } catch (...) {
-        FFile.UnlockByte(1, FLockAreaOffset + 4);
+        FFile.UnlockByte(FLockAreaOffset + 4, 1);
         throw;
       }
     }
@@ -849,20 +849,20 @@ bool TQELDiskPageManager::UnlockHeader() {
     --FHeaderLockCount;
     return true;
   }
-  if (!FFile.UnlockByte(1, FLockAreaOffset + 4) && !FFile.UnlockByte(1, FLockAreaOffset + 4)) return false;
+  if (!FFile.UnlockByte(FLockAreaOffset + 4, 1) && !FFile.UnlockByte(FLockAreaOffset + 4, 1)) return false;
   FHeaderLockCount = 0;
   return true;
 }
 
-bool TQELDiskPageManager::LockNextObjectID() { return FFile.LockByte(1, FNextObjectIDOffset); }
-bool TQELDiskPageManager::UnlockNextObjectID() { return FFile.UnlockByte(1, FNextObjectIDOffset); }
+bool TQELDiskPageManager::LockNextObjectID() { return FFile.LockByte(FNextObjectIDOffset, 1); }
+bool TQELDiskPageManager::UnlockNextObjectID() { return FFile.UnlockByte(FNextObjectIDOffset, 1); }
 
 bool TQELDiskPageManager::LockPageByte(std::int32_t pageNo, std::int32_t offsetInPage) {
-  return FFile.LockByte(1, GetPageOffset(pageNo) + offsetInPage);
+  return FFile.LockByte(GetPageOffset(pageNo) + offsetInPage, 1);
 }
 
 bool TQELDiskPageManager::UnlockPageByte(std::int32_t pageNo, std::int32_t offsetInPage) {
-  return FFile.UnlockByte(1, GetPageOffset(pageNo) + offsetInPage);
+  return FFile.UnlockByte(GetPageOffset(pageNo) + offsetInPage, 1);
 }
 
 bool TQELDiskPageManager::IsPageByteLocked(std::int32_t pageNo, std::int32_t offsetInPage) {
@@ -871,7 +871,7 @@ bool TQELDiskPageManager::IsPageByteLocked(std::int32_t pageNo, std::int32_t off
 
 bool TQELDiskPageManager::IsPageRegionLocked(std::int32_t pageNo, std::int32_t offsetInPage,
                                              std::int32_t count) {
-  return FFile.IsRegionLocked(count, GetPageOffset(pageNo) + offsetInPage);
+  return FFile.IsRegionLocked(GetPageOffset(pageNo) + offsetInPage, count);
 }
 
 // --- Object ids and file size -----------------------------------------------

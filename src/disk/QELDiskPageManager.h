@@ -27,10 +27,10 @@
 #include "disk/QELDatabaseFreeSpaceManager.h"
 #include "disk/QELDiskFormat.h"
 #include "disk/QELDiskTablePagesCacheManager.h"
-#include "disk/QELPageManager.h"
 #include "disk/QELPageWriteSet.h"
 #include "disk/QELRetry.h"
 #include "disk/QELRollbackJournal.h"
+#include "pagecache/QELPageManager.h"
 
 namespace qel {
 
@@ -77,7 +77,7 @@ class TQELDiskPageManager : public TQELPageManager {
   const TQELPassword& GetPassword() const { return FPassword; }
   bool IsEncrypted() const { return FHeader.Encrypted != 0; }
   bool IsExclusive() const { return FExclusive; }
-  bool IsReadOnly() const { return FFile.AccessMode() == 0; }
+  bool IsReadOnly() const { return FFile.AccessMode() == faRead; }
   TQELDatabaseFile& File() { return FFile; }
   TQELDatabaseFreeSpaceManager* FreeSpaceManager() const { return FFreeSpace.get(); }
   TQELDiskTablePagesCacheManager& PagesCache() { return FPagesCache; }
@@ -94,9 +94,9 @@ class TQELDiskPageManager : public TQELPageManager {
   std::int64_t GetPageOffset(std::int32_t pageNo) const;
   // Uncached reads and writes of part of a page, for the internal files
   // that keep their pages in place.
-  void ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t count, std::int32_t offsetInPage);
-  void WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t count,
-                     std::int32_t offsetInPage);
+  void ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t offsetInPage, std::int32_t count);
+  void WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t offsetInPage,
+                     std::int32_t count);
   // The version word of a page straight from the file (0x7FFFFFFF when it
   // cannot be read).
   std::int32_t ReadPageVersion(std::int32_t pageNo);

@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "disk/QELDiskPageManager.h"
+#include "memory/QELMemory.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
 #include "storage/QELBaseFieldManager.h"
-#include "storage/QELMemory.h"
 #include "storage/QELMetaStream.h"
 
 namespace qel {

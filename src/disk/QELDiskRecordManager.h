@@ -22,8 +22,8 @@
 
 #include <cstdint>
 
-#include "disk/QELPageManager.h"
 #include "disk/QELSmallRecordPage.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBTreePageIndex.h"
 #include "storage/QELBaseRecordManager.h"
 

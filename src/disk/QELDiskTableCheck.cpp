@@ -11,10 +11,10 @@
 
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskTableData.h"
-#include "disk/QELPageHeader.h"
-#include "disk/QELPageType.h"
 #include "disk/QELSmallBlobPage.h"
 #include "disk/QELSmallRecordPage.h"
+#include "pagecache/QELPageHeader.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
 #include "platform/QELFormat.h"
@@ -273,7 +273,7 @@ class TTableChecker {
       if (FListedPages.contains(pageNo) || FPages.FreeSpaceManager()->IsSpacePage(pageNo)) continue;
       try {
         // Page headers are never encrypted: the header alone tells the owner.
-        FPages.ReadPagePart(header, pageNo, kQELPageHeaderSize, 0);
+        FPages.ReadPagePart(header, pageNo, 0, kQELPageHeaderSize);
       } catch (const EQELException&) {
         continue;  // the page-level check reports unreadable pages
       }

@@ -9,7 +9,7 @@
 
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskPageManager.h"
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
 #include "storage/QELConstraintManager.h"
 #include "storage/QELRecordData.h"

@@ -28,7 +28,7 @@ void TQELInternalDBDirectAccessFile::Close() { Open(-1); }
 
 std::int32_t TQELInternalDBDirectAccessFile::NextPageOf(std::int32_t pageNo) {
   std::uint8_t header[kQELPageHeaderSize] = {};
-  FPageManager.ReadPagePart(header + 1, pageNo, kQELPageHeaderSize - 1, 1);
+  FPageManager.ReadPagePart(header + 1, pageNo, 1, kQELPageHeaderSize - 1);
   const std::uint16_t type = page_header::PageType(header);
   if (type != FPageType) {
     throw EQELException(20155, "Invalid PageType found: %d but wanted: %d", {type, FPageType});
@@ -39,7 +39,7 @@ std::int32_t TQELInternalDBDirectAccessFile::NextPageOf(std::int32_t pageNo) {
 std::int32_t TQELInternalDBDirectAccessFile::GetSize() {
   CheckOpen("GetSize");
   std::uint8_t bytes[4];
-  FPageManager.ReadPagePart(bytes, FStartPageNo, 4, kQELPageHeaderSize + internal_file::kStoredSize);
+  FPageManager.ReadPagePart(bytes, FStartPageNo, kQELPageHeaderSize + internal_file::kStoredSize, 4);
   return QELReadLE<std::int32_t>(bytes);
 }
 
@@ -123,7 +123,7 @@ TQELInternalDBDirectAccessFile::TPlace TQELInternalDBDirectAccessFile::Locate(st
 // Moves `count` bytes page by page from `position` on, checking each page's
 // type first; answers the bytes moved.
 template <class Transfer>
-std::int32_t TQELInternalDBDirectAccessFile::Walk(std::int32_t count, std::int32_t position, Transfer transfer) {
+std::int32_t TQELInternalDBDirectAccessFile::Walk(std::int32_t position, std::int32_t count, Transfer transfer) {
   if (count <= 0) return 0;
   TPlace place = Locate(position);
   std::int32_t done = 0;
@@ -139,16 +139,16 @@ std::int32_t TQELInternalDBDirectAccessFile::Walk(std::int32_t count, std::int32
   return done;
 }
 
-std::int32_t TQELInternalDBDirectAccessFile::DirectReadBuffer(void* buffer, std::int32_t count, std::int32_t position) {
+std::int32_t TQELInternalDBDirectAccessFile::DirectReadBuffer(void* buffer, std::int32_t position, std::int32_t count) {
   CheckOpen("DirectReadBuffer");
   auto* out = static_cast<std::uint8_t*>(buffer);
-  return Walk(count, position, [&](std::int32_t pageNo, std::int32_t inPage, std::int32_t done, std::int32_t n) {
-    FPageManager.ReadPagePart(out + done, pageNo, n, inPage);
+  return Walk(position, count, [&](std::int32_t pageNo, std::int32_t inPage, std::int32_t done, std::int32_t n) {
+    FPageManager.ReadPagePart(out + done, pageNo, inPage, n);
   });
 }
 
-std::int32_t TQELInternalDBDirectAccessFile::DirectWriteBuffer(const void* buffer, std::int32_t count,
-                                                              std::int32_t position) {
+std::int32_t TQELInternalDBDirectAccessFile::DirectWriteBuffer(const void* buffer, std::int32_t position,
+                                                              std::int32_t count) {
   CheckOpen("DirectWriteBuffer");
   const std::int32_t stored = GetSize();
   if (count < 0 || std::int64_t{position} + count > stored) {
@@ -156,8 +156,8 @@ std::int32_t TQELInternalDBDirectAccessFile::DirectWriteBuffer(const void* buffe
                         {stored, position, count});
   }
   const auto* in = static_cast<const std::uint8_t*>(buffer);
-  return Walk(count, position, [&](std::int32_t pageNo, std::int32_t inPage, std::int32_t done, std::int32_t n) {
-    FPageManager.WritePagePart(in + done, pageNo, n, inPage);
+  return Walk(position, count, [&](std::int32_t pageNo, std::int32_t inPage, std::int32_t done, std::int32_t n) {
+    FPageManager.WritePagePart(in + done, pageNo, inPage, n);
   });
 }
 

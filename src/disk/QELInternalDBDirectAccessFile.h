@@ -36,8 +36,8 @@ class TQELInternalDBDirectAccessFile {
   // StoredSize as it is in the file.
   std::int32_t GetSize();
 
-  std::int32_t DirectReadBuffer(void* buffer, std::int32_t count, std::int32_t position);
-  std::int32_t DirectWriteBuffer(const void* buffer, std::int32_t count, std::int32_t position);
+  std::int32_t DirectReadBuffer(void* buffer, std::int32_t position, std::int32_t count);
+  std::int32_t DirectWriteBuffer(const void* buffer, std::int32_t position, std::int32_t count);
 
   // The file's mutex: byte 0 of its first page.
   bool LockFile();
@@ -58,7 +58,7 @@ class TQELInternalDBDirectAccessFile {
   // that a lock on the file's mutex never gets in the way, and checks the type.
   std::int32_t NextPageOf(std::int32_t pageNo);
   template <class Transfer>
-  std::int32_t Walk(std::int32_t count, std::int32_t position, Transfer transfer);
+  std::int32_t Walk(std::int32_t position, std::int32_t count, Transfer transfer);
   std::int32_t DataSize() const { return FPageManager.DataSize(); }
 
   TQELDiskPageManager& FPageManager;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 
 namespace qel {
 

@@ -73,7 +73,7 @@ bool TQELRollbackJournal::EnsureOpen(bool create) {
   if (FPath.empty()) return false;
   if (QELFileExists(FPath)) {
     try {
-      FFile.OpenFile(FPath, FWritable ? 1 : 0, 1);
+      FFile.OpenFile(FPath, FWritable ? faReadWrite : faRead, fsReadWrite);
       return true;
     } catch (const EQELException&) {
       if (!create) return false;
@@ -86,7 +86,7 @@ bool TQELRollbackJournal::EnsureOpen(bool create) {
                         {FPath});
   }
   try {
-    FFile.CreateFile(FPath, 1);
+    FFile.CreateFile(FPath, fsReadWrite);
   } catch (const EQELException& error) {
     throw EQELException(kCreateFailed, "Cannot create journal file '%s': %s", {FPath, error.what()});
   }

@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 
 namespace qel {
 

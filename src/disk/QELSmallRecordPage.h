@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELRecordRequest.h"
 
 namespace qel {

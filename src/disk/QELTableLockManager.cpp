@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "disk/QELPageType.h"
 #include "disk/QELRetry.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELClock.h"
 #include "platform/QELException.h"
 #include "platform/QELRandom.h"

@@ -85,7 +85,7 @@ bool TQELTableLocksFile::SetRecordLock(std::int32_t s, const TQELRecordID& recor
   CheckOpen(10493);
   if (!FFile.LockByte(BytePosition(s, tlkRecord))) return false;
   try {
-    FFile.DirectWriteBuffer(recordID.data(), kQELRecordIDSize, SlotPosition(s));
+    FFile.DirectWriteBuffer(recordID.data(), SlotPosition(s), kQELRecordIDSize);
   } catch (...) {
     // A lock whose slot could not be written would guard the wrong record.
     FFile.UnlockByte(BytePosition(s, tlkRecord));
@@ -104,7 +104,7 @@ bool TQELTableLocksFile::RecordLockedByOther(std::int32_t s, const TQELRecordID&
   if (!OtherSessionHolds(s, tlkRecord)) return false;
   const std::int32_t n = SessionCount();
   std::vector<std::uint8_t> slots(static_cast<std::size_t>(n) * kQELRecordIDSize);
-  FFile.DirectReadBuffer(slots.data(), static_cast<std::int32_t>(slots.size()), SlotPosition(0));
+  FFile.DirectReadBuffer(slots.data(), SlotPosition(0), static_cast<std::int32_t>(slots.size()));
   for (std::int32_t t = 0; t < n; ++t) {
     if (t == s) continue;
     const std::uint8_t* slot = slots.data() + static_cast<std::size_t>(t) * kQELRecordIDSize;

@@ -275,16 +275,16 @@ bool TQELFile::Hooked(const TQELFileRequest& request, TOperation operation) {
   return succeeded;
 }
 
-bool TQELFile::ReadAt(void* buffer, std::size_t count, std::int64_t position,
+bool TQELFile::ReadAt(void* buffer, std::int64_t position, std::size_t count,
                       std::size_t& bytesRead) {
   bytesRead = 0;
   if (!CheckOpen()) return false;
   if (!FitsOffsets(position, count)) return Fail(EINVAL);
   return Hooked({fopRead, position, static_cast<std::int64_t>(count), nullptr},
-                [&] { return ReadThrough(buffer, count, position, bytesRead); });
+                [&] { return ReadThrough(buffer, position, count, bytesRead); });
 }
 
-bool TQELFile::ReadThrough(void* buffer, std::size_t count, std::int64_t position,
+bool TQELFile::ReadThrough(void* buffer, std::int64_t position, std::size_t count,
                            std::size_t& bytesRead) {
   auto* bytes = static_cast<char*>(buffer);
   while (bytesRead < count) {
@@ -301,14 +301,14 @@ bool TQELFile::ReadThrough(void* buffer, std::size_t count, std::int64_t positio
   return Succeed();
 }
 
-bool TQELFile::WriteAt(const void* buffer, std::size_t count, std::int64_t position) {
+bool TQELFile::WriteAt(const void* buffer, std::int64_t position, std::size_t count) {
   if (!CheckOpen() || !CheckWritable()) return false;
   if (!FitsOffsets(position, count)) return Fail(EINVAL);
   return Hooked({fopWrite, position, static_cast<std::int64_t>(count), buffer},
-                [&] { return WriteThrough(buffer, count, position); });
+                [&] { return WriteThrough(buffer, position, count); });
 }
 
-bool TQELFile::WriteThrough(const void* buffer, std::size_t count, std::int64_t position) {
+bool TQELFile::WriteThrough(const void* buffer, std::int64_t position, std::size_t count) {
   const auto* bytes = static_cast<const char*>(buffer);
   std::size_t written = 0;
   while (written < count) {
@@ -334,13 +334,13 @@ bool TQELFile::Seek(std::int64_t position) {
 }
 
 bool TQELFile::Read(void* buffer, std::size_t count, std::size_t& bytesRead) {
-  if (!ReadAt(buffer, count, FPosition, bytesRead)) return false;
+  if (!ReadAt(buffer, FPosition, count, bytesRead)) return false;
   FPosition += static_cast<std::int64_t>(bytesRead);
   return true;
 }
 
 bool TQELFile::Write(const void* buffer, std::size_t count) {
-  if (!WriteAt(buffer, count, FPosition)) return false;
+  if (!WriteAt(buffer, FPosition, count)) return false;
   FPosition += static_cast<std::int64_t>(count);
   return true;
 }

@@ -92,9 +92,9 @@ class TQELFile {
 
   // Reads up to `count` bytes at `position`. Reaching the end of the file
   // first is not a failure: bytesRead tells how many bytes were read.
-  bool ReadAt(void* buffer, std::size_t count, std::int64_t position, std::size_t& bytesRead);
+  bool ReadAt(void* buffer, std::int64_t position, std::size_t count, std::size_t& bytesRead);
   // Writes all `count` bytes at `position`, growing the file as needed.
-  bool WriteAt(const void* buffer, std::size_t count, std::int64_t position);
+  bool WriteAt(const void* buffer, std::int64_t position, std::size_t count);
 
   // Sequential access through the handle's own file pointer.
   bool Seek(std::int64_t position);
@@ -129,8 +129,8 @@ class TQELFile {
   // Runs `operation` past the file hook, if one is installed.
   template <typename TOperation>
   bool Hooked(const TQELFileRequest& request, TOperation operation);
-  bool ReadThrough(void* buffer, std::size_t count, std::int64_t position, std::size_t& bytesRead);
-  bool WriteThrough(const void* buffer, std::size_t count, std::int64_t position);
+  bool ReadThrough(void* buffer, std::int64_t position, std::size_t count, std::size_t& bytesRead);
+  bool WriteThrough(const void* buffer, std::int64_t position, std::size_t count);
   bool LockThrough(std::int64_t position, std::int64_t count);
   bool UnlockThrough(std::int64_t position, std::int64_t count);
 

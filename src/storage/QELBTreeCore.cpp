@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
 
 namespace qel {

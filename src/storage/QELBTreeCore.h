@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBTreeKeyRef.h"
 #include "storage/QELBTreePage.h"
 #include "storage/QELKeyPath.h"

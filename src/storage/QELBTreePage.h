@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELEndian.h"
 
 namespace qel {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBTreeCore.h"
 #include "storage/QELBTreeKeyRef.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBTreeCore.h"
 #include "storage/QELBTreeKeyRef.h"
 #include "storage/QELFieldDefs.h"

@@ -6,9 +6,9 @@
 #include <bit>
 #include <cstring>
 
+#include "memory/QELMemory.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
-#include "storage/QELMemory.h"
 #include "streams/QELStream.h"
 
 namespace qel {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELCollation.h"
 #include "platform/QELException.h"
 

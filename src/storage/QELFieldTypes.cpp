@@ -10,7 +10,6 @@ namespace qel {
 
 namespace {
 
-constexpr std::int32_t kErrUnknownBaseType = 30050;
 constexpr std::int32_t kErrUnknownFieldType = 30289;
 constexpr std::string_view kUnknownDataTypeMsg = "Unknown DataType: '%s'";
 constexpr std::string_view kUnknownName = "Unknown";
@@ -96,6 +95,17 @@ constexpr auto kFirstByAdvanced =
 constexpr auto kFirstByBase = FirstRows<kQELBaseFieldTypeCount>(&TQELFieldTypeMapping::BaseType);
 constexpr auto kFirstByFieldType = FirstRows<kFieldTypeCount>(&TQELFieldTypeMapping::FieldType);
 
+// The values layer names storage types without the table; its names must be
+// the table's first names.
+constexpr bool BaseTypeNamesMatchTable() {
+  for (int t = 0; t < kQELBaseFieldTypeCount; ++t) {
+    const std::string_view tableName = kFirstByBase[t] < 0 ? kUnknownName : kMappings[kFirstByBase[t]].Name;
+    if (BaseFieldTypeName(static_cast<TQELBaseFieldType>(t)) != tableName) return false;
+  }
+  return true;
+}
+static_assert(BaseTypeNamesMatchTable());
+
 template <std::size_t N>
 const TQELFieldTypeMapping* RowAt(const std::array<int, N>& rows, unsigned value) {
   if (value >= N || rows[value] < 0) return nullptr;
@@ -151,11 +161,6 @@ std::string_view AdvancedFieldTypeName(TQELAdvancedFieldType advancedType) {
   return row ? row->Name : kUnknownName;
 }
 
-std::string_view BaseFieldTypeName(TQELBaseFieldType baseType) {
-  const TQELFieldTypeMapping* row = RowByBase(baseType);
-  return row ? row->Name : kUnknownName;
-}
-
 TQELAdvancedFieldType FieldTypeToAdvancedFieldType(TFieldType fieldType) {
   const unsigned value = fieldType;
   if (const TQELFieldTypeMapping* row = RowAt(kFirstByFieldType, value)) return row->AdvancedType;
@@ -171,47 +176,6 @@ TQELAdvancedFieldType CommonAdvancedFieldType(TQELAdvancedFieldType first,
   if (common == firstBase) return first;
   if (common == secondBase) return second;
   return BaseToAdvancedFieldType(common);
-}
-
-std::int32_t GetDataSize(TQELBaseFieldType baseType, std::int32_t size) {
-  switch (baseType) {
-    case bftFixedChar:
-    case bftString:
-      return size + 1;
-    case bftFixedWideChar:
-    case bftWideString:
-      return (size + 1) * 2;
-    case bftShortint:
-    case bftByte:
-      return 1;
-    case bftSmallint:
-    case bftWord:
-    case bftBoolean:
-      return 2;
-    case bftInteger:
-    case bftCardinal:
-    case bftSingle:
-    case bftDate:
-    case bftTime:
-      return 4;
-    case bftLargeint:
-    case bftDouble:
-    case bftDateTime:
-    case bftCurrency:
-      return 8;
-    case bftExtended:
-      return 10;
-    case bftBlob:
-    case bftMemo:
-    case bftWideMemo:
-      return kQELBlobMemorySlotSize;
-    case bftBytes:
-    case bftVarBytes:
-      return size;
-    case bftUnknown:
-      break;
-  }
-  throw EQELException(kErrUnknownBaseType, kUnknownDataTypeMsg, {BaseFieldTypeName(baseType)});
 }
 
 }  // namespace qel

@@ -10,6 +10,8 @@
 #include <span>
 #include <string_view>
 
+#include "values/QELBaseFieldType.h"
+
 namespace qel {
 
 enum TQELAdvancedFieldType : std::uint8_t {
@@ -53,36 +55,6 @@ enum TQELAdvancedFieldType : std::uint8_t {
 };
 
 inline constexpr int kQELAdvancedFieldTypeCount = 37;  // including aftUnknown
-
-enum TQELBaseFieldType : std::uint8_t {
-  bftUnknown = 0,
-  bftFixedChar = 1,
-  bftFixedWideChar = 2,
-  bftString = 3,
-  bftWideString = 4,
-  bftShortint = 5,
-  bftSmallint = 6,
-  bftInteger = 7,
-  bftLargeint = 8,
-  bftByte = 9,
-  bftWord = 10,
-  bftCardinal = 11,
-  bftSingle = 12,
-  bftDouble = 13,
-  bftExtended = 14,
-  bftDate = 15,
-  bftTime = 16,
-  bftDateTime = 17,
-  bftBlob = 18,
-  bftMemo = 19,
-  bftWideMemo = 20,
-  bftBoolean = 21,
-  bftCurrency = 22,
-  bftBytes = 23,
-  bftVarBytes = 24,
-};
-
-inline constexpr int kQELBaseFieldTypeCount = 25;  // including bftUnknown
 
 // The component layer's field types, in the ordinal order of its data-access
 // framework. Only some of them have a row in the type table.
@@ -151,7 +123,6 @@ TQELBaseFieldType AdvancedToBaseFieldType(TQELAdvancedFieldType advancedType);
 TQELAdvancedFieldType BaseToAdvancedFieldType(TQELBaseFieldType baseType);
 TFieldType AdvancedFieldTypeToFieldType(TQELAdvancedFieldType advancedType);
 std::string_view AdvancedFieldTypeName(TQELAdvancedFieldType advancedType);
-std::string_view BaseFieldTypeName(TQELBaseFieldType baseType);
 // Raises "Unknown DataType: '%s'" (30289) with the ordinal when no row has
 // that component type.
 TQELAdvancedFieldType FieldTypeToAdvancedFieldType(TFieldType fieldType);
@@ -163,17 +134,12 @@ TQELAdvancedFieldType FieldTypeToAdvancedFieldType(TFieldType fieldType);
 TQELAdvancedFieldType CommonAdvancedFieldType(TQELAdvancedFieldType first,
                                               TQELAdvancedFieldType second, bool preferDate);
 
-// Bytes a value of `baseType` takes in a memory record; `size` is the
-// declared size (characters for strings, bytes for byte strings). Raises
-// "Unknown DataType: '%s'" (30050) for a value that is not a storage type.
-std::int32_t GetDataSize(TQELBaseFieldType baseType, std::int32_t size);
 // Bytes a BLOB reference keeps in the stored record; the last four bytes of
-// the memory slot are a run-time handle.
-inline constexpr std::int32_t kQELBlobMemorySlotSize = 10;
+// the memory slot (kQELBlobMemorySlotSize) are a run-time handle.
 inline constexpr std::int32_t kQELBlobDiskSlotSize = 6;
 
-// Type groups.
-constexpr bool IsBlobBaseType(std::uint8_t t) { return t >= bftBlob && t <= bftWideMemo; }
+// Groups of declared types (the storage types' classes are with them in
+// values/QELBaseFieldType.h).
 constexpr bool IsBlobAdvancedType(std::uint8_t t) { return t >= aftBlob && t <= aftWideMemo; }
 constexpr bool IsStringAdvancedType(std::uint8_t t) { return t >= aftChar && t <= aftWideString; }
 constexpr bool IsStringLikeAdvancedType(std::uint8_t t) {
@@ -186,10 +152,6 @@ constexpr bool IsBytesAdvancedType(std::uint8_t t) { return t == aftBytes || t =
 constexpr bool IsAutoincAdvancedType(std::uint8_t t) {
   return t >= aftAutoinc && t <= aftAutoincCardinal;
 }
-constexpr bool IsNumericBaseType(std::uint8_t t) {
-  return (t >= bftShortint && t <= bftExtended) || t == bftCurrency;
-}
-constexpr bool IsDateTimeBaseType(std::uint8_t t) { return t >= bftDate && t <= bftDateTime; }
 
 // Null flags: one bit per field (bit i mod 8 of byte i div 8, least
 // significant first) at the head of a record; a set bit means NULL.

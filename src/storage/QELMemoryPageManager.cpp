@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include "memory/QELMemory.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
-#include "storage/QELMemory.h"
 #include "streams/QELStream.h"
 
 namespace qel {

@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBitsArray.h"
 
 namespace qel {

@@ -3,7 +3,7 @@
 
 #include "storage/QELRecordSearch.h"
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
 

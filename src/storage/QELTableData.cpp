@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELCollation.h"
 #include "platform/QELException.h"
 #include "storage/QELConstraintManager.h"

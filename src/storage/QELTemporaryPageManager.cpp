@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "memory/QELMemory.h"
 #include "platform/QELException.h"
-#include "storage/QELMemory.h"
 
 namespace qel {
 

@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "storage/QELBitsArray.h"
 #include "storage/QELMemoryPageManager.h"
 #include "streams/QELFileStream.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "storage/QELMemory.h"
+#include "memory/QELMemory.h"
 
 namespace qel {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "platform/QELException.h"
-#include "storage/QELFieldTypes.h"
+#include "values/QELBaseFieldType.h"
 #include "values/QELPlatformVariant.h"
 #include "values/QELValueCodec.h"
 
@@ -35,15 +35,6 @@ enum TQELCompareCode : std::int32_t {
   ccSecondNull = 4,  // only the second value is NULL
   ccBothNull = 5,
 };
-
-// Type classes of storage types.
-constexpr bool IsStringBaseType(std::uint8_t t) { return t >= bftFixedChar && t <= bftWideString; }
-constexpr bool IsWideStringBaseType(std::uint8_t t) {
-  return t == bftFixedWideChar || t == bftWideString;
-}
-constexpr bool IsIntegerBaseType(std::uint8_t t) { return t >= bftShortint && t <= bftCardinal; }
-constexpr bool IsRealBaseType(std::uint8_t t) { return t >= bftSingle && t <= bftExtended; }
-constexpr bool IsTextBlobBaseType(std::uint8_t t) { return t == bftMemo || t == bftWideMemo; }
 
 // A stream the stream form can be written to and read from: Read and Write
 // answer the number of bytes moved.

@@ -188,14 +188,14 @@ TEST_F(DiskPageManagerTest, PagePartsOutsideThePageAreRefused) {
   test::AddPages(manager, 1);
   std::uint8_t buffer[200];
   try {
-    manager.ReadPagePart(buffer, 2, 200, 4000);
+    manager.ReadPagePart(buffer, 2, 4000, 200);
     FAIL() << "no exception";
   } catch (const EQELException& e) {
     EXPECT_EQ(e.NativeError(), 10476);
     EXPECT_STREQ(e.what(), "Error - invalid page offset = 4200, page size = 4096 - Native error: 10476");
   }
-  EXPECT_EQ(NativeErrorOf([&] { manager.WritePagePart(buffer, 2, 200, 3900); }), 10477);
-  manager.ReadPagePart(buffer, 2, 4, 0);
+  EXPECT_EQ(NativeErrorOf([&] { manager.WritePagePart(buffer, 2, 3900, 200); }), 10477);
+  manager.ReadPagePart(buffer, 2, 0, 4);
   EXPECT_EQ(std::memcmp(buffer, "QELP", 4), 0);
   EXPECT_EQ(NativeErrorOf([&] { manager.GetPageOffset(-1); }), 10471);
 }

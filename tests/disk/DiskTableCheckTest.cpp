@@ -230,7 +230,7 @@ TEST_F(DiskTableCheckTest, ATableThatCannotBeOpenedIsAFaultAndTheNextTableIsChec
     TQELDiskPageManager manager;
     test::OpenDatabase(manager, FPath);
     const std::vector<std::uint8_t> garbage(200, 0xA7);
-    manager.WritePagePart(garbage.data(), metadataPage, static_cast<std::int32_t>(garbage.size()), 40);
+    manager.WritePagePart(garbage.data(), metadataPage, 40, static_cast<std::int32_t>(garbage.size()));
     manager.CloseDatabase();
   }
   const std::vector<TQELDiskTableSummary> tables = CheckFile(FPath, "");

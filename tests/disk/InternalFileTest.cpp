@@ -176,12 +176,12 @@ TEST_F(InternalFileTest, DirectFilesBoundReadsWritesAndLocks) {
   EXPECT_EQ(opened.FileSize(), kData - 10);  // a lone page offers all of itself
 
   const Bytes data = Pattern(100, 9);
-  EXPECT_EQ(opened.DirectWriteBuffer(data.data(), 100, 0), 100);
-  EXPECT_EQ(NativeErrorOf([&] { opened.DirectWriteBuffer(data.data(), 1, 100); }), 20158);
+  EXPECT_EQ(opened.DirectWriteBuffer(data.data(), 0, 100), 100);
+  EXPECT_EQ(NativeErrorOf([&] { opened.DirectWriteBuffer(data.data(), 100, 1); }), 20158);
   Bytes back(200);
-  EXPECT_EQ(opened.DirectReadBuffer(back.data(), 200, 0), 200);  // reads anywhere in the page
+  EXPECT_EQ(opened.DirectReadBuffer(back.data(), 0, 200), 200);  // reads anywhere in the page
   EXPECT_EQ(Bytes(back.begin(), back.begin() + 100), data);
-  EXPECT_EQ(NativeErrorOf([&] { opened.DirectReadBuffer(back.data(), 1, kData); }), 20159);
+  EXPECT_EQ(NativeErrorOf([&] { opened.DirectReadBuffer(back.data(), kData, 1); }), 20159);
 
   // A lock byte is refused to another handle of the same file.
   TQELInternalDBDirectAccessFile theirs(other, ptTableLocks);
@@ -196,7 +196,7 @@ TEST_F(InternalFileTest, DirectFilesBoundReadsWritesAndLocks) {
   EXPECT_TRUE(theirs.UnlockByte(42));
   ASSERT_TRUE(opened.LockFile());
   EXPECT_FALSE(theirs.LockFile());
-  EXPECT_EQ(theirs.DirectReadBuffer(back.data(), 10, 0), 10);  // the mutex does not block reads
+  EXPECT_EQ(theirs.DirectReadBuffer(back.data(), 0, 10), 10);  // the mutex does not block reads
   EXPECT_TRUE(opened.UnlockFile());
 }
 
@@ -206,12 +206,12 @@ TEST_F(InternalFileTest, DirectFilesSpanPagesAndStayPlain) {
   FManager.ApplyChanges(-2);
   ASSERT_EQ(file.PageNos().size(), 4u);
   const Bytes data = Pattern(3000, 4);
-  EXPECT_EQ(file.DirectWriteBuffer(data.data(), 3000, 0), 3000);
+  EXPECT_EQ(file.DirectWriteBuffer(data.data(), 0, 3000), 3000);
   TQELInternalDBDirectAccessFile opened(FManager, ptActiveSessionList);
   opened.OpenAndLoad(file.StartPageNo());
   EXPECT_EQ(opened.PageNos(), file.PageNos());
   Bytes back(3000);
-  EXPECT_EQ(opened.DirectReadBuffer(back.data(), 3000, 0), 3000);
+  EXPECT_EQ(opened.DirectReadBuffer(back.data(), 0, 3000), 3000);
   EXPECT_EQ(back, data);
   // Stored plain although the database is encrypted: the bytes are in the file.
   const Bytes raw = test::ReadFileBytes(FPath);

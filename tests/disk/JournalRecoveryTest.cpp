@@ -169,8 +169,8 @@ TEST(JournalRecoveryTest, AReaderWaitsWhileAnotherHandleHoldsTheLockOverAHotJour
   ASSERT_TRUE(JournalIsValid(path));
   {
     TQELDatabaseFile holder;
-    holder.OpenFile(path, 1, 1);
-    ASSERT_TRUE(holder.LockByte(1, kQELHeaderSize + kQELExtendedHeaderSize + 4));
+    holder.OpenFile(path, faReadWrite, fsReadWrite);
+    ASSERT_TRUE(holder.LockByte(kQELHeaderSize + kQELExtendedHeaderSize + 4, 1));
     EXPECT_EQ(test::NativeErrorOf([&] { reader.RecoverIfJournalHot(); }), 20230);
   }
   reader.RecoverIfJournalHot();

@@ -16,7 +16,7 @@
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskTableData.h"
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 #include "storage/QELRecordData.h"
 #include "storage/QELTableCheck.h"
 #include "support/ErrorSupport.h"

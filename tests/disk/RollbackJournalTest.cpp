@@ -58,7 +58,7 @@ class RollbackJournalTest : public testing::Test {
 
   bool RollBack() {
     TQELDatabaseFile file;
-    file.OpenFile(Path, 1, 1);
+    file.OpenFile(Path, faReadWrite, fsReadWrite);
     TQELRollbackJournal journal;
     journal.Attach(Path, true);
     return journal.RollBack(file);

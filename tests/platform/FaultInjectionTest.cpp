@@ -32,13 +32,13 @@ std::vector<std::uint8_t> Contents(const std::string& path) {
   if (!file.Open(path, faRead, fsReadWrite) || !file.GetSize(size)) return bytes;
   bytes.resize(static_cast<std::size_t>(size));
   std::size_t read = 0;
-  file.ReadAt(bytes.data(), bytes.size(), 0, read);
+  file.ReadAt(bytes.data(), 0, bytes.size(), read);
   bytes.resize(read);
   return bytes;
 }
 
 bool WriteBytes(TQELFile& file, const std::vector<std::uint8_t>& bytes, std::int64_t position) {
-  return file.WriteAt(bytes.data(), bytes.size(), position);
+  return file.WriteAt(bytes.data(), position, bytes.size());
 }
 
 bool RunOperation(TQELFile& file, TQELFileOperation operation, int i) {
@@ -46,9 +46,9 @@ bool RunOperation(TQELFile& file, TQELFileOperation operation, int i) {
   std::size_t read = 0;
   switch (operation) {
     case fopRead:
-      return file.ReadAt(&byte, 1, i, read);
+      return file.ReadAt(&byte, i, 1, read);
     case fopWrite:
-      return file.WriteAt(&byte, 1, i);
+      return file.WriteAt(&byte, i, 1);
     case fopSetSize:
       return file.SetSize(100 + i);
     case fopFlush:
@@ -169,7 +169,7 @@ TEST(FaultInjectionTest, CrashAtWriteDropsThatWriteAndEveryLaterChange) {
     EXPECT_TRUE(file.Flush());
     std::uint8_t byte = 0;
     std::size_t read = 0;
-    EXPECT_TRUE(file.ReadAt(&byte, 1, 0, read));
+    EXPECT_TRUE(file.ReadAt(&byte, 0, 1, read));
     EXPECT_EQ(byte, 1);
     EXPECT_TRUE(injector.Crashed());
     EXPECT_EQ(injector.DroppedCount(), 3);

@@ -56,7 +56,7 @@ class TQELFileShareTest : public ::testing::Test {
   void SetUp() override {
     TQELFile file;
     ASSERT_TRUE(file.Create(FPath, fsReadWrite));
-    ASSERT_TRUE(file.WriteAt("content", 7, 0));
+    ASSERT_TRUE(file.WriteAt("content", 0, 7));
   }
 
   // True when the open succeeds; false (checked to be a sharing violation)

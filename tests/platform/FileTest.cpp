@@ -25,14 +25,14 @@ class TQELFileTest : public ::testing::Test {
     const std::string path = FDir.File(name);
     TQELFile file;
     EXPECT_TRUE(file.Create(path, fsReadWrite)) << file.LastErrorText();
-    EXPECT_TRUE(file.WriteAt(content.data(), content.size(), 0)) << file.LastErrorText();
+    EXPECT_TRUE(file.WriteAt(content.data(), 0, content.size())) << file.LastErrorText();
     return path;
   }
 
   static std::string ReadAll(TQELFile& file, std::int64_t position, std::size_t count) {
     std::string data(count, '?');
     std::size_t bytesRead = 0;
-    EXPECT_TRUE(file.ReadAt(data.data(), count, position, bytesRead)) << file.LastErrorText();
+    EXPECT_TRUE(file.ReadAt(data.data(), position, count, bytesRead)) << file.LastErrorText();
     data.resize(bytesRead);
     return data;
   }
@@ -45,7 +45,7 @@ TEST_F(TQELFileTest, ReadsBackWhatItWroteBeyondFourGiB) {
   ASSERT_TRUE(file.Create(FDir.File("big"), fsNone)) << file.LastErrorText();
   const std::int64_t position = (std::int64_t{5} << 30) + 3;  // above every 32-bit offset
   const std::string data = "page beyond 4 GiB";
-  ASSERT_TRUE(file.WriteAt(data.data(), data.size(), position)) << file.LastErrorText();
+  ASSERT_TRUE(file.WriteAt(data.data(), position, data.size())) << file.LastErrorText();
 
   EXPECT_EQ(ReadAll(file, position, data.size()), data);
   // The low 32 bits of the offset alone would land here.
@@ -85,7 +85,7 @@ TEST_F(TQELFileTest, SetSizeShrinksAndGrowsWithZeros) {
   TQELFile file;
   ASSERT_TRUE(file.Create(FDir.File("resize"), fsNone));
   const std::string data(100, 'x');
-  ASSERT_TRUE(file.WriteAt(data.data(), data.size(), 0));
+  ASSERT_TRUE(file.WriteAt(data.data(), 0, data.size()));
 
   ASSERT_TRUE(file.SetSize(10)) << file.LastErrorText();
   std::int64_t size = 0;
@@ -110,7 +110,7 @@ TEST_F(TQELFileTest, CreateEmptiesAnExistingFile) {
 TEST_F(TQELFileTest, ReadOnlyHandleRefusesChangesButReads) {
   TQELFile file;
   ASSERT_TRUE(file.Open(MakeFile("ro", "data"), faRead, fsReadWrite));
-  EXPECT_FALSE(file.WriteAt("x", 1, 0));
+  EXPECT_FALSE(file.WriteAt("x", 0, 1));
   EXPECT_EQ(file.LastError(), EBADF);
   EXPECT_FALSE(file.SetSize(0));
   EXPECT_EQ(ReadAll(file, 0, 4), "data");
@@ -130,8 +130,8 @@ TEST_F(TQELFileTest, FailuresReportTheirCause) {
   std::size_t bytesRead = 0;
   std::int64_t size = 0;
   const std::pair<const char*, bool> closed[] = {
-      {"ReadAt", file.ReadAt(buffer, 1, 0, bytesRead)},
-      {"WriteAt", file.WriteAt(buffer, 1, 0)},
+      {"ReadAt", file.ReadAt(buffer, 0, 1, bytesRead)},
+      {"WriteAt", file.WriteAt(buffer, 0, 1)},
       {"GetSize", file.GetSize(size)},
       {"SetSize", file.SetSize(0)},
       {"Flush", file.Flush()},
@@ -169,7 +169,7 @@ TEST_F(TQELFileTest, TemporaryFileLivesOnlyInItsHandle) {
 
   const std::string link = "/proc/self/fd/" + std::to_string(file.Handle());
   EXPECT_EQ(std::filesystem::read_symlink(link).string(), file.FileName() + " (deleted)");
-  ASSERT_TRUE(file.WriteAt("temp", 4, 0));
+  ASSERT_TRUE(file.WriteAt("temp", 0, 4));
   EXPECT_EQ(ReadAll(file, 0, 4), "temp");
 
   ASSERT_TRUE(file.Close());

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 #include "storage/QELDatabaseData.h"
 #include "support/ErrorSupport.h"
 #include "support/MemoryPageManager.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "disk/QELPageManager.h"
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageManager.h"
+#include "pagecache/QELPageType.h"
 
 namespace qel::test {
 

@@ -15,8 +15,8 @@
 
 #include "BTreeTestSupport.h"
 #include "PageStoreTestSupport.h"
+#include "memory/QELMemory.h"
 #include "platform/QELFile.h"
-#include "storage/QELMemory.h"
 #include "storage/QELTemporaryPageManager.h"
 
 namespace qel::test {

@@ -8,8 +8,8 @@
 #include <numeric>
 #include <vector>
 
+#include "memory/QELMemory.h"
 #include "platform/QELException.h"
-#include "storage/QELMemory.h"
 #include "streams/QELFileStream.h"
 #include "streams/QELMemoryStream.h"
 #include "streams/QELTemporaryStream.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 
 namespace qel::test {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "disk/QELPageHeader.h"
+#include "pagecache/QELPageHeader.h"
 
 namespace qel {
 

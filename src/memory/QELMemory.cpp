@@ -1,4 +1,4 @@
-#include "storage/QELMemory.h"
+#include "memory/QELMemory.h"
 
 #include <sys/mman.h>
 

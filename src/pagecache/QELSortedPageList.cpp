@@ -1,4 +1,4 @@
-#include "disk/QELSortedPageList.h"
+#include "pagecache/QELSortedPageList.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELException.h"
 #include "support/ErrorSupport.h"
 

@@ -1,4 +1,4 @@
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 
 #include <algorithm>
 

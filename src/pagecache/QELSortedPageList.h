@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "disk/QELPage.h"
+#include "pagecache/QELPage.h"
 
 namespace qel {
 

@@ -17,9 +17,9 @@
 #include <memory>
 #include <vector>
 
-#include "disk/QELPage.h"
-#include "disk/QELPageType.h"
-#include "disk/QELSortedPageList.h"
+#include "pagecache/QELPage.h"
+#include "pagecache/QELPageType.h"
+#include "pagecache/QELSortedPageList.h"
 
 namespace qel {
 

@@ -1,9 +1,9 @@
-#include "disk/QELPage.h"
+#include "pagecache/QELPage.h"
 
 #include <cstring>
 #include <memory>
 
-#include "disk/QELPageManager.h"
+#include "pagecache/QELPageManager.h"
 #include "platform/QELException.h"
 
 namespace qel {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <functional>
 
+#include "memory/QELMemory.h"
 #include "platform/QELException.h"
 #include "support/ErrorSupport.h"
-#include "storage/QELMemory.h"
 
 namespace qel {
 namespace {

@@ -1,4 +1,4 @@
-#include "disk/QELPageType.h"
+#include "pagecache/QELPageType.h"
 
 #include <array>
 
