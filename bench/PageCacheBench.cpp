@@ -62,9 +62,7 @@ TResult RunEngine(const std::string& path, const TQELPassword& password) {
     result.WritePagesPerSecond = kPageCount / Seconds(start);
   }
   TQELDiskPageManager manager;
-  TQELPassword pw = password;
-  bool multiUser = false, needRepair = false, readOnly = false;
-  manager.OpenDatabase(path, pw, multiUser, false, needRepair, readOnly);
+  manager.OpenDatabase(path, password);
   const std::vector<std::int32_t> order = RandomPages(pages);
   std::uint64_t checksum = 0;
   const auto start = Clock::now();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "disk/QELLockGuard.h"
 #include "platform/QELException.h"
 
 namespace qel {
@@ -25,32 +26,26 @@ std::int32_t TQELActiveSessionsFile::MaxConnections() const {
 template <class Body>
 auto TQELActiveSessionsFile::UnderMutex(std::int32_t nativeCode, Body&& body) {
   if (!RetryWithSleep(RetryPolicy, [&] { return FFile.LockFile(); })) RaiseSessionsFileLocked(nativeCode);
-  try {
-    auto result = body();
+  TQELLockGuard mutex([&] {
     if (!FFile.UnlockFile()) RaiseSessionsFileLocked(nativeCode);
-    return result;
-  } catch (...) {
-    FFile.UnlockFile();
-    throw;
-  }
+  });
+  return body();
 }
 
 std::int32_t TQELActiveSessionsFile::ConnectSession() {
   const std::int32_t count = MaxConnections();
   if (!RetryWithSleep(RetryPolicy, [&] { return FFile.LockFile(); })) RaiseSessionsFileLocked(20093);
   std::int32_t found = -1;
-  try {
+  {
+    TQELLockGuard mutex([&] {
+      if (FFile.UnlockFile()) return;
+      // The caller never learns the id: its byte must not stay locked.
+      if (found >= 0) FFile.UnlockByte(found);
+      RaiseSessionsFileLocked(20093);
+    });
     for (std::int32_t s = 0; s < count && found < 0; ++s) {
       if (FFile.LockByte(s)) found = s;
     }
-  } catch (...) {
-    FFile.UnlockFile();
-    throw;
-  }
-  if (!FFile.UnlockFile()) {
-    // The caller never learns the id: its byte must not stay locked.
-    if (found >= 0) FFile.UnlockByte(found);
-    RaiseSessionsFileLocked(20093);
   }
   if (found < 0) {
     throw EQELException(

@@ -20,7 +20,7 @@ constexpr std::int64_t kSearchWindow = 10000;
 // The signature followed by the header size (18 bytes must be readable).
 bool HasSignatureAt(const std::uint8_t* bytes) {
   return std::memcmp(bytes, kQELDatabaseSignature, kSignatureSize) == 0 &&
-         QELReadLE<std::int16_t>(bytes + kSignatureSize) == kHeaderSize;
+         QELReadLE<std::int16_t>(bytes + database_header::kHeaderSizeField) == kHeaderSize;
 }
 
 }  // namespace

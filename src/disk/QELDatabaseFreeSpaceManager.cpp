@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "disk/QELDiskPageManager.h"
+#include "disk/QELFreeSpaceFile.h"
 #include "pagecache/QELPage.h"
 #include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
@@ -34,25 +34,25 @@ std::int64_t FirstByteNotMatching(const std::uint8_t* bytes, std::int64_t size, 
 // One PFS or EAM page, read straight from the file.
 class TQELDatabaseFreeSpaceManager::TSpacePage {
  public:
-  explicit TSpacePage(TQELDiskPageManager& manager) : FPage(&manager, -1) {}
-  TQELPage& Page() { return FPage; }
-  std::uint8_t* Data() { return FPage.Data(); }
+  explicit TSpacePage(TQELFreeSpaceFile& file) : FPage(file.NewSpacePage()) {}
+  TQELPage& Page() { return *FPage; }
+  std::uint8_t* Data() { return FPage->Data(); }
   bool Loaded = false;
 
  private:
-  TQELPage FPage;
+  std::unique_ptr<TQELPage> FPage;
 };
 
-TQELDatabaseFreeSpaceManager::TQELDatabaseFreeSpaceManager(TQELDiskPageManager& pageManager)
-    : FPageManager(pageManager),
-      FPageCountInExtent(std::max<std::int32_t>(pageManager.PageCountInExtent(), 1)),
-      FPagesPerPFS(std::int64_t{pageManager.DataSize()} * 8),
-      FExtentsPerEAM(std::int64_t{pageManager.DataSize()} * 4),
+TQELDatabaseFreeSpaceManager::TQELDatabaseFreeSpaceManager(TQELFreeSpaceFile& file)
+    : FFile(file),
+      FPageCountInExtent(std::max<std::int32_t>(file.PageCountInExtent(), 1)),
+      FPagesPerPFS(std::int64_t{file.PageDataSize()} * 8),
+      FExtentsPerEAM(std::int64_t{file.PageDataSize()} * 4),
       FPagesPerEAM(FExtentsPerEAM * FPageCountInExtent),
-      FLastUsedPageNo(pageManager.GetHeader().LastUsedPageNo),
-      FTotalPageCount(pageManager.GetHeader().TotalPageCount),
-      FPFS(std::make_unique<TSpacePage>(pageManager)),
-      FEAM(std::make_unique<TSpacePage>(pageManager)) {}
+      FLastUsedPageNo(file.Header().LastUsedPageNo),
+      FTotalPageCount(file.Header().TotalPageCount),
+      FPFS(std::make_unique<TSpacePage>(file)),
+      FEAM(std::make_unique<TSpacePage>(file)) {}
 
 TQELDatabaseFreeSpaceManager::~TQELDatabaseFreeSpaceManager() = default;
 
@@ -94,7 +94,7 @@ TQELDatabaseFreeSpaceManager::TSpacePage& TQELDatabaseFreeSpaceManager::LoadSpac
   if (!slot.Loaded || slot.Page().PageNo != pageNo) {
     slot.Loaded = false;
     slot.Page().PageNo = static_cast<std::int32_t>(pageNo);
-    FPageManager.ReadPage(&slot.Page());
+    FFile.ReadPage(&slot.Page());
     slot.Loaded = true;
   }
   // A page that could not be read arrives zeroed and fails the type check.
@@ -109,26 +109,26 @@ void TQELDatabaseFreeSpaceManager::ForgetSpacePages() {
 
 void TQELDatabaseFreeSpaceManager::ReloadCounts() {
   ForgetSpacePages();
-  FPageManager.ReadHeader();
-  FLastUsedPageNo = FPageManager.GetHeader().LastUsedPageNo;
-  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+  FFile.ReadHeader();
+  FLastUsedPageNo = FFile.Header().LastUsedPageNo;
+  FTotalPageCount = FFile.Header().TotalPageCount;
 }
 
 void TQELDatabaseFreeSpaceManager::StoreCounts() {
-  TQELDatabaseHeader& header = FPageManager.Header();
+  TQELDatabaseHeader& header = FFile.Header();
   if (header.LastUsedPageNo == FLastUsedPageNo && header.TotalPageCount == FTotalPageCount) return;
   header.LastUsedPageNo = FLastUsedPageNo;
   header.TotalPageCount = FTotalPageCount;
-  FPageManager.WriteHeader();
+  FFile.WriteHeader();
 }
 
-// Runs an operation as one change of the file (see TQELDiskPageManager):
+// Runs an operation as one change of the file (see TQELFreeSpaceFile):
 // the counts are reloaded first and stored last, and a failure leaves the
 // file and the held writes as they were.
 template <class Operation>
 auto TQELDatabaseFreeSpaceManager::AsOneChange(std::int32_t lockFailureCode, Operation operation) {
   decltype(operation()) result{};
-  FPageManager.RunChange(lockFailureCode, [&] {
+  FFile.RunChange(lockFailureCode, [&] {
     try {
       ReloadCounts();
       result = operation();
@@ -186,8 +186,8 @@ void TQELDatabaseFreeSpaceManager::CutTail(std::int32_t totalBefore) {
   for (std::int64_t extent = firstWholeExtent; extent <= lastExtent; ++extent) {
     if (EAMPageNo(extent * FPageCountInExtent / FPagesPerEAM) < totalBefore) SetExtentPair(extent, 0);
   }
-  FPageManager.ShrinkFile(FTotalPageCount - totalBefore);
-  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+  FFile.ShrinkFile(FTotalPageCount - totalBefore);
+  FTotalPageCount = FFile.Header().TotalPageCount;
   if (totalBefore % FPageCountInExtent != 0) UpdateExtentState(totalBefore - 1);
 }
 
@@ -205,7 +205,7 @@ void TQELDatabaseFreeSpaceManager::SetExtentPair(std::int64_t extent, std::uint8
   const auto updated = static_cast<std::uint8_t>((byte & ~(3 << shift)) | (pairValue << shift));
   if (updated == byte) return;
   byte = updated;
-  FPageManager.WritePage(&eam.Page());
+  FFile.WritePage(&eam.Page());
 }
 
 std::int32_t TQELDatabaseFreeSpaceManager::FindFreePage() {
@@ -250,8 +250,8 @@ std::int32_t TQELDatabaseFreeSpaceManager::ExtendFile() {
   if (newPage >= std::int64_t{FTotalPageCount} + growth) growth = newPage - FTotalPageCount + 1;
   // The file never ends with a space page.
   while (IsSpacePage(FTotalPageCount + growth - 1)) ++growth;
-  FPageManager.GrowFile(growth);
-  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+  FFile.GrowFile(growth);
+  FTotalPageCount = FFile.Header().TotalPageCount;
 
   const std::int64_t newLastPFS = (FTotalPageCount - 1) / FPagesPerPFS;
   const std::int64_t newLastEAM = (FTotalPageCount - 1) / FPagesPerEAM;
@@ -260,7 +260,7 @@ std::int32_t TQELDatabaseFreeSpaceManager::ExtendFile() {
     slot.Page().AllocateBuffer();
     slot.Page().SetPageType(pageType);
     slot.Data()[0] = 1;  // PFS: its own bit; EAM: the first extent has free pages
-    FPageManager.WritePage(&slot.Page());
+    FFile.WritePage(&slot.Page());
     slot.Loaded = true;
   };
   for (std::int64_t pfs = oldLastPFS + 1; pfs <= newLastPFS; ++pfs) writeFresh(*FPFS, PFSPageNo(pfs), ptPFS);
@@ -299,8 +299,8 @@ void TQELDatabaseFreeSpaceManager::ShrinkIfMuchFree() {
   const std::int32_t growth = GrowthIncrement();
   const std::int32_t freeAtEnd = FTotalPageCount - FLastUsedPageNo - 1;
   if (growth <= 0 || freeAtEnd < growth) return;
-  FPageManager.ShrinkFile(freeAtEnd / growth * growth);
-  FTotalPageCount = FPageManager.GetHeader().TotalPageCount;
+  FFile.ShrinkFile(freeAtEnd / growth * growth);
+  FTotalPageCount = FFile.Header().TotalPageCount;
 }
 
 void TQELDatabaseFreeSpaceManager::SetPFSBit(std::int32_t pageNo, bool used) {
@@ -314,14 +314,14 @@ void TQELDatabaseFreeSpaceManager::SetPFSBit(std::int32_t pageNo, bool used) {
   if (used && (byte & mask) != 0) throw EQELException(30425, "Page: %d already used", {pageNo});
   if (!used && (byte & mask) == 0) throw EQELException(30427, "Page: %d already free", {pageNo});
   byte = static_cast<std::uint8_t>(used ? byte | mask : byte & ~mask);
-  FPageManager.WritePage(&pfs.Page());
+  FFile.WritePage(&pfs.Page());
 }
 
 // Outside a change of this handle, the space pages of a multi-user file
 // are read afresh under the header lock: another process may have taken or
 // freed pages since they were last read.
 bool TQELDatabaseFreeSpaceManager::IsPageUsed(std::int32_t pageNo) {
-  if (FPageManager.MultiUser() && !FPageManager.InChange()) {
+  if (FFile.IsMultiUser() && !FFile.InChange()) {
     return AsOneChange(20230, [&] { return PageBitIsSet(pageNo); });
   }
   return PageBitIsSet(pageNo);
@@ -355,7 +355,7 @@ void TQELDatabaseFreeSpaceManager::UpdateExtentState(std::int32_t pageNo) {
       static_cast<std::uint8_t>((byte & ~(3 << shift)) | (pairValue << shift));
   if (updated == byte) return;
   byte = updated;
-  FPageManager.WritePage(&eam.Page());
+  FFile.WritePage(&eam.Page());
 }
 
 void TQELDatabaseFreeSpaceManager::SetPageState(std::int32_t pageNo, bool used) {

@@ -13,7 +13,8 @@
 // Every change runs as one atomic change of the file, under the header lock
 // when others share it, and starts by reloading the page counts from the
 // header, so processes sharing the file allocate from one consistent
-// bitmap. Space pages bypass the page cache and are never encrypted.
+// bitmap. Space pages bypass the page cache and are never encrypted. The
+// file is reached through TQELFreeSpaceFile only.
 
 #include <cstdint>
 #include <vector>
@@ -21,12 +22,11 @@
 
 namespace qel {
 
-class TQELDiskPageManager;
-class TQELPage;
+class TQELFreeSpaceFile;
 
 class TQELDatabaseFreeSpaceManager {
  public:
-  explicit TQELDatabaseFreeSpaceManager(TQELDiskPageManager& pageManager);
+  explicit TQELDatabaseFreeSpaceManager(TQELFreeSpaceFile& file);
   ~TQELDatabaseFreeSpaceManager();
 
   // A free page, now marked used; the file grows when none is free.
@@ -84,7 +84,7 @@ class TQELDatabaseFreeSpaceManager {
   // The page's bit in the space page as last read.
   bool PageBitIsSet(std::int32_t pageNo);
 
-  TQELDiskPageManager& FPageManager;
+  TQELFreeSpaceFile& FFile;
   std::int32_t FPageCountInExtent;
   std::int64_t FPagesPerPFS;
   std::int64_t FExtentsPerEAM;

@@ -21,15 +21,12 @@ using namespace blob_page;
 
 namespace {
 
-// Bytes 6..9 of a BLOB slot: the handle of the value's cache entry.
-constexpr std::int32_t kSlotHandle = 6;
-
 // Stream errors of the index root in the table metadata.
 constexpr std::int32_t kErrReadIndexRoot = 20163;
 constexpr std::int32_t kErrWriteIndexRoot = 20173;
 
-std::uint32_t SlotHandle(const std::uint8_t* slot) { return QELReadLE<std::uint32_t>(slot + kSlotHandle); }
-void SetSlotHandle(std::uint8_t* slot, std::uint32_t handle) { QELWriteLE(slot + kSlotHandle, handle); }
+std::uint32_t SlotHandle(const std::uint8_t* slot) { return QELReadLE<std::uint32_t>(slot + blob_slot::kHandle); }
+void SetSlotHandle(std::uint8_t* slot, std::uint32_t handle) { QELWriteLE(slot + blob_slot::kHandle, handle); }
 
 [[noreturn]] void RaiseInvalidSize() { throw EQELException(20248, "Invalid blob field size"); }
 
@@ -38,12 +35,12 @@ void SetSlotHandle(std::uint8_t* slot, std::uint32_t handle) { QELWriteLE(slot +
 // --- references ---
 
 TQELBlobReference TQELBlobReference::Load(const std::uint8_t* slot) {
-  return {QELReadLE<std::int32_t>(slot), QELReadLE<std::int16_t>(slot + 4)};
+  return {QELReadLE<std::int32_t>(slot + blob_slot::kPageNo), QELReadLE<std::int16_t>(slot + blob_slot::kEntryID)};
 }
 
 void TQELBlobReference::Store(std::uint8_t* slot) const {
-  QELWriteLE(slot, PageNo);
-  QELWriteLE(slot + 4, EntryID);
+  QELWriteLE(slot + blob_slot::kPageNo, PageNo);
+  QELWriteLE(slot + blob_slot::kEntryID, EntryID);
 }
 
 // --- cache entries ---

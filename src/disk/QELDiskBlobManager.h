@@ -30,6 +30,7 @@
 #include "pagecache/QELPageManager.h"
 #include "storage/QELBTreePageIndex.h"
 #include "storage/QELBlobValueStream.h"  // TQELBlobDescriptor
+#include "values/QELBaseFieldType.h"
 
 namespace qel {
 
@@ -37,6 +38,19 @@ class TQELBaseFieldManager;
 class TQELCompressedBLOBStream;
 class TQELRecordReader;
 class TQELStream;
+
+// A BLOB slot of a record, kQELBlobMemorySlotSize bytes:
+//
+//   0  4  PageNo   } the reference to the stored value
+//   4  2  EntryID  }
+//   6  4  handle of the value's cache entry
+namespace blob_slot {
+
+inline constexpr int kPageNo = 0;
+inline constexpr int kEntryID = 4;
+inline constexpr int kHandle = 6;
+
+}  // namespace blob_slot
 
 // The first 6 bytes of a BLOB slot.
 struct TQELBlobReference {
@@ -47,6 +61,12 @@ struct TQELBlobReference {
   static TQELBlobReference Load(const std::uint8_t* slot);
   void Store(std::uint8_t* slot) const;
 };
+
+namespace blob_slot {
+static_assert(kEntryID == kPageNo + sizeof(TQELBlobReference::PageNo));
+static_assert(kHandle == kEntryID + sizeof(TQELBlobReference::EntryID));
+static_assert(kHandle + sizeof(std::uint32_t) == kQELBlobMemorySlotSize);
+}  // namespace blob_slot
 
 class TQELDiskBlobManager {
  public:

@@ -49,8 +49,12 @@ void TQELDiskDatabaseData::CreateDatabaseFile(const TQELPassword& password,
 
 void TQELDiskDatabaseData::Open(TQELDiskOpenOptions& options, bool& needRepair) {
   TQELCriticalSectionGuard guard(Lock());
-  DiskPageManager().OpenDatabase(DatabaseName(), options.Password, options.MultiUser,
-                                 options.Exclusive, needRepair, options.ReadOnly);
+  const TQELOpenResult opened = DiskPageManager().OpenDatabase(
+      DatabaseName(), options.Password, {options.MultiUser, options.Exclusive, options.ReadOnly});
+  options.Password.CryptoAlgorithm = opened.CryptoAlgorithm;
+  options.MultiUser = opened.MultiUser;
+  options.ReadOnly = opened.ReadOnly;
+  needRepair = opened.NeedRepair;
   try {
     FCatalog->Open();
     FPassword = options.Password;

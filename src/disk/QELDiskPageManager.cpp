@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "disk/QELLockGuard.h"
 #include "platform/QELException.h"
 #include "platform/QELFile.h"
 #include "platform/QELRandom.h"
@@ -97,7 +98,7 @@ void TQELDiskPageManager::CreateDatabase(const std::string& fileName, const TQEL
     WriteExtendedHeader();
     WriteLockArea();
     InitNextObjectID();
-    FFreeSpace = std::make_unique<TQELDatabaseFreeSpaceManager>(*this);
+    FFreeSpace = std::make_unique<TQELDatabaseFreeSpaceManager>(static_cast<TQELFreeSpaceFile&>(*this));
   } catch (...) {
     CloseDatabase();
     throw;
@@ -120,28 +121,32 @@ bool TQELDiskPageManager::IsFileReadOnly(const std::string& fileName, bool& mult
   return readOnly;
 }
 
-void TQELDiskPageManager::OpenDatabase(const std::string& fileName, TQELPassword& password,
-                                       bool& multiUser, bool exclusive, bool& needRepair,
-                                       bool& readOnly) {
+TQELOpenResult TQELDiskPageManager::OpenDatabase(const std::string& fileName, const TQELPassword& password,
+                                                 const TQELOpenOptions& options) {
   if (FFile.IsOpen()) throw EQELException(10462, "Error - database file %s is in use.", {FFile.FileName()});
+  TQELOpenResult result;
   try {
-    OpenChecked(fileName, password, multiUser, exclusive, needRepair, readOnly);
+    OpenChecked(fileName, password, options, result);
   } catch (...) {
     CloseDatabase();
     throw;
   }
+  return result;
 }
 
-void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword& password,
-                                      bool& multiUser, bool exclusive, bool& needRepair,
-                                      bool& readOnly) {
+void TQELDiskPageManager::OpenChecked(const std::string& fileName, const TQELPassword& password,
+                                      const TQELOpenOptions& options, TQELOpenResult& result) {
   FPassword = password;
+  bool multiUser = options.MultiUser;
+  bool readOnly = options.ReadOnly;
   if (!readOnly && QELFileExists(fileName)) readOnly = IsFileReadOnly(fileName, multiUser);
-  if (exclusive && !readOnly) multiUser = false;
+  if (options.Exclusive && !readOnly) multiUser = false;
+  result.MultiUser = multiUser;
+  result.ReadOnly = readOnly;
   FMultiUser = multiUser;
-  FExclusive = exclusive;
+  FExclusive = options.Exclusive;
   const TQELFileAccess accessMode = readOnly ? faRead : faReadWrite;
-  const TQELFileShare shareMode = readOnly || !exclusive ? fsReadWrite : fsNone;
+  const TQELFileShare shareMode = readOnly || !options.Exclusive ? fsReadWrite : fsNone;
   FFile.OpenFile(fileName, accessMode, shareMode);
   // The header lock below rolls back a journal a dead writer left hot
   // before the header is read.
@@ -162,14 +167,12 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
     throw EQELException(20230, "Database is locked");
   }
-  try {
+  {
+    TQELLockGuard header([this] { UnlockHeader(); });
     ReadHeader();
-    needRepair = FHeader.WriteState != kQELWriteStateConsistent || FHeader.FormatVersion < kQELOldestCurrentFormat;
-  } catch (...) {
-    UnlockHeader();
-    throw;
+    result.NeedRepair =
+        FHeader.WriteState != kQELWriteStateConsistent || FHeader.FormatVersion < kQELOldestCurrentFormat;
   }
-  UnlockHeader();
 
   if (!FHeader.HasSignature()) {
     throw EQELException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
@@ -189,8 +192,8 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
   }
   SetGeometry(FHeader.PageSize);
   ReadLockArea();
-  FFreeSpace = std::make_unique<TQELDatabaseFreeSpaceManager>(*this);
-  password.CryptoAlgorithm = FPassword.CryptoAlgorithm;
+  FFreeSpace = std::make_unique<TQELDatabaseFreeSpaceManager>(static_cast<TQELFreeSpaceFile&>(*this));
+  result.CryptoAlgorithm = FPassword.CryptoAlgorithm;
 }
 
 // The header size the file's header gives, read without the header lock
@@ -199,7 +202,7 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, TQELPassword&
 std::int16_t TQELDiskPageManager::StoredHeaderSize() {
   std::uint8_t bytes[2] = {};
   std::int64_t bytesRead = 0;
-  if (!FFile.ReadBuffer(bytes, FBaseOffset + kQELSignatureSize, 2, bytesRead) || bytesRead < 2) {
+  if (!FFile.ReadBuffer(bytes, FBaseOffset + database_header::kHeaderSizeField, 2, bytesRead) || bytesRead < 2) {
     return kQELHeaderSize;
   }
   const auto size = QELReadLE<std::int16_t>(bytes);
@@ -250,15 +253,7 @@ void TQELDiskPageManager::WriteHeldPendingOnClose() {
   if (!FFile.IsOpen() || FChangeDepth != 0 || IsReadOnly() || !FFreeSpace) return;
   CancelAllNewPages();
   if (FHeld.Empty()) return;
-  BeginChange(20213, true);
-  try {
-    WriteHeldChange({}, {}, FFlushEveryCommit);
-  } catch (...) {
-    AbortChange();
-    throw;
-  }
-  EndChange();
-  RaiseFinishedChangeFailure();
+  RunChangeSequence(20213, true, [&] { WriteHeldChange({}, {}, FFlushEveryCommit); }, [] {});
 }
 
 // --- The prologue -----------------------------------------------------------
@@ -350,6 +345,10 @@ void TQELDiskPageManager::WritePageVersion(std::int32_t pageNo, std::int32_t val
   QELWriteLE(bytes, value);
   WriteBytes(bytes, 20198, GetPageOffset(pageNo) + page_header::kPageVersion, 4);
 }
+
+// Space pages are plain page objects of this manager's geometry that never
+// enter the page cache.
+std::unique_ptr<TQELPage> TQELDiskPageManager::NewSpacePage() { return std::make_unique<TQELPage>(this, -1); }
 
 bool TQELDiskPageManager::IsPlainPage(std::int32_t pageNo) const {
   return !IsEncrypted() || FFreeSpace == nullptr || FFreeSpace->IsSpacePage(pageNo);
@@ -452,13 +451,10 @@ TQELPage* TQELDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t page
 
 std::int32_t TQELDiskPageManager::GetPageCount() {
   if (!LockHeader()) throw EQELException(20236, "Database is locked");
-  try {
+  {
+    TQELLockGuard header([this] { UnlockHeader(); });
     ReadHeader();
-  } catch (...) {
-    UnlockHeader();
-    throw;
   }
-  UnlockHeader();
   FPageCount = FHeader.TotalPageCount;
   return FHeader.TotalPageCount;
 }
@@ -504,22 +500,18 @@ void TQELDiskPageManager::Commit(std::int32_t sessionID, bool flush) {
   }
   TSessionRecord* session = SessionToCommit(sessionID);
   if (session == nullptr) return;
-  BeginChange(20213, true);
-  try {
-    ReadHeader();
-    for (const std::int32_t pageNo : session->RemovedPageNos) FreePage(pageNo);
-    ++FHeader.CommitCounter;
-    FHeader.WriteState = kQELWriteStateConsistent;
-    WriteHeader();
-    CollectCommitPages(*session, FCommitPages, FFreshPageNos);
-    WriteHeldChange(FCommitPages, FFreshPageNos, flush);
-  } catch (...) {
-    AbortChange();
-    throw;
-  }
-  EndChange();
-  FinishCommit(*session);
-  RaiseFinishedChangeFailure();
+  RunChangeSequence(
+      20213, true,
+      [&] {
+        ReadHeader();
+        for (const std::int32_t pageNo : session->RemovedPageNos) FreePage(pageNo);
+        ++FHeader.CommitCounter;
+        FHeader.WriteState = kQELWriteStateConsistent;
+        WriteHeader();
+        CollectCommitPages(*session, FCommitPages, FFreshPageNos);
+        WriteHeldChange(FCommitPages, FFreshPageNos, flush);
+      },
+      [&] { FinishCommit(*session); });
 }
 
 // --- Changes ------------------------------------------------------------------
@@ -536,12 +528,11 @@ void TQELDiskPageManager::BeginChange(std::int32_t lockFailureCode, bool commit)
   if (lock && !RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
     throw EQELException(lockFailureCode, "Database is locked");
   }
-  try {
-    if (!FHeld.Started()) FHeld.Start(FFile.GetSize());
-  } catch (...) {
-    if (lock) UnlockHeader();
-    throw;
-  }
+  TQELLockGuard header([this] { UnlockHeader(); }, lock);
+  if (!FHeld.Started()) FHeld.Start(FFile.GetSize());
+  // The change holds the lock from here; EndChange or AbortChange gives it
+  // back.
+  header.Release();
   FHeld.Mark();
   FHeaderAtChange = FHeader;
   FChangeLocked = lock;
@@ -811,14 +802,16 @@ void TQELDiskPageManager::RecoverIfJournalHot() {
 // --- Locks ------------------------------------------------------------------
 
 bool TQELDiskPageManager::LockTables() {
-  if (!RetryWithSleep(RetryPolicy, [this] { return FFile.LockByte(FLockAreaOffset + 3, 1); })) {
+  if (!RetryWithSleep(RetryPolicy, [this] { return FFile.LockByte(FLockAreaOffset + kQELTablesLockOffset, 1); })) {
     throw EQELException(20210, "Database tables are locked");
   }
   return true;
 }
 
 bool TQELDiskPageManager::UnlockTables() {
-  if (!FFile.UnlockByte(FLockAreaOffset + 3, 1)) throw EQELException(20211, "Cannot unlock database tables");
+  if (!FFile.UnlockByte(FLockAreaOffset + kQELTablesLockOffset, 1)) {
+    throw EQELException(20211, "Cannot unlock database tables");
+  }
   return true;
 }
 
@@ -826,14 +819,11 @@ bool TQELDiskPageManager::UnlockTables() {
 // hot) first rolls back a journal a dead writer left.
 bool TQELDiskPageManager::LockHeader() {
   if (FHeaderLockCount == 0) {
-    if (!FFile.LockByte(FLockAreaOffset + 4, 1)) return false;
+    if (!FFile.LockByte(FLockAreaOffset + kQELHeaderLockOffset, 1)) return false;
     if ((FMultiUser || FJournalMayBeHot) && FJournal.Attached()) {
-      try {
-        RecoverJournal();
-      } catch (...) {
-        FFile.UnlockByte(FLockAreaOffset + 4, 1);
-        throw;
-      }
+      TQELLockGuard byte([this] { FFile.UnlockByte(FLockAreaOffset + kQELHeaderLockOffset, 1); });
+      RecoverJournal();
+      byte.Release();
     }
   }
   ++FHeaderLockCount;
@@ -849,7 +839,8 @@ bool TQELDiskPageManager::UnlockHeader() {
     --FHeaderLockCount;
     return true;
   }
-  if (!FFile.UnlockByte(FLockAreaOffset + 4, 1) && !FFile.UnlockByte(FLockAreaOffset + 4, 1)) return false;
+  const std::int64_t byte = FLockAreaOffset + kQELHeaderLockOffset;
+  if (!FFile.UnlockByte(byte, 1) && !FFile.UnlockByte(byte, 1)) return false;
   FHeaderLockCount = 0;
   return true;
 }
@@ -881,44 +872,29 @@ std::int32_t TQELDiskPageManager::GetNextObjectID() {
   if (!RetryWithSleep(RetryPolicy, [this] { return LockNextObjectID(); })) {
     throw EQELException(30401, "Cannot get NextObjectID. File area is Locked.");
   }
-  try {
-    std::uint8_t bytes[4] = {};
-    FFile.ReadBufferChecked(bytes, 30400, FNextObjectIDOffset, 4);
-    std::int32_t id = QELReadLE<std::int32_t>(bytes) + 1;
-    if (!IsReadOnly()) {
-      QELWriteLE(bytes, id);
-      FFile.WriteBuffer(bytes, 30404, FNextObjectIDOffset, 4);
-    } else {
-      // Nothing can be stored: a random addition makes clashes unlikely.
-      id += static_cast<std::int32_t>(QELRandom(10000));
-    }
-    UnlockNextObjectID();
-    return id;
-  } catch (...) {
-    UnlockNextObjectID();
-    throw;
+  TQELLockGuard idLock([this] { UnlockNextObjectID(); });
+  std::uint8_t bytes[4] = {};
+  FFile.ReadBufferChecked(bytes, 30400, FNextObjectIDOffset, 4);
+  std::int32_t id = QELReadLE<std::int32_t>(bytes) + 1;
+  if (!IsReadOnly()) {
+    QELWriteLE(bytes, id);
+    FFile.WriteBuffer(bytes, 30404, FNextObjectIDOffset, 4);
+  } else {
+    // Nothing can be stored: a random addition makes clashes unlikely.
+    id += static_cast<std::int32_t>(QELRandom(10000));
   }
+  return id;
 }
 
 void TQELDiskPageManager::InitNextObjectID() {
   if (!RetryWithSleep(RetryPolicy, [this] { return LockNextObjectID(); })) {
     throw EQELException(30401, "Cannot get NextObjectID. File area is Locked.");
   }
-  try {
-    if (!IsReadOnly()) {
-      const std::uint8_t zero[4] = {};
-      FFile.WriteBuffer(zero, 30406, FNextObjectIDOffset, 4);
-    }
-  } catch (...) {
-    UnlockNextObjectID();
-    throw;
+  TQELLockGuard idLock([this] { UnlockNextObjectID(); });
+  if (!IsReadOnly()) {
+    const std::uint8_t zero[4] = {};
+    FFile.WriteBuffer(zero, 30406, FNextObjectIDOffset, 4);
   }
-  UnlockNextObjectID();
-}
-
-void TQELDiskPageManager::TruncateUnusedPages() {
-  const std::int32_t unused = FHeader.TotalPageCount - 1 - FHeader.LastUsedPageNo;
-  if (unused > 0) ShrinkFile(unused);
 }
 
 void TQELDiskPageManager::ShrinkFile(std::int32_t pageCount) {

@@ -4,9 +4,10 @@
 // It creates and opens database files (signature, format and password
 // checks), maps page numbers to file offsets, reads and writes pages with
 // their frame (a CRC and encryption of the data area for encrypted files),
-// owns the free-space manager, hands out object ids, and provides the lock
-// bytes that sharing a file between processes rests on. Pages are cached
-// and kept per session by the TQELPageManager it derives from.
+// owns the free-space manager (and is the TQELFreeSpaceFile it works on),
+// hands out object ids, and provides the lock bytes that sharing a file
+// between processes rests on. Pages are cached and kept per session by the
+// TQELPageManager it derives from.
 //
 // Every change of the file's pages and header runs as an atomic change
 // under the header lock: its writes are held in a TQELPageWriteSet until
@@ -27,14 +28,39 @@
 #include "disk/QELDatabaseFreeSpaceManager.h"
 #include "disk/QELDiskFormat.h"
 #include "disk/QELDiskTablePagesCacheManager.h"
+#include "disk/QELFreeSpaceFile.h"
 #include "disk/QELPageWriteSet.h"
 #include "disk/QELRetry.h"
 #include "disk/QELRollbackJournal.h"
 #include "pagecache/QELPageManager.h"
+#include "platform/QELFunctionRef.h"
 
 namespace qel {
 
-class TQELDiskPageManager : public TQELPageManager {
+// What a file is opened with.
+struct TQELOpenOptions {
+  // Shared with other processes, each taking its locks in the file.
+  bool MultiUser = false;
+  // No other process may open the file while this one has it.
+  bool Exclusive = false;
+  // This process does not write the file.
+  bool ReadOnly = false;
+};
+
+// What an open ended with: the options as the file granted them.
+struct TQELOpenResult {
+  // As asked, but off for an exclusive open that writes, and off when the
+  // file turned out to carry the read-only attribute.
+  bool MultiUser = false;
+  // As asked, or on because the file cannot be written.
+  bool ReadOnly = false;
+  // The file was not closed cleanly or is of an old format.
+  bool NeedRepair = false;
+  // The file's cipher type; the password's for a plain file.
+  std::uint8_t CryptoAlgorithm = 0;
+};
+
+class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
  public:
   TQELDiskPageManager();
   ~TQELDiskPageManager() override;
@@ -43,12 +69,10 @@ class TQELDiskPageManager : public TQELPageManager {
   // and no pages yet.
   void CreateDatabase(const std::string& fileName, const TQELPassword& password,
                       std::uint16_t pageCountInExtent, std::uint16_t pageSize);
-  // Opens an existing file. `password` gets the file's cipher type;
-  // `multiUser` is forced off for an exclusive open or a read-only file;
-  // `readOnly` is forced on when the file cannot be written; `needRepair`
-  // tells that the file was not closed cleanly or is of an old format.
-  void OpenDatabase(const std::string& fileName, TQELPassword& password, bool& multiUser,
-                    bool exclusive, bool& needRepair, bool& readOnly);
+  // Opens an existing file. The password's cipher type does not matter:
+  // an encrypted file names its own, which comes back in the result.
+  TQELOpenResult OpenDatabase(const std::string& fileName, const TQELPassword& password,
+                              const TQELOpenOptions& options = {});
   void CloseDatabase();
   bool IsOpen() const { return FFile.IsOpen(); }
 
@@ -66,29 +90,21 @@ class TQELDiskPageManager : public TQELPageManager {
   // rolls back the journal of a writer that died. Readers call it before
   // they read pages that a dead writer may have left half written.
   void RecoverIfJournalHot();
-  const TQELRollbackJournal& Journal() const { return FJournal; }
   // How many unfinished changes this manager rolled back from the journal
   // since it opened the file.
   std::int32_t RolledBackChanges() const { return FRolledBackChanges; }
 
   const TQELDatabaseHeader& GetHeader() const { return FHeader; }
-  TQELDatabaseHeader& Header() { return FHeader; }
   const TQELExtendedHeader& GetExtendedHeader() const { return FExtendedHeader; }
-  const TQELPassword& GetPassword() const { return FPassword; }
   bool IsEncrypted() const { return FHeader.Encrypted != 0; }
   bool IsExclusive() const { return FExclusive; }
   bool IsReadOnly() const { return FFile.AccessMode() == faRead; }
   TQELDatabaseFile& File() { return FFile; }
   TQELDatabaseFreeSpaceManager* FreeSpaceManager() const { return FFreeSpace.get(); }
   TQELDiskTablePagesCacheManager& PagesCache() { return FPagesCache; }
-  std::uint16_t PageCountInExtent() const { return FHeader.PageCountInExtent; }
-
-  void ReadHeader();
-  void WriteHeader();
-  void ReadExtendedHeader();
-  void WriteExtendedHeader();
-  void ReadLockArea();
-  void WriteLockArea();
+  // Reads the header again, as the change in progress sees it: another
+  // process sharing the file may have changed it since.
+  void ReadHeader() override;
 
   std::int64_t BaseOffset() const { return FBaseOffset; }
   std::int64_t GetPageOffset(std::int32_t pageNo) const;
@@ -97,20 +113,11 @@ class TQELDiskPageManager : public TQELPageManager {
   void ReadPagePart(void* buffer, std::int32_t pageNo, std::int32_t offsetInPage, std::int32_t count);
   void WritePagePart(const void* buffer, std::int32_t pageNo, std::int32_t offsetInPage,
                      std::int32_t count);
-  // The version word of a page straight from the file (0x7FFFFFFF when it
-  // cannot be read).
-  std::int32_t ReadPageVersion(std::int32_t pageNo);
-  void WritePageVersion(std::int32_t pageNo, std::int32_t value);
 
   // The tables lock serialises changes to the table list between processes;
   // taking it waits, and failing raises.
   bool LockTables();
   bool UnlockTables();
-  // The header lock nests: only the outermost call takes the byte.
-  bool LockHeader();
-  bool UnlockHeader();
-  bool LockNextObjectID();
-  bool UnlockNextObjectID();
   bool LockPageByte(std::int32_t pageNo, std::int32_t offsetInPage);
   bool UnlockPageByte(std::int32_t pageNo, std::int32_t offsetInPage);
   bool IsPageByteLocked(std::int32_t pageNo, std::int32_t offsetInPage);
@@ -119,24 +126,11 @@ class TQELDiskPageManager : public TQELPageManager {
   // The next object id, counted in the file (read-only files answer a
   // likely-unique id without storing it).
   std::int32_t GetNextObjectID();
-  void InitNextObjectID();
-
-  // Runs `change` as one atomic change (see above); nested changes join
-  // the outermost one.
-  template <class TChange>
-  void RunChange(std::int32_t lockFailureCode, TChange change);
-  bool InChange() const { return FChangeDepth > 0; }
-
-  void TruncateUnusedPages();
-  void ShrinkFile(std::int32_t pageCount);
-  void GrowFile(std::int32_t pageCount);
-
-  static bool IsFileReadOnly(const std::string& fileName, bool& multiUser);
 
   // How long lock waits poll; tests shorten it.
   TQELRetryPolicy RetryPolicy;
 
-  // TQELPageManager
+  // TQELPageManager; ReadPage and WritePage serve TQELFreeSpaceFile too.
   std::int32_t GetPageCount() override;
   bool IsPageCurrent(std::int32_t sessionID, TQELPage* page) override;
   void RememberPageVersion(std::int32_t sessionID, TQELPage* page) override;
@@ -153,13 +147,49 @@ class TQELDiskPageManager : public TQELPageManager {
   void RefreshPageIfChanged(TQELPage* page) override;
 
  private:
+  // Tests that play another process take the header lock by hand.
+  friend struct TQELDiskPageManagerTestAccess;
+
+  // TQELFreeSpaceFile (ReadPage, WritePage and ReadHeader are public above)
+  std::uint16_t PageCountInExtent() const override { return FHeader.PageCountInExtent; }
+  std::uint16_t PageDataSize() const override { return DataSize(); }
+  std::unique_ptr<TQELPage> NewSpacePage() override;
+  TQELDatabaseHeader& Header() override { return FHeader; }
+  void WriteHeader() override;
+  void GrowFile(std::int32_t pageCount) override;
+  void ShrinkFile(std::int32_t pageCount) override;
+  bool IsMultiUser() const override { return FMultiUser; }
+  // Runs `change` as one atomic change (see above); nested changes join
+  // the outermost one.
+  void RunChange(std::int32_t lockFailureCode, TQELFunctionRef<void()> change) override;
+  bool InChange() const override { return FChangeDepth > 0; }
+
   void SetGeometry(std::uint16_t pageSize);
   void CheckFileOpen(std::int32_t nativeCode) const;
   void CheckPassword();
   std::int16_t StoredHeaderSize();
   bool IsPlainPage(std::int32_t pageNo) const;
-  void OpenChecked(const std::string& fileName, TQELPassword& password, bool& multiUser,
-                   bool exclusive, bool& needRepair, bool& readOnly);
+  // Whether the file cannot be written; one with the read-only attribute
+  // also turns `multiUser` off.
+  static bool IsFileReadOnly(const std::string& fileName, bool& multiUser);
+  void OpenChecked(const std::string& fileName, const TQELPassword& password,
+                   const TQELOpenOptions& options, TQELOpenResult& result);
+
+  void ReadExtendedHeader();
+  void WriteExtendedHeader();
+  void ReadLockArea();
+  void WriteLockArea();
+  void InitNextObjectID();
+  // The version word of a page straight from the file (0x7FFFFFFF when it
+  // cannot be read).
+  std::int32_t ReadPageVersion(std::int32_t pageNo);
+  void WritePageVersion(std::int32_t pageNo, std::int32_t value);
+
+  // The header lock nests: only the outermost call takes the byte.
+  bool LockHeader();
+  bool UnlockHeader();
+  bool LockNextObjectID();
+  bool UnlockNextObjectID();
 
   // The file's bytes as the change in progress sees them, and writes that
   // the change holds back; outside a change both go to the file.
@@ -181,6 +211,12 @@ class TQELDiskPageManager : public TQELPageManager {
   void FinishChange();
   void EndChange();
   void AbortChange();
+  // The whole sequence, written once for every kind of change: BeginChange,
+  // `body`, EndChange, `ended` (what needs the change over but must come
+  // before a failure of its journal's clearing is raised), then
+  // RaiseFinishedChangeFailure; AbortChange when `body` fails.
+  template <class TBody, class TEnded>
+  void RunChangeSequence(std::int32_t lockFailureCode, bool commit, TBody body, TEnded ended);
   // Puts the held writes and `pages` (the commit's pages, `fresh` those
   // never stored before, sorted) into the file behind the journal.
   void WriteHeldChange(const std::vector<TQELPage*>& pages, const std::vector<std::int32_t>& fresh,
@@ -229,18 +265,29 @@ class TQELDiskPageManager : public TQELPageManager {
   std::vector<std::int32_t> FFreshPageNos;
 };
 
-template <class TChange>
-void TQELDiskPageManager::RunChange(std::int32_t lockFailureCode, TChange change) {
-  BeginChange(lockFailureCode, false);
+template <class TBody, class TEnded>
+void TQELDiskPageManager::RunChangeSequence(std::int32_t lockFailureCode, bool commit, TBody body,
+                                            TEnded ended) {
+  BeginChange(lockFailureCode, commit);
   try {
-    change();
-    FinishChange();
+    body();
   } catch (...) {
     AbortChange();
     throw;
   }
   EndChange();
+  ended();
   RaiseFinishedChangeFailure();
+}
+
+inline void TQELDiskPageManager::RunChange(std::int32_t lockFailureCode, TQELFunctionRef<void()> change) {
+  RunChangeSequence(
+      lockFailureCode, false,
+      [&] {
+        change();
+        FinishChange();
+      },
+      [] {});
 }
 
 }  // namespace qel

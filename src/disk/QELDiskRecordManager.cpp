@@ -95,8 +95,8 @@ void TQELDiskRecordManager::LoadHeader(const std::uint8_t* buffer, std::int32_t 
   if (position < 0 || std::int64_t{position} + kHeaderSize > bufferSize) {
     throw EQELException(20164, "Invalid table header data");
   }
-  FChangeCount = QELReadLE<std::int32_t>(buffer + position);
-  FRecordCount = QELReadLE<std::int32_t>(buffer + position + 4);
+  FChangeCount = QELReadLE<std::int32_t>(buffer + position + kChangeCount);
+  FRecordCount = QELReadLE<std::int32_t>(buffer + position + kRecordCount);
   position += kHeaderSize;
 }
 
@@ -105,8 +105,8 @@ void TQELDiskRecordManager::SaveHeader(std::uint8_t* buffer, std::int32_t buffer
   if (position < 0 || std::int64_t{position} + kHeaderSize > bufferSize) {
     throw EQELException(20164, "Invalid table header data");
   }
-  QELWriteLE(buffer + position, FChangeCount);
-  QELWriteLE(buffer + position + 4, static_cast<std::int32_t>(FRecordCount));
+  QELWriteLE(buffer + position + kChangeCount, FChangeCount);
+  QELWriteLE(buffer + position + kRecordCount, static_cast<std::int32_t>(FRecordCount));
   position += kHeaderSize;
 }
 

@@ -49,13 +49,17 @@ class TQELDiskRecordManager : public TQELBaseRecordManager {
   void SetRecordSizes(std::int32_t memoryRecordSize, std::int32_t diskRecordSize,
                       std::int32_t fieldCount);
 
-  // The table header's part: ChangeCount (int32) and RecordCount (its low
-  // 32 bits, read back sign-extended) at `position`, which advances by 8.
+  // The table header's part, at `position`, which advances by 8:
+  //   0  4  ChangeCount (int32)
+  //   4  4  RecordCount (its low 32 bits, read back sign-extended)
   // "Invalid table header data" (20164) when they do not fit into the
   // buffer; nothing is read or written then.
   void LoadHeader(const std::uint8_t* buffer, std::int32_t bufferSize, std::int32_t& position);
   void SaveHeader(std::uint8_t* buffer, std::int32_t bufferSize, std::int32_t& position) const;
+  static constexpr std::int32_t kChangeCount = 0;
+  static constexpr std::int32_t kRecordCount = 4;
   static constexpr std::int32_t kHeaderSize = 8;
+  static_assert(kRecordCount == kChangeCount + 4 && kHeaderSize == kRecordCount + 4);
 
   // The root page number of the record pages index, in the table metadata.
   void LoadIndexRoot(TQELStream& stream);

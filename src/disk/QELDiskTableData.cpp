@@ -9,6 +9,7 @@
 
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskPageManager.h"
+#include "disk/QELLockGuard.h"
 #include "pagecache/QELPageType.h"
 #include "platform/QELException.h"
 #include "storage/QELConstraintManager.h"
@@ -24,34 +25,12 @@ constexpr std::uint8_t kMetadataAlgorithm = 1;
 constexpr std::uint8_t kMetadataLevel = 1;
 
 // The file's tables lock, held while tables are opened, created, deleted or
-// renamed, so that processes sharing the file do these one at a time.
-class TTablesLock {
- public:
-  TTablesLock(TQELDiskPageManager& pages, bool take) : FPages(pages) {
-    if (take) FHeld = FPages.LockTables();
-  }
-  ~TTablesLock() {
-    if (!FHeld) return;
-    try {
-      FPages.UnlockTables();
-    } catch (const EQELException&) {
-      // Unwinding from another error: that one is reported.
-    }
-  }
-  TTablesLock(const TTablesLock&) = delete;
-  TTablesLock& operator=(const TTablesLock&) = delete;
-
-  // Releases the lock, reporting a failure.
-  void Release() {
-    if (!FHeld) return;
-    FHeld = false;
-    FPages.UnlockTables();
-  }
-
- private:
-  TQELDiskPageManager& FPages;
-  bool FHeld = false;
-};
+// renamed, so that processes sharing the file do these one at a time. With
+// `take` false the lock is not taken (a structural change holds it already).
+auto TablesLock(TQELDiskPageManager& pages, bool take) {
+  if (take) pages.LockTables();
+  return TQELLockGuard([&pages] { pages.UnlockTables(); }, take);
+}
 
 // Forces a cursor's exclusive flag for the length of a structural change.
 class TExclusiveCursor {
@@ -289,7 +268,7 @@ void TQELDiskTableData::CloseTable() {
 void TQELDiskTableData::AddCursor(TQELTableCursor* cursor) {
   if (cursor == nullptr) return;
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  TTablesLock tables(DiskPages(), !FInStructureChange);
+  auto tables = TablesLock(DiskPages(), !FInStructureChange);
   if (!Cursors().empty()) {
     if (cursor->Exclusive && !FOpenedExclusive) {
       throw EQELException(
@@ -314,7 +293,7 @@ void TQELDiskTableData::AddCursor(TQELTableCursor* cursor) {
     throw EQELException(20209, "Cannot open table '%s'. Table is locked", {TableName()});
   }
   cursor->HoldsTableLock = true;
-  tables.Release();
+  tables.Unlock();
 }
 
 void TQELDiskTableData::RemoveCursor(TQELTableCursor* cursor) {
@@ -356,7 +335,7 @@ void TQELDiskTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   SetTableName(cursor.TableName());
   SetMemoryOnly(cursor.DisableTempFiles);
-  TTablesLock tables(DiskPages(), true);
+  auto tables = TablesLock(DiskPages(), true);
   try {
     const TQELTableInfo info = FDatabase.Catalog().CreateTableFiles(TableName());
     FObjectID = info.ObjectID;
@@ -383,13 +362,13 @@ void TQELDiskTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs
     DiskPages().CancelChanges(kStructureSession);
     throw;
   }
-  tables.Release();
+  tables.Unlock();
 }
 
 void TQELDiskTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   TQELTableData::DeleteTable(cursor, force);
-  TTablesLock tables(DiskPages(), true);
+  auto tables = TablesLock(DiskPages(), true);
   TExclusiveCursor exclusive(cursor);
   FInStructureChange = true;
   // A table that cannot be had for itself alone stays as it is.
@@ -428,7 +407,7 @@ void TQELDiskTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
   keep([&] { DiskPages().ApplyChanges(kStructureSession); });
   FInStructureChange = false;
   if (failure) std::rethrow_exception(failure);
-  tables.Release();
+  tables.Unlock();
 }
 
 void TQELDiskTableData::EmptyTable(TQELTableCursor& cursor) {
@@ -457,7 +436,7 @@ void TQELDiskTableData::RenameTable(const std::string& newName, TQELTableCursor&
     throw EQELException(10150, "Cannot rename table '%s'. Table is open by another dataset",
                         {TableName()});
   }
-  TTablesLock tables(DiskPages(), true);
+  auto tables = TablesLock(DiskPages(), true);
   TExclusiveCursor exclusive(cursor);
   FInStructureChange = true;
   try {
@@ -474,7 +453,7 @@ void TQELDiskTableData::RenameTable(const std::string& newName, TQELTableCursor&
   FInStructureChange = false;
   // The object now serves the table under its new name.
   SetTableName(newName);
-  tables.Release();
+  tables.Unlock();
 }
 
 void TQELDiskTableData::RenameField(std::string_view oldName, std::string_view newName) {
@@ -630,24 +609,20 @@ TResult TQELDiskTableData::ReadAccess(TQELTableCursor& cursor, std::int32_t lock
   }
   TQELDiskTablePagesCacheManager& cache = DiskPages().PagesCache();
   bool pushed = false;
-  try {
-    // A writer that died in a commit of this table left its pages half
-    // written until someone rolls its journal back.
-    DiskPages().RecoverIfJournalHot();
-    ReadTableHeader(sessionID);
-    if (current) {
-      cache.PushCurrentTable(sessionID, this);
-      pushed = true;
-    }
-    TResult result = body();
+  // Leaving by an exception, a read lock that is gone already is no error.
+  TQELLockGuard readLock([&](bool unwinding) {
     if (pushed) cache.PopCurrentTable(sessionID);
-    UnlockTable(sessionID, 1, false);
-    return result;
-  } catch (...) {
-    if (pushed) cache.PopCurrentTable(sessionID);
-    UnlockTable(sessionID, 1, true);
-    throw;
+    UnlockTable(sessionID, 1, unwinding);
+  });
+  // A writer that died in a commit of this table left its pages half
+  // written until someone rolls its journal back.
+  DiskPages().RecoverIfJournalHot();
+  ReadTableHeader(sessionID);
+  if (current) {
+    cache.PushCurrentTable(sessionID, this);
+    pushed = true;
   }
+  return body();
 }
 
 TQELGetRecordResult TQELDiskTableData::GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode) {

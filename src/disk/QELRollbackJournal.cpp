@@ -15,10 +15,10 @@ namespace qel {
 
 namespace {
 
-constexpr std::int64_t kHeaderSectorSize = 512;
-constexpr char kSignature[8] = {'Q', 'E', 'L', 'J', 'R', 'N', 'L', '1'};
-constexpr std::size_t kHeaderFieldsSize = 8 + 8 + 8 + 4 + 8 + 4;  // up to the header CRC
-constexpr std::size_t kRegionPrefixSize = 8 + 4;
+using namespace journal_format;
+
+constexpr char kSignatureBytes[8] = {'Q', 'E', 'L', 'J', 'R', 'N', 'L', '1'};
+constexpr std::size_t kHeaderFieldsSize = kHeaderCRC;  // the bytes the header CRC covers
 constexpr std::size_t kKeptJournalSize = std::size_t{4} << 20;
 
 // Native codes of the journal's own failures.
@@ -103,21 +103,21 @@ void TQELRollbackJournal::Start(std::int64_t databaseSize) {
 std::uint8_t* TQELRollbackJournal::AddRegion(std::int64_t offset, std::int32_t size) {
   const std::size_t at = FBuffer.size();
   FBuffer.resize(at + kRegionPrefixSize + static_cast<std::size_t>(size));
-  QELWriteLE(FBuffer.data() + at, offset);
-  QELWriteLE(FBuffer.data() + at + 8, size);
+  QELWriteLE(FBuffer.data() + at + kRegionOffset, offset);
+  QELWriteLE(FBuffer.data() + at + kRegionSize, size);
   ++FRegionCount;
   return FBuffer.data() + at + kRegionPrefixSize;
 }
 
 void TQELRollbackJournal::StoreHeader(const THeader& header) {
   std::uint8_t* b = FBuffer.data();
-  std::memcpy(b, kSignature, 8);
-  QELWriteLE(b + 8, header.Nonce);
-  QELWriteLE(b + 16, header.DatabaseSize);
-  QELWriteLE(b + 24, header.RegionCount);
-  QELWriteLE(b + 28, header.RegionsSize);
-  QELWriteLE(b + 36, header.RegionsCRC);
-  QELWriteLE(b + 40, Crc32(0, b, kHeaderFieldsSize));
+  std::memcpy(b + kSignature, kSignatureBytes, sizeof(kSignatureBytes));
+  QELWriteLE(b + kNonce, header.Nonce);
+  QELWriteLE(b + kDatabaseSize, header.DatabaseSize);
+  QELWriteLE(b + kRegionCount, header.RegionCount);
+  QELWriteLE(b + kRegionsSize, header.RegionsSize);
+  QELWriteLE(b + kRegionsCRC, header.RegionsCRC);
+  QELWriteLE(b + kHeaderCRC, Crc32(0, b, kHeaderFieldsSize));
 }
 
 void TQELRollbackJournal::Write() {
@@ -153,8 +153,8 @@ void TQELRollbackJournal::Invalidate(bool sync) {
 }
 
 void TQELRollbackJournal::ClearSignature() {
-  static constexpr std::uint8_t kCleared[sizeof(kSignature)] = {};
-  FFile.WriteBuffer(kCleared, kWriteFailed, 0, sizeof(kCleared));
+  static constexpr std::uint8_t kCleared[sizeof(kSignatureBytes)] = {};
+  FFile.WriteBuffer(kCleared, kWriteFailed, kSignature, sizeof(kCleared));
 }
 
 void TQELRollbackJournal::FinishClearing(bool sync) {
@@ -172,18 +172,19 @@ void TQELRollbackJournal::FinishClearing(bool sync) {
 }
 
 bool TQELRollbackJournal::ReadHeader(THeader& header) {
-  std::array<std::uint8_t, kHeaderFieldsSize + 4> b{};
+  std::array<std::uint8_t, kHeaderSize> b{};
   const std::int64_t bytesRead =
       FFile.ReadAvailableChecked(b.data(), kReadFailed, 0, static_cast<std::int64_t>(b.size()));
-  if (bytesRead < static_cast<std::int64_t>(b.size()) || std::memcmp(b.data(), kSignature, 8) != 0 ||
-      QELReadLE<std::uint32_t>(b.data() + 40) != Crc32(0, b.data(), kHeaderFieldsSize)) {
+  if (bytesRead < static_cast<std::int64_t>(b.size()) ||
+      std::memcmp(b.data() + kSignature, kSignatureBytes, sizeof(kSignatureBytes)) != 0 ||
+      QELReadLE<std::uint32_t>(b.data() + kHeaderCRC) != Crc32(0, b.data(), kHeaderFieldsSize)) {
     return false;
   }
-  header.Nonce = QELReadLE<std::uint64_t>(b.data() + 8);
-  header.DatabaseSize = QELReadLE<std::int64_t>(b.data() + 16);
-  header.RegionCount = QELReadLE<std::int32_t>(b.data() + 24);
-  header.RegionsSize = QELReadLE<std::int64_t>(b.data() + 28);
-  header.RegionsCRC = QELReadLE<std::uint32_t>(b.data() + 36);
+  header.Nonce = QELReadLE<std::uint64_t>(b.data() + kNonce);
+  header.DatabaseSize = QELReadLE<std::int64_t>(b.data() + kDatabaseSize);
+  header.RegionCount = QELReadLE<std::int32_t>(b.data() + kRegionCount);
+  header.RegionsSize = QELReadLE<std::int64_t>(b.data() + kRegionsSize);
+  header.RegionsCRC = QELReadLE<std::uint32_t>(b.data() + kRegionsCRC);
   return header.DatabaseSize >= 0 && header.RegionCount >= 0 && header.RegionsSize >= 0;
 }
 
@@ -200,8 +201,8 @@ bool TQELRollbackJournal::ReadRegions(const THeader& header) {
   std::size_t at = 0;
   for (std::int32_t i = 0; i < header.RegionCount; ++i) {
     if (FBuffer.size() - at < kRegionPrefixSize) return false;
-    const auto offset = QELReadLE<std::int64_t>(FBuffer.data() + at);
-    const auto size = QELReadLE<std::int32_t>(FBuffer.data() + at + 8);
+    const auto offset = QELReadLE<std::int64_t>(FBuffer.data() + at + kRegionOffset);
+    const auto size = QELReadLE<std::int32_t>(FBuffer.data() + at + kRegionSize);
     if (offset < 0 || size < 0 || FBuffer.size() - at - kRegionPrefixSize < static_cast<std::size_t>(size)) {
       return false;
     }
@@ -228,8 +229,8 @@ bool TQELRollbackJournal::RollBack(TQELDatabaseFile& database) {
   if (!ReadHeader(header) || !ReadRegions(header)) return false;
   std::size_t at = 0;
   for (std::int32_t i = 0; i < header.RegionCount; ++i) {
-    const auto offset = QELReadLE<std::int64_t>(FBuffer.data() + at);
-    const auto size = QELReadLE<std::int32_t>(FBuffer.data() + at + 8);
+    const auto offset = QELReadLE<std::int64_t>(FBuffer.data() + at + kRegionOffset);
+    const auto size = QELReadLE<std::int32_t>(FBuffer.data() + at + kRegionSize);
     database.WriteBuffer(FBuffer.data() + at + kRegionPrefixSize, 10469, offset, size);
     at += kRegionPrefixSize + static_cast<std::size_t>(size);
   }

@@ -13,12 +13,24 @@
 // in between, and writing the saved bytes back, with the file's old size,
 // undoes whatever part of the change reached the database file.
 //
-// Layout: a header sector of 512 bytes, then the regions, each its offset
-// in the database file (int64), its size (int32) and its bytes. The header:
-// signature "QELJRNL1", nonce (uint64), the database file's size before the
-// change (int64), region count (int32), size of the regions part (int64),
-// CRC-32 of the regions part seeded with the nonce (uint32), and the CRC-32
-// of the header fields before it (uint32). All numbers little-endian.
+// Layout: a header sector of 512 bytes, then the regions part. The header,
+// at the start of its sector (the rest of the sector is zero):
+//
+//    0  8  signature "QELJRNL1"
+//    8  8  Nonce (uint64)
+//   16  8  DatabaseSize: the database file's size before the change (int64)
+//   24  4  RegionCount (int32)
+//   28  8  RegionsSize: bytes of the regions part (int64)
+//   36  4  RegionsCRC: CRC-32 of the regions part seeded with the nonce
+//   40  4  CRC-32 of the header bytes before it
+//
+// Each region of the regions part:
+//
+//    0  8  offset in the database file (int64)
+//    8  4  size (int32)
+//   12     the region's original bytes
+//
+// All numbers little-endian.
 
 #include <cstdint>
 #include <string>
@@ -27,6 +39,36 @@
 #include "disk/QELDatabaseFile.h"
 
 namespace qel {
+
+namespace journal_format {
+
+inline constexpr std::int64_t kHeaderSectorSize = 512;
+
+inline constexpr int kSignature = 0;
+inline constexpr int kNonce = 8;
+inline constexpr int kDatabaseSize = 16;
+inline constexpr int kRegionCount = 24;
+inline constexpr int kRegionsSize = 28;
+inline constexpr int kRegionsCRC = 36;
+inline constexpr int kHeaderCRC = 40;
+inline constexpr int kHeaderSize = 44;
+
+inline constexpr int kRegionOffset = 0;
+inline constexpr int kRegionSize = 8;
+inline constexpr int kRegionPrefixSize = 12;  // where the region's bytes start
+
+// Every field starts where the one before it ends.
+static_assert(kNonce == kSignature + 8);
+static_assert(kDatabaseSize == kNonce + sizeof(std::uint64_t));
+static_assert(kRegionCount == kDatabaseSize + sizeof(std::int64_t));
+static_assert(kRegionsSize == kRegionCount + sizeof(std::int32_t));
+static_assert(kRegionsCRC == kRegionsSize + sizeof(std::int64_t));
+static_assert(kHeaderCRC == kRegionsCRC + sizeof(std::uint32_t));
+static_assert(kHeaderSize == kHeaderCRC + sizeof(std::uint32_t) && kHeaderSize <= kHeaderSectorSize);
+static_assert(kRegionSize == kRegionOffset + sizeof(std::int64_t));
+static_assert(kRegionPrefixSize == kRegionSize + sizeof(std::int32_t));
+
+}  // namespace journal_format
 
 class TQELRollbackJournal {
  public:

@@ -36,17 +36,17 @@ std::int32_t TQELSmallRecordPage::RecordsPerPage(std::int32_t pageDataSize,
 }
 
 std::int32_t TQELSmallRecordPage::PageNoOf(const TQELRecordID& recordID) {
-  return QELReadLE<std::int32_t>(recordID.data());
+  return QELReadLE<std::int32_t>(recordID.data() + record_id::kPageNo);
 }
 
 std::int32_t TQELSmallRecordPage::SlotOf(const TQELRecordID& recordID) {
-  return QELReadLE<std::uint16_t>(recordID.data() + 4);
+  return QELReadLE<std::uint16_t>(recordID.data() + record_id::kSlot);
 }
 
 TQELRecordID TQELSmallRecordPage::MakeRecordID(std::int32_t pageNo, std::int32_t slot) {
   TQELRecordID recordID;
-  QELWriteLE(recordID.data(), pageNo);
-  QELWriteLE(recordID.data() + 4, static_cast<std::uint16_t>(slot));
+  QELWriteLE(recordID.data() + record_id::kPageNo, pageNo);
+  QELWriteLE(recordID.data() + record_id::kSlot, static_cast<std::uint16_t>(slot));
   return recordID;
 }
 

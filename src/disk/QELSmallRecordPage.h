@@ -9,11 +9,11 @@
 //                                 while its bit is set)
 // The bytes after the last slot are unused; a freed slot keeps its old bytes.
 //
-// A record id is the page number (int32) and the slot (uint16), both
-// little-endian. Pages come from a file and may be damaged: the bits of the
-// last bitmap byte past slot S - 1 are never looked at, and a record id whose
-// slot lies outside the page is treated as naming no record, so nothing here
-// reads or writes outside the data area.
+// A record id is the page number (int32) at 0 and the slot (uint16) at 4,
+// both little-endian. Pages come from a file and may be damaged: the bits
+// of the last bitmap byte past slot S - 1 are never looked at, and a record
+// id whose slot lies outside the page is treated as naming no record, so
+// nothing here reads or writes outside the data area.
 
 #include <cstdint>
 
@@ -21,6 +21,16 @@
 #include "storage/QELRecordRequest.h"
 
 namespace qel {
+
+namespace record_id {
+
+inline constexpr int kPageNo = 0;
+inline constexpr int kSlot = 4;
+
+static_assert(kSlot == kPageNo + sizeof(std::int32_t));
+static_assert(kSlot + sizeof(std::uint16_t) == kQELRecordIDSize);
+
+}  // namespace record_id
 
 class TQELSmallRecordPage : public TQELPageController {
  public:

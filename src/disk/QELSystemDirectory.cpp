@@ -21,7 +21,8 @@ void TQELSystemDirectory::Load() {
   FEntries.clear();
   for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = bytes.data() + i * kEntrySize;
-    FEntries.push_back({entry[0], QELReadLE<std::int32_t>(entry + 1)});
+    FEntries.push_back({entry[system_directory_entry::kKind],
+                        QELReadLE<std::int32_t>(entry + system_directory_entry::kStartPageNo)});
   }
 }
 
@@ -29,8 +30,9 @@ void TQELSystemDirectory::Save() {
   FFile.Open(kStartPageNo);
   std::vector<std::uint8_t> bytes(FEntries.size() * kEntrySize);
   for (std::size_t i = 0; i < FEntries.size(); ++i) {
-    bytes[i * kEntrySize] = FEntries[i].Kind;
-    QELWriteLE(&bytes[i * kEntrySize + 1], FEntries[i].StartPageNo);
+    std::uint8_t* entry = &bytes[i * kEntrySize];
+    entry[system_directory_entry::kKind] = FEntries[i].Kind;
+    QELWriteLE(entry + system_directory_entry::kStartPageNo, FEntries[i].StartPageNo);
   }
   FFile.WriteFile(-2, bytes.data(), 0, 0, static_cast<std::int32_t>(bytes.size()));
 }

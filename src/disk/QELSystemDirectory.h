@@ -1,7 +1,10 @@
 #pragma once
 // TQELSystemDirectory: the list of a database file's system files, always at
-// page 2. Each entry names a file kind and the start page of that file:
-// 1 the table list, 2 the active-sessions file.
+// page 2. Each 5-byte entry names a file kind and the start page of that
+// file: 1 the table list, 2 the active-sessions file.
+//
+//   0  1  Kind
+//   1  4  StartPageNo
 
 #include <cstdint>
 #include <vector>
@@ -11,6 +14,13 @@
 namespace qel {
 
 enum TQELSystemFileKind : std::uint8_t { sfkTableList = 1, sfkActiveSessions = 2 };
+
+namespace system_directory_entry {
+
+inline constexpr int kKind = 0;
+inline constexpr int kStartPageNo = 1;
+
+}  // namespace system_directory_entry
 
 class TQELSystemDirectory {
  public:
@@ -37,5 +47,10 @@ class TQELSystemDirectory {
   TQELInternalDBTransactedAccessFile FFile;
   std::vector<TEntry> FEntries;
 };
+
+namespace system_directory_entry {
+static_assert(kStartPageNo == kKind + sizeof(TQELSystemDirectory::TEntry::Kind));
+static_assert(kStartPageNo + sizeof(TQELSystemDirectory::TEntry::StartPageNo) == TQELSystemDirectory::kEntrySize);
+}  // namespace system_directory_entry
 
 }  // namespace qel

@@ -8,6 +8,8 @@
 
 namespace qel {
 
+using namespace table_list_entry;
+
 namespace {
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -48,11 +50,11 @@ void TQELTableListFile::Load() {
   for (std::int32_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = bytes.data() + std::size_t(i) * kEntrySize;
     TQELTableInfo info;
-    info.Name.assign(reinterpret_cast<const char*>(entry + 1), entry[0]);
-    info.ObjectID = QELReadLE<std::int32_t>(entry + 256);
-    info.MetadataStartPage = QELReadLE<std::int32_t>(entry + 260);
-    info.HeaderStartPage = QELReadLE<std::int32_t>(entry + 264);
-    info.LocksStartPage = QELReadLE<std::int32_t>(entry + 268);
+    info.Name.assign(reinterpret_cast<const char*>(entry + kName), entry[kNameLength]);
+    info.ObjectID = QELReadLE<std::int32_t>(entry + kObjectID);
+    info.MetadataStartPage = QELReadLE<std::int32_t>(entry + kMetadataStartPage);
+    info.HeaderStartPage = QELReadLE<std::int32_t>(entry + kHeaderStartPage);
+    info.LocksStartPage = QELReadLE<std::int32_t>(entry + kLocksStartPage);
     FTables.push_back(std::move(info));
   }
 }
@@ -62,12 +64,12 @@ void TQELTableListFile::Save() {
   for (std::size_t i = 0; i < FTables.size(); ++i) {
     std::uint8_t* entry = bytes.data() + i * kEntrySize;
     const TQELTableInfo& info = FTables[i];
-    entry[0] = static_cast<std::uint8_t>(info.Name.size());
-    std::memcpy(entry + 1, info.Name.data(), info.Name.size());
-    QELWriteLE(entry + 256, info.ObjectID);
-    QELWriteLE(entry + 260, info.MetadataStartPage);
-    QELWriteLE(entry + 264, info.HeaderStartPage);
-    QELWriteLE(entry + 268, info.LocksStartPage);
+    entry[kNameLength] = static_cast<std::uint8_t>(info.Name.size());
+    std::memcpy(entry + kName, info.Name.data(), info.Name.size());
+    QELWriteLE(entry + kObjectID, info.ObjectID);
+    QELWriteLE(entry + kMetadataStartPage, info.MetadataStartPage);
+    QELWriteLE(entry + kHeaderStartPage, info.HeaderStartPage);
+    QELWriteLE(entry + kLocksStartPage, info.LocksStartPage);
   }
   FFile.WriteFile(-2, bytes.data(), 0, 0, static_cast<std::int32_t>(bytes.size()));
 }

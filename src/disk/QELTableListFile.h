@@ -1,9 +1,16 @@
 #pragma once
 // TQELTableListFile: the tables of a database file, in creation order. Each
-// 272-byte entry holds the table's name (a length byte and up to 255
-// bytes), its object id and the start pages of its three internal files:
-// metadata (type 8), header (type 9) and locks (type 7). Names are found by
-// comparing with the letters a-z folded to upper case and nothing else.
+// 272-byte entry holds the table's name, its object id and the start pages
+// of its three internal files: metadata (type 8), header (type 9) and locks
+// (type 7). Names are found by comparing with the letters a-z folded to
+// upper case and nothing else.
+//
+//     0    1  name length
+//     1  255  name (the bytes past its length are zero)
+//   256    4  ObjectID
+//   260    4  MetadataStartPage
+//   264    4  HeaderStartPage
+//   268    4  LocksStartPage
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +21,17 @@
 #include "disk/QELInternalDBTransactedAccessFile.h"
 
 namespace qel {
+
+namespace table_list_entry {
+
+inline constexpr int kNameLength = 0;
+inline constexpr int kName = 1;
+inline constexpr int kObjectID = 256;
+inline constexpr int kMetadataStartPage = 260;
+inline constexpr int kHeaderStartPage = 264;
+inline constexpr int kLocksStartPage = 268;
+
+}  // namespace table_list_entry
 
 struct TQELTableInfo {
   std::string Name;
@@ -59,5 +77,16 @@ class TQELTableListFile {
   TQELInternalDBTransactedAccessFile FFile;
   std::vector<TQELTableInfo> FTables;
 };
+
+// The name has room for its longest length, and the four page and id
+// fields fill the rest of the entry.
+namespace table_list_entry {
+static_assert(kName == kNameLength + 1);
+static_assert(kObjectID == kName + TQELTableListFile::kMaxNameLength);
+static_assert(kMetadataStartPage == kObjectID + sizeof(TQELTableInfo::ObjectID));
+static_assert(kHeaderStartPage == kMetadataStartPage + sizeof(TQELTableInfo::MetadataStartPage));
+static_assert(kLocksStartPage == kHeaderStartPage + sizeof(TQELTableInfo::HeaderStartPage));
+static_assert(kLocksStartPage + sizeof(TQELTableInfo::LocksStartPage) == TQELTableListFile::kEntrySize);
+}  // namespace table_list_entry
 
 }  // namespace qel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "disk/QELLockGuard.h"
 #include "disk/QELRetry.h"
 #include "pagecache/QELPageType.h"
 #include "platform/QELClock.h"
@@ -23,6 +24,13 @@ struct TOpenedLocksFile {
 
 [[noreturn]] void RaiseLocksRemain(std::int32_t nativeCode) {
   throw EQELException(nativeCode, "Some table locks still exist");
+}
+
+// Gives a lock file's mutex back on every way out of a scope (with `owns`
+// false: a mutex the caller did not take). A failed release is not
+// reported; the mutex then stays with the handle.
+auto MutexGuard(TQELTableLocksFile& locksFile, bool owns = true) {
+  return TQELLockGuard([&locksFile] { locksFile.UnlockFile(); }, owns);
 }
 
 // Between attempts at a table lock: half the delay plus a random part, so
@@ -160,20 +168,12 @@ bool TQELDatabaseTableLockManager::TryGrant(std::int32_t s, std::uint8_t kind, s
                                             TQELTableLocksFile& locksFile) {
   if (HeldByOtherSessionHere(s, kind, flag, locksFile.GetTableID())) return false;
   if (!locksFile.LockFile()) return false;
-  bool granted = false;
-  try {
-    if (locksFile.IsGrantable(s, kind, flag)) {
-      if (kind != tlkExclusive && !locksFile.SetLockByte(s, kind)) {
-        throw EQELException(20203, "Cannot set table lock");
-      }
-      granted = true;
-    }
-  } catch (...) {
-    locksFile.UnlockFile();
-    throw;
-  }
-  if (!granted || kind != tlkExclusive) locksFile.UnlockFile();
-  return granted;
+  auto mutex = MutexGuard(locksFile);
+  if (!locksFile.IsGrantable(s, kind, flag)) return false;
+  if (kind != tlkExclusive && !locksFile.SetLockByte(s, kind)) throw EQELException(20203, "Cannot set table lock");
+  // The mutex is the exclusive lock: it stays taken until that is released.
+  if (kind == tlkExclusive) mutex.Release();
+  return true;
 }
 
 bool TQELDatabaseTableLockManager::LockTable(std::int32_t s, std::uint8_t kind, std::int32_t attempts,
@@ -226,24 +226,15 @@ bool TQELDatabaseTableLockManager::GiveCoveredEntriesBytes(std::int32_t s, std::
 
   const bool mutexHeld = kind == tlkExclusive || KeepsMutex(list, tableID);
   if (!mutexHeld && !RetryWithSleep(FPages.RetryPolicy, [&] { return locksFile.LockFile(); })) return false;
-  bool done = true;
-  try {
-    for (const std::uint8_t covered : kinds) {
-      TQELTableLockEntry* entry = list.Find(covered, tableID);
-      const bool set = covered == tlkRecord ? locksFile.SetRecordLock(s, entry->RecordID)
-                                            : locksFile.SetLockByte(s, covered);
-      if (!set) {
-        done = false;
-        break;
-      }
-      entry->FileLocked = true;
-    }
-  } catch (...) {
-    if (!mutexHeld) locksFile.UnlockFile();
-    throw;
+  auto mutex = MutexGuard(locksFile, !mutexHeld);
+  for (const std::uint8_t covered : kinds) {
+    TQELTableLockEntry* entry = list.Find(covered, tableID);
+    const bool set = covered == tlkRecord ? locksFile.SetRecordLock(s, entry->RecordID)
+                                          : locksFile.SetLockByte(s, covered);
+    if (!set) return false;
+    entry->FileLocked = true;
   }
-  if (!mutexHeld) locksFile.UnlockFile();
-  return done;
+  return true;
 }
 
 // Gives the session's byte of `kind` back: kind 6 is the mutex itself.
@@ -251,14 +242,9 @@ bool TQELDatabaseTableLockManager::ReleaseByte(std::int32_t s, std::uint8_t kind
   if (kind == tlkExclusive) return RetryWithSleep(FPages.RetryPolicy, [&] { return locksFile.UnlockFile(); });
   const bool mutexHeld = KeepsMutex(ListOf(s), locksFile.GetTableID());
   if (!mutexHeld && !RetryWithSleep(FPages.RetryPolicy, [&] { return locksFile.LockFile(); })) return false;
-  bool cleared = false;
-  try {
-    cleared = locksFile.ClearLockByte(s, kind);
-  } catch (...) {
-    if (!mutexHeld) locksFile.UnlockFile();
-    throw;
-  }
-  if (!mutexHeld) locksFile.UnlockFile();
+  auto mutex = MutexGuard(locksFile, !mutexHeld);
+  const bool cleared = locksFile.ClearLockByte(s, kind);
+  mutex.Unlock();
   if (!cleared) {
     if (kind == tlkRecord) throw EQELException(20206, "Cannot unlock record");
     throw EQELException(20204, "Cannot unlock table");
@@ -299,18 +285,10 @@ bool TQELDatabaseTableLockManager::TryLockRecord(std::int32_t s, TQELTableLocksF
   const std::int32_t tableID = locksFile.GetTableID();
   if (HeldByOtherSessionHere(s, tlkRecord, 0, tableID) || RecordLockedHere(s, tableID, recordID)) return false;
   if (!locksFile.LockFile()) return false;
-  bool granted = false;
-  try {
-    if (!locksFile.RecordLockedByOther(s, recordID)) {
-      if (!locksFile.SetRecordLock(s, recordID)) throw EQELException(20205, "Cannot lock record");
-      granted = true;
-    }
-  } catch (...) {
-    locksFile.UnlockFile();
-    throw;
-  }
-  locksFile.UnlockFile();
-  return granted;
+  auto mutex = MutexGuard(locksFile);
+  if (locksFile.RecordLockedByOther(s, recordID)) return false;
+  if (!locksFile.SetRecordLock(s, recordID)) throw EQELException(20205, "Cannot lock record");
+  return true;
 }
 
 bool TQELDatabaseTableLockManager::LockRecord(std::int32_t s, TQELTableLocksFile& locksFile,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "disk/QELLockGuard.h"
 #include "platform/QELException.h"
 
 namespace qel {
@@ -84,13 +85,10 @@ bool TQELTableLocksFile::IsGrantable(std::int32_t s, std::uint8_t k, std::uint8_
 bool TQELTableLocksFile::SetRecordLock(std::int32_t s, const TQELRecordID& recordID) {
   CheckOpen(10493);
   if (!FFile.LockByte(BytePosition(s, tlkRecord))) return false;
-  try {
-    FFile.DirectWriteBuffer(recordID.data(), SlotPosition(s), kQELRecordIDSize);
-  } catch (...) {
-    // A lock whose slot could not be written would guard the wrong record.
-    FFile.UnlockByte(BytePosition(s, tlkRecord));
-    throw;
-  }
+  // A lock whose slot could not be written would guard the wrong record.
+  TQELLockGuard byte([&] { FFile.UnlockByte(BytePosition(s, tlkRecord)); });
+  FFile.DirectWriteBuffer(recordID.data(), SlotPosition(s), kQELRecordIDSize);
+  byte.Release();
   return true;
 }
 

@@ -15,22 +15,24 @@ constexpr std::int64_t kHeaderSize = TQELCompressedBlockHeader::kSize;
 }  // namespace
 
 void TQELCompressedStreamDescriptor::Load(const std::uint8_t* bytes) {
-  BlockSize = QELReadLE<std::int32_t>(bytes);
-  BlockCount = QELReadLE<std::int64_t>(bytes + 4);
-  UncompressedSize = QELReadLE<std::int64_t>(bytes + 12);
-  StartPosition = QELReadLE<std::int64_t>(bytes + 20);
-  CompressionAlgorithm = bytes[28];
-  CompressionMode = bytes[29];
+  using namespace compressed_descriptor;
+  BlockSize = QELReadLE<std::int32_t>(bytes + kBlockSize);
+  BlockCount = QELReadLE<std::int64_t>(bytes + kBlockCount);
+  UncompressedSize = QELReadLE<std::int64_t>(bytes + kUncompressedSize);
+  StartPosition = QELReadLE<std::int64_t>(bytes + kStartPosition);
+  CompressionAlgorithm = bytes[kCompressionAlgorithm];
+  CompressionMode = bytes[kCompressionMode];
 }
 
 void TQELCompressedStreamDescriptor::Store(std::uint8_t* bytes) const {
+  using namespace compressed_descriptor;
   std::memset(bytes, 0, kSize);
-  QELWriteLE(bytes, BlockSize);
-  QELWriteLE(bytes + 4, BlockCount);
-  QELWriteLE(bytes + 12, UncompressedSize);
-  QELWriteLE(bytes + 20, StartPosition);
-  bytes[28] = CompressionAlgorithm;
-  bytes[29] = CompressionMode;
+  QELWriteLE(bytes + kBlockSize, BlockSize);
+  QELWriteLE(bytes + kBlockCount, BlockCount);
+  QELWriteLE(bytes + kUncompressedSize, UncompressedSize);
+  QELWriteLE(bytes + kStartPosition, StartPosition);
+  bytes[kCompressionAlgorithm] = CompressionAlgorithm;
+  bytes[kCompressionMode] = CompressionMode;
 }
 
 TQELCompressedBLOBStream::TQELCompressedBLOBStream(TQELStream& stream, bool tolerateShortStream, bool isNew,

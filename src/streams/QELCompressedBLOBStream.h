@@ -23,7 +23,28 @@
 
 namespace qel {
 
-// What the owner of a compressed value stores with it (32 bytes).
+// What the owner of a compressed value stores with it, 32 bytes:
+//
+//    0  4  BlockSize: uncompressed bytes per block
+//    4  8  BlockCount
+//   12  8  UncompressedSize
+//   20  8  StartPosition of the first block in the underlying stream
+//   28  1  CompressionAlgorithm
+//   29  1  CompressionMode
+//   30  2  reserved, zero
+namespace compressed_descriptor {
+
+inline constexpr int kBlockSize = 0;
+inline constexpr int kBlockCount = 4;
+inline constexpr int kUncompressedSize = 12;
+inline constexpr int kStartPosition = 20;
+inline constexpr int kCompressionAlgorithm = 28;
+inline constexpr int kCompressionMode = 29;
+inline constexpr int kReserved = 30;
+inline constexpr int kReservedSize = 2;
+
+}  // namespace compressed_descriptor
+
 struct TQELCompressedStreamDescriptor {
   static constexpr std::size_t kSize = 32;
   std::int32_t BlockSize = 0;
@@ -36,6 +57,19 @@ struct TQELCompressedStreamDescriptor {
   void Load(const std::uint8_t* bytes);
   void Store(std::uint8_t* bytes) const;
 };
+
+// Every field starts where the one before it ends, and the reserved tail
+// ends the descriptor.
+namespace compressed_descriptor {
+static_assert(kBlockCount == kBlockSize + sizeof(TQELCompressedStreamDescriptor::BlockSize));
+static_assert(kUncompressedSize == kBlockCount + sizeof(TQELCompressedStreamDescriptor::BlockCount));
+static_assert(kStartPosition == kUncompressedSize + sizeof(TQELCompressedStreamDescriptor::UncompressedSize));
+static_assert(kCompressionAlgorithm == kStartPosition + sizeof(TQELCompressedStreamDescriptor::StartPosition));
+static_assert(kCompressionMode ==
+              kCompressionAlgorithm + sizeof(TQELCompressedStreamDescriptor::CompressionAlgorithm));
+static_assert(kReserved == kCompressionMode + sizeof(TQELCompressedStreamDescriptor::CompressionMode));
+static_assert(kReserved + kReservedSize == TQELCompressedStreamDescriptor::kSize);
+}  // namespace compressed_descriptor
 
 class TQELCompressedBLOBStream : public TQELStream {
  public:

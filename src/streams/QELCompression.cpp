@@ -214,17 +214,19 @@ std::uint32_t BlockCrc32(std::uint32_t crc, const void* data, std::size_t size) 
 }
 
 void TQELCompressedBlockHeader::Load(const std::uint8_t* bytes) {
-  CompressedSize = QELReadLE<std::int32_t>(bytes);
-  UncompressedSize = QELReadLE<std::int32_t>(bytes + 4);
-  Crc32 = QELReadLE<std::uint32_t>(bytes + 8);
-  NextBlockOffset = QELReadLE<std::int64_t>(bytes + 12);
+  using namespace compressed_block;
+  CompressedSize = QELReadLE<std::int32_t>(bytes + kCompressedSize);
+  UncompressedSize = QELReadLE<std::int32_t>(bytes + kUncompressedSize);
+  Crc32 = QELReadLE<std::uint32_t>(bytes + kCrc32);
+  NextBlockOffset = QELReadLE<std::int64_t>(bytes + kNextBlockOffset);
 }
 
 void TQELCompressedBlockHeader::Store(std::uint8_t* bytes) const {
-  QELWriteLE(bytes, CompressedSize);
-  QELWriteLE(bytes + 4, UncompressedSize);
-  QELWriteLE(bytes + 8, Crc32);
-  QELWriteLE(bytes + 12, NextBlockOffset);
+  using namespace compressed_block;
+  QELWriteLE(bytes + kCompressedSize, CompressedSize);
+  QELWriteLE(bytes + kUncompressedSize, UncompressedSize);
+  QELWriteLE(bytes + kCrc32, Crc32);
+  QELWriteLE(bytes + kNextBlockOffset, NextBlockOffset);
 }
 
 bool CompressBuffer(std::uint8_t algorithm, std::uint8_t mode, const void* data, std::int64_t size,

@@ -30,7 +30,21 @@ TQELPpmParameters PpmParametersForMode(std::uint8_t mode);
 // This is not zlib's crc32, which inverts before and after.
 std::uint32_t BlockCrc32(std::uint32_t crc, const void* data, std::size_t size);
 
-// The 20-byte header in front of every compressed block.
+// The 20-byte header in front of every compressed block:
+//
+//    0  4  CompressedSize: the block's compressed bytes after the header
+//    4  4  UncompressedSize
+//    8  4  Crc32 of the uncompressed bytes (BlockCrc32)
+//   12  8  NextBlockOffset: from this header to the next one
+namespace compressed_block {
+
+inline constexpr int kCompressedSize = 0;
+inline constexpr int kUncompressedSize = 4;
+inline constexpr int kCrc32 = 8;
+inline constexpr int kNextBlockOffset = 12;
+
+}  // namespace compressed_block
+
 struct TQELCompressedBlockHeader {
   static constexpr std::int64_t kSize = 20;
   std::int32_t CompressedSize = 0;
@@ -41,6 +55,16 @@ struct TQELCompressedBlockHeader {
   void Load(const std::uint8_t* bytes);
   void Store(std::uint8_t* bytes) const;
 };
+
+// Every field starts where the one before it ends, and the last ends the
+// header.
+namespace compressed_block {
+static_assert(kUncompressedSize == kCompressedSize + sizeof(TQELCompressedBlockHeader::CompressedSize));
+static_assert(kCrc32 == kUncompressedSize + sizeof(TQELCompressedBlockHeader::UncompressedSize));
+static_assert(kNextBlockOffset == kCrc32 + sizeof(TQELCompressedBlockHeader::Crc32));
+static_assert(kNextBlockOffset + sizeof(TQELCompressedBlockHeader::NextBlockOffset) ==
+              TQELCompressedBlockHeader::kSize);
+}  // namespace compressed_block
 
 // Compresses `size` bytes into `output`, filling the header's sizes and
 // CRC. False for algorithm NONE, an empty input, a library failure or an

@@ -451,110 +451,128 @@ bool ConvertByRule(const std::uint8_t* data, std::int32_t size, TQELBaseFieldTyp
 
 TQELBaseFieldType CommonType(TQELBaseFieldType first, TQELBaseFieldType second,
                              bool preferDate) {
-  const std::uint8_t a = first;
+  // `second` is compared as a byte: a value outside the enumeration belongs
+  // to no class below.
   const std::uint8_t b = second;
   const auto result = [](std::uint8_t t) { return static_cast<TQELBaseFieldType>(t); };
-  const bool bIsDate = In(b, 15, 17);
-  const bool bRefused = b == 0 || b == 18 || b == 23 || b == 24;
-  switch (a) {
+  // Text, numbers and dates meet a text operand; these do not.
+  const bool bRefused = b == bftUnknown || b == bftBlob || b == bftBytes || b == bftVarBytes;
+  switch (first) {
     case bftFixedChar:
-      if (b == 2 || b == 20) return bftFixedWideChar;
-      if (b == 3 || b == 4) return result(b);
-      if (bIsDate) return preferDate ? result(b) : bftFixedChar;
+      if (b == bftFixedWideChar || b == bftWideMemo) return bftFixedWideChar;
+      if (b == bftString || b == bftWideString) return result(b);
+      if (IsDateTimeBaseType(b)) return preferDate ? result(b) : bftFixedChar;
       return bRefused ? bftUnknown : bftFixedChar;
     case bftFixedWideChar:
-      if (b == 4) return bftWideString;
-      if (bIsDate) return preferDate ? result(b) : bftFixedWideChar;
+      if (b == bftWideString) return bftWideString;
+      if (IsDateTimeBaseType(b)) return preferDate ? result(b) : bftFixedWideChar;
       return bRefused ? bftUnknown : bftFixedWideChar;
     case bftString:
-      if (b == 2) return bftFixedWideChar;
-      if (b == 4 || b == 20) return bftWideString;
-      if (bIsDate) return preferDate ? result(b) : bftString;
+      if (b == bftFixedWideChar) return bftFixedWideChar;
+      if (b == bftWideString || b == bftWideMemo) return bftWideString;
+      if (IsDateTimeBaseType(b)) return preferDate ? result(b) : bftString;
       return bRefused ? bftUnknown : bftString;
     case bftWideString:
-      if (In(b, 1, 14) || In(b, 19, 22)) return bftWideString;
-      if (bIsDate) return preferDate ? result(b) : bftWideString;
+      if (IsStringBaseType(b) || IsNumericBaseType(b) || IsTextBlobBaseType(b) || b == bftBoolean) {
+        return bftWideString;
+      }
+      if (IsDateTimeBaseType(b)) return preferDate ? result(b) : bftWideString;
       return bftUnknown;
     case bftShortint:
     case bftSmallint:
-      if (In(b, 1, 4)) return result(b);
-      if (b == 5 || b == 21) return result(a);
-      if (b == 6 || b == 9) return bftSmallint;
-      if (b == 7 || b == 8 || b == 10 || b == 11 || In(b, 12, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (b == bftShortint || b == bftBoolean) return first;
+      if (b == bftSmallint || b == bftByte) return bftSmallint;
+      if (b == bftInteger || b == bftLargeint || b == bftWord || b == bftCardinal || IsRealBaseType(b) ||
+          IsDateTimeBaseType(b) || b == bftCurrency) {
+        return result(b);
+      }
       return bftUnknown;
     case bftInteger:
-      if (In(b, 1, 4)) return result(b);
-      if (b == 8 || b == 11) return bftLargeint;
-      if (In(b, 12, 17) || b == 22) return result(b);
-      if (In(b, 5, 7) || b == 9 || b == 10 || b == 21) return bftInteger;
+      if (IsStringBaseType(b)) return result(b);
+      if (b == bftLargeint || b == bftCardinal) return bftLargeint;
+      if (IsRealBaseType(b) || IsDateTimeBaseType(b) || b == bftCurrency) return result(b);
+      if (IsIntegerBaseType(b) || b == bftBoolean) return bftInteger;
       return bftUnknown;
     case bftLargeint:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 11) || b == 21) return bftLargeint;
-      if (In(b, 12, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (IsIntegerBaseType(b) || b == bftBoolean) return bftLargeint;
+      if (IsRealBaseType(b) || IsDateTimeBaseType(b) || b == bftCurrency) return result(b);
       return bftUnknown;
     case bftByte:
-      if (In(b, 1, 4)) return result(b);
-      if (b == 5 || b == 6) return bftSmallint;
-      if (b == 7 || b == 8 || b == 10 || b == 11 || In(b, 12, 17) || b == 22) return result(b);
-      if (b == 9 || b == 21) return bftByte;
+      if (IsStringBaseType(b)) return result(b);
+      if (b == bftShortint || b == bftSmallint) return bftSmallint;
+      if (b == bftInteger || b == bftLargeint || b == bftWord || b == bftCardinal || IsRealBaseType(b) ||
+          IsDateTimeBaseType(b) || b == bftCurrency) {
+        return result(b);
+      }
+      if (b == bftByte || b == bftBoolean) return bftByte;
       return bftUnknown;
     case bftWord:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 7)) return bftInteger;
-      if (b == 8 || b == 11 || In(b, 12, 17) || b == 22) return result(b);
-      if (b == 9 || b == 10 || b == 21) return bftWord;
+      if (IsStringBaseType(b)) return result(b);
+      if (In(b, bftShortint, bftInteger)) return bftInteger;
+      if (b == bftLargeint || b == bftCardinal || IsRealBaseType(b) || IsDateTimeBaseType(b) ||
+          b == bftCurrency) {
+        return result(b);
+      }
+      if (b == bftByte || b == bftWord || b == bftBoolean) return bftWord;
       return bftUnknown;
     case bftCardinal:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 8)) return bftLargeint;
-      if (In(b, 9, 11) || b == 21) return bftCardinal;
-      if (In(b, 12, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (In(b, bftShortint, bftLargeint)) return bftLargeint;  // the signed integers
+      if (In(b, bftByte, bftCardinal) || b == bftBoolean) return bftCardinal;  // the unsigned ones
+      if (IsRealBaseType(b) || IsDateTimeBaseType(b) || b == bftCurrency) return result(b);
       return bftUnknown;
+    // A real type takes the integers and the narrower reals; a wider real, a
+    // date or currency wins.
     case bftSingle:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 12) || b == 21) return bftSingle;
-      if (In(b, 13, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (In(b, bftShortint, bftSingle) || b == bftBoolean) return bftSingle;
+      if (In(b, bftDouble, bftDateTime) || b == bftCurrency) return result(b);
       return bftUnknown;
     case bftDouble:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 13) || b == 21) return bftDouble;
-      if (In(b, 14, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (In(b, bftShortint, bftDouble) || b == bftBoolean) return bftDouble;
+      if (In(b, bftExtended, bftDateTime) || b == bftCurrency) return result(b);
       return bftUnknown;
     case bftExtended:
-      if (In(b, 1, 4)) return result(b);
-      if (In(b, 5, 14) || b == 21) return bftExtended;
-      if (In(b, 15, 17) || b == 22) return result(b);
+      if (IsStringBaseType(b)) return result(b);
+      if (In(b, bftShortint, bftExtended) || b == bftBoolean) return bftExtended;
+      if (IsDateTimeBaseType(b) || b == bftCurrency) return result(b);
       return bftUnknown;
+    // A date or a time takes the integers and reals; a date meets a time in
+    // a date-time.
     case bftDate:
-      if (In(b, 1, 4)) return preferDate ? bftDate : result(b);
-      if (In(b, 5, 15)) return bftDate;
-      if (b == 16 || b == 17) return bftDateTime;
+      if (IsStringBaseType(b)) return preferDate ? bftDate : result(b);
+      if (In(b, bftShortint, bftDate)) return bftDate;
+      if (b == bftTime || b == bftDateTime) return bftDateTime;
       return bftUnknown;
     case bftTime:
-      if (In(b, 1, 4)) return preferDate ? bftTime : result(b);
-      if (In(b, 5, 14) || b == 16) return bftTime;
-      if (b == 15 || b == 17) return bftDateTime;
+      if (IsStringBaseType(b)) return preferDate ? bftTime : result(b);
+      if (In(b, bftShortint, bftExtended) || b == bftTime) return bftTime;
+      if (b == bftDate || b == bftDateTime) return bftDateTime;
       return bftUnknown;
     case bftDateTime:
-      if (In(b, 1, 4)) return preferDate ? bftDateTime : result(b);
-      if (In(b, 5, 17)) return bftDateTime;
+      if (IsStringBaseType(b)) return preferDate ? bftDateTime : result(b);
+      if (In(b, bftShortint, bftDateTime)) return bftDateTime;
       return bftUnknown;
     case bftMemo:
-      if (b == 1 || b == 19) return bftFixedChar;
-      if (b == 2 || b == 20) return bftFixedWideChar;
-      if (b == 3 || b == 4) return result(b);
+      if (b == bftFixedChar || b == bftMemo) return bftFixedChar;
+      if (b == bftFixedWideChar || b == bftWideMemo) return bftFixedWideChar;
+      if (b == bftString || b == bftWideString) return result(b);
       return bftUnknown;
     case bftWideMemo:
-      if (b == 1 || b == 2 || b == 19 || b == 20) return bftFixedWideChar;
-      if (b == 3 || b == 4) return bftWideString;
+      if (b == bftFixedChar || b == bftFixedWideChar || IsTextBlobBaseType(b)) return bftFixedWideChar;
+      if (b == bftString || b == bftWideString) return bftWideString;
       return bftUnknown;
+    // Boolean and currency meet text and the integer and real types, and
+    // themselves.
     case bftBoolean:
-      if (In(b, 1, 14)) return result(b);
-      return b == 21 ? bftBoolean : bftUnknown;
+      if (In(b, bftFixedChar, bftExtended)) return result(b);
+      return b == bftBoolean ? bftBoolean : bftUnknown;
     case bftCurrency:
-      if (In(b, 1, 14)) return result(b);
-      return b == 22 ? bftCurrency : bftUnknown;
+      if (In(b, bftFixedChar, bftExtended)) return result(b);
+      return b == bftCurrency ? bftCurrency : bftUnknown;
     default:
       return bftUnknown;
   }

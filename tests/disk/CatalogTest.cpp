@@ -27,7 +27,7 @@ class CatalogTest : public ::testing::Test {
   }
   void Reopen() {
     FManager = std::make_unique<TQELDiskPageManager>();
-    test::OpenDatabase(*FManager, FPath);
+    FManager->OpenDatabase(FPath, {});
     FCatalog = std::make_unique<TQELDiskDatabaseCatalog>(*FManager);
     FCatalog->Open();
   }
@@ -139,7 +139,7 @@ TEST_F(CatalogTest, TheCheckNamesDamagedChains) {
     c.Damage(bytes);
     test::WriteFileBytes(FPath, bytes);
     TQELDiskPageManager manager;
-    test::OpenDatabase(manager, FPath, "", true);
+    manager.OpenDatabase(FPath, {}, {.ReadOnly = true});
     bool found = false;
     const auto faults = CheckDiskCatalog(manager);
     for (const TQELFileFault& fault : faults) {

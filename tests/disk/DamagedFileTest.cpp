@@ -53,7 +53,7 @@ class DamagedFileTest : public ::testing::TestWithParam<std::string> {
     TQELDiskPageManager manager;
     manager.RetryPolicy = {3, 1};
     try {
-      test::OpenDatabase(manager, path, GetParam());
+      manager.OpenDatabase(path, {GetParam()});
     } catch (const EQELException&) {
       return false;
     }

@@ -104,7 +104,7 @@ TEST(DatabaseFileFormatTest, PageVersionSkipsTheReservedValues) {
   page->IsDirty = true;
   manager.ReleasePage(page);
   manager.ApplyChanges(0);
-  EXPECT_EQ(manager.ReadPageVersion(pageNo), 0);
+  EXPECT_EQ(TQELDiskPageManagerTestAccess::ReadPageVersion(manager, pageNo), 0);
 }
 
 }  // namespace

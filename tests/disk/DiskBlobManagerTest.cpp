@@ -101,7 +101,7 @@ class DiskBlobManagerTest : public ::testing::Test {
     FManager->SaveIndexRoot(metadata);
     FManager.reset();
     FPages.CloseDatabase();
-    test::OpenDatabase(FPages, FPath);
+    FPages.OpenDatabase(FPath, {});
     FManager = std::make_unique<TQELDiskBlobManager>(FPages, FRecords, FFields);
     metadata.SetPosition(0);
     FManager->LoadIndexRoot(metadata);
@@ -412,7 +412,7 @@ TEST_F(DiskBlobManagerTest, CacheEntriesBelongToTheManagerNotTheSlot) {
   Commit();
 
   // A handle the manager never handed out is ignored.
-  QELWriteLE<std::uint32_t>(Slot(record, kData) + 6, 0xDEADBEEF);
+  QELWriteLE<std::uint32_t>(Slot(record, kData) + blob_slot::kHandle, 0xDEADBEEF);
   EXPECT_TRUE(GetValue(record, kData, kZlib) == value);
   EXPECT_EQ(FManager->CacheCount(), 0u);
 
@@ -422,7 +422,7 @@ TEST_F(DiskBlobManagerTest, CacheEntriesBelongToTheManagerNotTheSlot) {
   EXPECT_EQ(FManager->CacheCount(), 1u);
   FManager->FreeBlobCache(record.data(), kData, true);
   EXPECT_EQ(FManager->CacheCount(), 0u);
-  EXPECT_EQ(QELReadLE<std::uint32_t>(Slot(record, kData) + 6), 0u);
+  EXPECT_EQ(QELReadLE<std::uint32_t>(Slot(record, kData) + blob_slot::kHandle), 0u);
 
   // Closing with a changed entry alive reports it; destroying does not throw.
   SetValue(record, kData, RandomBytes(10, 6), kZlib);

@@ -30,7 +30,7 @@ class DiskFileCheckTest : public ::testing::Test {
   TQELDiskFileSummary Check(const std::vector<std::uint8_t>& bytes) {
     test::WriteFileBytes(FPath, bytes);
     TQELDiskPageManager manager;
-    test::OpenDatabase(manager, FPath, "kata", true);
+    manager.OpenDatabase(FPath, {"kata"}, {.ReadOnly = true});
     return CheckDiskFile(manager);
   }
 
@@ -78,7 +78,9 @@ TEST_F(DiskFileCheckTest, EachDamageIsReportedWithItsPage) {
        [&](auto& b) { PageBytes(b, 0)[40 + inFullExtent / 8] &= ~(1 << (inFullExtent % 8)); }, 1,
        "is marked full"},
       {"file cut short", [&](auto& b) { b.resize(b.size() - 10); }, -1, "bytes, but its"},
-      {"last used page wrong", [&](auto& b) { QELWriteLE<std::int32_t>(&b[34], freed); }, -1, "LastUsedPageNo is"},
+      {"last used page wrong",
+       [&](auto& b) { QELWriteLE<std::int32_t>(&b[database_header::kLastUsedPageNo], freed); }, -1,
+       "LastUsedPageNo is"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -14,7 +14,6 @@ namespace qel {
 namespace {
 
 using test::NativeErrorOf;
-using test::OpenDatabase;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
@@ -38,14 +37,12 @@ TEST_F(DiskPageManagerTest, WrongOrEmptyPasswordFailsBeforeAnyPageIsRead) {
   const std::string path = MakeDatabase("p.qel", "benar", caSquare);
   for (const char* wrong : {"salah", ""}) {
     TQELDiskPageManager manager;
-    EXPECT_EQ(NativeErrorOf([&] { OpenDatabase(manager, path, wrong); }), 30445) << wrong;
+    EXPECT_EQ(NativeErrorOf([&] { manager.OpenDatabase(path, {wrong}); }), 30445) << wrong;
     EXPECT_FALSE(manager.IsOpen());
   }
   TQELDiskPageManager manager;
-  TQELPassword password{"benar", caRijndael_128};
-  bool multiUser = false, needRepair = false, readOnly = false;
-  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
-  EXPECT_EQ(password.CryptoAlgorithm, caSquare);  // the file's cipher comes back
+  const TQELOpenResult opened = manager.OpenDatabase(path, {"benar", caRijndael_128});
+  EXPECT_EQ(opened.CryptoAlgorithm, caSquare);  // the file's cipher comes back
 }
 
 TEST_F(DiskPageManagerTest, UncleanOrOldFilesNeedRepair) {
@@ -56,8 +53,8 @@ TEST_F(DiskPageManagerTest, UncleanOrOldFilesNeedRepair) {
   };
   const Case cases[] = {
       {"clean", [](std::vector<std::uint8_t>&) {}, false},
-      {"write state 1", [](std::vector<std::uint8_t>& b) { b[42] = 1; }, true},
-      {"format 2.5", [](std::vector<std::uint8_t>& b) { QELWriteLE(&b[18], 2.5); }, true},
+      {"write state 1", [](std::vector<std::uint8_t>& b) { b[database_header::kWriteState] = 1; }, true},
+      {"format 2.5", [](std::vector<std::uint8_t>& b) { QELWriteLE(&b[database_header::kFormatVersion], 2.5); }, true},
   };
   const std::string original = MakeDatabase("r.qel");
   const std::vector<std::uint8_t> bytes = ReadFileBytes(original);
@@ -67,7 +64,7 @@ TEST_F(DiskPageManagerTest, UncleanOrOldFilesNeedRepair) {
     const std::string path = FDir.File(std::string(c.Name) + ".qel");
     WriteFileBytes(path, damaged);
     TQELDiskPageManager manager;
-    EXPECT_EQ(OpenDatabase(manager, path).NeedRepair, c.NeedRepair) << c.Name;
+    EXPECT_EQ(manager.OpenDatabase(path, {}).NeedRepair, c.NeedRepair) << c.Name;
   }
 }
 
@@ -80,7 +77,7 @@ TEST_F(DiskPageManagerTest, DatabaseBehindOtherDataOpensWithShiftedOffsets) {
   WriteFileBytes(outer, bytes);
 
   TQELDiskPageManager manager;
-  OpenDatabase(manager, outer, "x");
+  manager.OpenDatabase(outer, {"x"});
   EXPECT_EQ(manager.BaseOffset(), 50000);
   EXPECT_EQ(manager.GetPageOffset(2), 50000 + 380 + 2 * 1024);
   for (const std::int32_t pageNo : FPages) {
@@ -98,11 +95,9 @@ TEST_F(DiskPageManagerTest, ReadOnlyAttributeOpensReadOnly) {
   const std::string path = MakeDatabase("ro.qel");
   ASSERT_TRUE(QELSetReadOnlyAttribute(path, true));
   TQELDiskPageManager manager;
-  TQELPassword password;
-  bool multiUser = true, needRepair = false, readOnly = false;
-  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
-  EXPECT_TRUE(readOnly);
-  EXPECT_FALSE(multiUser);
+  const TQELOpenResult opened = manager.OpenDatabase(path, {}, {.MultiUser = true});
+  EXPECT_TRUE(opened.ReadOnly);
+  EXPECT_FALSE(opened.MultiUser);
   const std::vector<std::uint8_t> before = ReadFileBytes(path);
   const std::int32_t first = manager.GetNextObjectID();
   EXPECT_GE(first, 1);
@@ -120,12 +115,12 @@ TEST_F(DiskPageManagerTest, ObjectIdsCountUpInTheFile) {
   const std::string path = MakeDatabase("ids.qel");
   {
     TQELDiskPageManager manager;
-    OpenDatabase(manager, path);
+    manager.OpenDatabase(path, {});
     EXPECT_EQ(manager.GetNextObjectID(), 1);
     EXPECT_EQ(manager.GetNextObjectID(), 2);
   }
   TQELDiskPageManager manager;
-  OpenDatabase(manager, path);
+  manager.OpenDatabase(path, {});
   EXPECT_EQ(manager.GetNextObjectID(), 3);
 }
 
@@ -150,7 +145,7 @@ TEST_F(DiskPageManagerTest, EveryCipherRoundTripsPagesThroughTheCache) {
       manager.ReleasePage(cached);
     }
     TQELDiskPageManager manager;
-    OpenDatabase(manager, path, "kunci");
+    manager.OpenDatabase(path, {"kunci"});
     for (int i = 0; i < 5; ++i) {
       TQELPage* page = manager.GetPage(0, pageNos[static_cast<std::size_t>(i)], false, ptTableRecord);
       bool same = true;
@@ -167,7 +162,7 @@ TEST_F(DiskPageManagerTest, AlteredEncryptedPageFailsItsCrc) {
   bytes[380 + std::size_t(FPages[1]) * 1024 + 500] ^= 0x01;
   WriteFileBytes(path, bytes);
   TQELDiskPageManager manager;
-  OpenDatabase(manager, path, "pw");
+  manager.OpenDatabase(path, {"pw"});
   try {
     manager.GetPage(0, FPages[1], false, ptTableRecord);
     FAIL() << "no exception";
@@ -216,11 +211,11 @@ TEST_F(DiskPageManagerTest, CreatingOrOpeningTwiceIsRefused) {
   const std::string path = FDir.File("twice.qel");
   manager.CreateDatabase(path, {"", 0}, 8, 1024);
   EXPECT_EQ(NativeErrorOf([&] { manager.CreateDatabase(path, {"", 0}, 8, 1024); }), 10461);
-  EXPECT_EQ(NativeErrorOf([&] { OpenDatabase(manager, path); }), 10462);
+  EXPECT_EQ(NativeErrorOf([&] { manager.OpenDatabase(path, {}); }), 10462);
   TQELDiskPageManager other;
   EXPECT_EQ(NativeErrorOf([&] { other.CreateDatabase(FDir.File("tiny.qel"), {"", 0}, 8, 40); }), 30384);
   EXPECT_EQ(NativeErrorOf([&] { other.CreateDatabase(FDir.File("tiny.qel"), {"", 0}, 0, 1024); }), 30385);
-  EXPECT_EQ(NativeErrorOf([&] { OpenDatabase(other, FDir.File("missing.qel")); }), 30364);
+  EXPECT_EQ(NativeErrorOf([&] { other.OpenDatabase(FDir.File("missing.qel"), {}); }), 30364);
 }
 
 }  // namespace

@@ -420,7 +420,7 @@ TEST_P(DiskRecordStorageTest, RandomChangesMatchModelInBothDirections) {
   FManager.reset();
   if (FDisk) {
     FDisk->CloseDatabase();
-    test::OpenDatabase(*FDisk, FPath);
+    FDisk->OpenDatabase(FPath, {});
   }
   FManager = NewTable(kTable, false);
   position = 0;

@@ -160,14 +160,15 @@ const TDamage kDamages[] = {
      [](TOpenTable& t) -> std::vector<std::string> {
        const TQELRecordID id = t.Find(1);
        const auto [pageNo, offset] = SharedValue(t, test::kMemoField);
-       FlipByte(t, pageNo, offset + 8, 0x5A);  // the first block header's CRC
+       FlipByte(t, pageNo, offset + compressed_block::kCrc32, 0x5A);  // the first block header's CRC
        return {RecordAt(t, id) + "field M_ZLIB: block 0: the CRC of its data is"};
      }},
     {"CompressedByteOfAValue",
      [](TOpenTable& t) -> std::vector<std::string> {
        const TQELRecordID id = t.Find(1);
        const auto [pageNo, offset] = SharedValue(t, test::kMemoField);
-       FlipByte(t, pageNo, offset + 20 + 4, 0xFF);  // inside block 0's compressed bytes
+       // Inside block 0's compressed bytes.
+       FlipByte(t, pageNo, offset + TQELCompressedBlockHeader::kSize + 4, 0xFF);
        return {RecordAt(t, id) + "field M_ZLIB: block 0"};
      }},
     {"ReferenceToAMissingSharedEntry",
@@ -228,7 +229,7 @@ TEST_F(DiskTableCheckTest, ATableThatCannotBeOpenedIsAFaultAndTheNextTableIsChec
   }
   {
     TQELDiskPageManager manager;
-    test::OpenDatabase(manager, FPath);
+    manager.OpenDatabase(FPath, {});
     const std::vector<std::uint8_t> garbage(200, 0xA7);
     manager.WritePagePart(garbage.data(), metadataPage, 40, static_cast<std::int32_t>(garbage.size()));
     manager.CloseDatabase();

@@ -1,10 +1,9 @@
 #pragma once
-// Small database files built in tests, and readers of their raw bytes.
+// Small database files built in tests (support/FileBytes.h, included here,
+// reads and writes their raw bytes).
 
 #include <cstdint>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,40 +14,30 @@
 #include "platform/QELException.h"
 #include "platform/QELFaultInjection.h"
 #include "support/ErrorSupport.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
+namespace qel {
+
+// The page manager's insides that tests reach: the header lock, taken by
+// hand to play a writer of another process, and a page's version word as
+// the file has it.
+struct TQELDiskPageManagerTestAccess {
+  static bool LockHeader(TQELDiskPageManager& manager) { return manager.LockHeader(); }
+  static bool UnlockHeader(TQELDiskPageManager& manager) { return manager.UnlockHeader(); }
+  static std::int32_t ReadPageVersion(TQELDiskPageManager& manager, std::int32_t pageNo) {
+    return manager.ReadPageVersion(pageNo);
+  }
+};
+
+}  // namespace qel
+
 namespace qel::test {
-
-inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 // Limits the injector to a database file and its journal.
 inline void ScopeToDatabase(TQELFaultInjector& injector, const std::string& path) {
   const std::string journal = TQELRollbackJournal::PathFor(path);
   injector.SetScope([path, journal](const std::string& name) { return name == path || name == journal; });
-}
-
-struct TOpenResult {
-  bool MultiUser = false;
-  bool NeedRepair = false;
-  bool ReadOnly = false;
-};
-
-// Opens a file with the usual single-user settings.
-inline TOpenResult OpenDatabase(TQELDiskPageManager& manager, const std::string& path,
-                                const std::string& password = "", bool readOnly = false) {
-  TQELPassword pw{password, 0};
-  TOpenResult result;
-  result.ReadOnly = readOnly;
-  manager.OpenDatabase(path, pw, result.MultiUser, false, result.NeedRepair, result.ReadOnly);
-  return result;
 }
 
 // Adds `count` pages whose first data byte is their page number (mod 256),

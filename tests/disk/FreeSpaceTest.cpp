@@ -117,9 +117,7 @@ TEST_F(FreeSpaceTest, TwoProcessesNeverGetTheSamePage) {
   auto worker = [&](const std::string& resultFile, int seed) {
     return [&, resultFile, seed]() -> int {
       TQELDiskPageManager manager;
-      bool multiUser = true, needRepair = false, readOnly = false;
-      TQELPassword password;
-      manager.OpenDatabase(FPath, password, multiUser, false, needRepair, readOnly);
+      manager.OpenDatabase(FPath, {}, {.MultiUser = true});
       std::vector<std::int32_t> kept;
       std::string log;
       for (int i = 0; i < 150; ++i) {
@@ -155,7 +153,7 @@ TEST_F(FreeSpaceTest, TwoProcessesNeverGetTheSamePage) {
   for (const std::int32_t pageNo : held) EXPECT_EQ(held.count(pageNo), 1u) << "page " << pageNo << " handed out twice";
   // The file agrees: every page a process holds is marked used.
   TQELDiskPageManager check;
-  test::OpenDatabase(check, FPath);
+  check.OpenDatabase(FPath, {});
   for (const std::int32_t pageNo : held) EXPECT_TRUE(check.FreeSpaceManager()->IsPageUsed(pageNo)) << pageNo;
 }
 

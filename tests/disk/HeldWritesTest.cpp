@@ -30,7 +30,7 @@ class HeldWritesTest : public testing::Test {
 
   std::vector<std::string> Faults() {
     TQELDiskPageManager manager;
-    test::OpenDatabase(manager, Path);
+    manager.OpenDatabase(Path, {});
     std::vector<std::string> faults;
     for (const TQELFileFault& fault : CheckDiskFile(manager).Faults) faults.push_back(fault.Message);
     return faults;
@@ -45,7 +45,7 @@ class HeldWritesTest : public testing::Test {
 TEST_F(HeldWritesTest, FreeingAPageChangesOnlyItsVersionWord) {
   const std::int32_t pageNo = PageNos[2];
   TQELDiskPageManager manager;
-  test::OpenDatabase(manager, Path);
+  manager.OpenDatabase(Path, {});
   const std::int64_t offset = manager.GetPageOffset(pageNo);
   const std::vector<std::uint8_t> before = test::ReadFileBytes(Path);
   manager.RemovePage(0, pageNo);
@@ -69,7 +69,7 @@ TEST_F(HeldWritesTest, FreeingAPageChangesOnlyItsVersionWord) {
 // take a page already given out.
 TEST_F(HeldWritesTest, AReadThatNeedsASecondTrySeesTheHeldWrites) {
   TQELDiskPageManager manager;
-  test::OpenDatabase(manager, Path);
+  manager.OpenDatabase(Path, {});
   const std::int32_t stored = manager.GetPageCount();
   std::vector<std::int32_t> added;
   // Enough to grow the file: the held header counts more pages than the
@@ -101,7 +101,7 @@ TEST_F(HeldWritesTest, AReadThatNeedsASecondTrySeesTheHeldWrites) {
 // the file and in the cache alike.
 TEST_F(HeldWritesTest, AFailureAfterTheCommitReachedTheFileKeepsItCommitted) {
   TQELDiskPageManager manager;
-  test::OpenDatabase(manager, Path);
+  manager.OpenDatabase(Path, {});
   TQELPage* page = manager.GetPage(0, PageNos[0], false, ptTableRecord);
   page->Data()[1] = 0x5A;
   page->IsDirty = true;
@@ -123,7 +123,7 @@ TEST_F(HeldWritesTest, AFailureAfterTheCommitReachedTheFileKeepsItCommitted) {
   EXPECT_EQ(manager.GetHeader().CommitCounter, counter + 1);
   manager.CloseDatabase();
   TQELDiskPageManager reopened;
-  test::OpenDatabase(reopened, Path);
+  reopened.OpenDatabase(Path, {});
   TQELPageGuard stored(reopened, reopened.GetPage(0, PageNos[0], false, ptTableRecord));
   EXPECT_EQ(stored->Data()[1], 0x5A);
   EXPECT_EQ(reopened.RolledBackChanges(), 0);

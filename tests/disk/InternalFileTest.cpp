@@ -155,7 +155,7 @@ TEST_F(InternalFileTest, ClosedFilesAndSecondCreatesAreRefused) {
   FManager.CloseDatabase();
   // A chain page of another type is damage, reported when it is read.
   TQELDiskPageManager reader;
-  test::OpenDatabase(reader, FPath, "kunci");
+  reader.OpenDatabase(FPath, {"kunci"});
   TQELInternalDBTransactedAccessFile wrong(reader, ptTableList);
   wrong.Open(file.StartPageNo());
   EXPECT_EQ(NativeErrorOf([&] { wrong.GetSize(0, false); }), 20153);
@@ -168,8 +168,8 @@ TEST_F(InternalFileTest, DirectFilesBoundReadsWritesAndLocks) {
   FManager.CloseDatabase();
   // Two handles on the file, as two processes would have.
   TQELDiskPageManager mine, other;
-  test::OpenDatabase(mine, FPath, "kunci");
-  test::OpenDatabase(other, FPath, "kunci");
+  mine.OpenDatabase(FPath, {"kunci"});
+  other.OpenDatabase(FPath, {"kunci"});
   TQELInternalDBDirectAccessFile opened(mine, ptTableLocks);
   opened.OpenAndLoad(file.StartPageNo());
   EXPECT_EQ(opened.StoredSize(), 100);

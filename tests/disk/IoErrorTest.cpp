@@ -53,7 +53,7 @@ const TBaseFile& BaseFile() {
 class TWorkload {
  public:
   explicit TWorkload(const std::string& path) : FPath(path) {
-    FSteps.push_back([this] { test::OpenDatabase(FManager, FPath); });
+    FSteps.push_back([this] { FManager.OpenDatabase(FPath, {}); });
     for (int i = 0; i < kBasePages; ++i) {
       FSteps.push_back([this, i] {
         TQELPage* page = FManager.GetPage(0, BaseFile().PageNos[i], false, ptTableRecord);
@@ -100,7 +100,7 @@ class TWorkload {
     FManager.CloseDatabase();
     ASSERT_EQ(QELActiveFileHook(), nullptr);
     TQELDiskPageManager reopened;
-    EXPECT_FALSE(test::OpenDatabase(reopened, FPath).NeedRepair);
+    EXPECT_FALSE(reopened.OpenDatabase(FPath, {}).NeedRepair);
     for (int i = 0; i < kBasePages; ++i) {
       const std::int32_t pageNo = BaseFile().PageNos[i];
       TQELPageGuard page(reopened, reopened.GetPage(0, pageNo, false, ptTableRecord));

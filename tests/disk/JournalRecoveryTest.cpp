@@ -38,7 +38,7 @@ std::vector<std::uint8_t> LeaveHotJournal(const std::string& path) {
   TQELFaultInjector injector(false);
   test::ScopeToDatabase(injector, path);
   TQELDiskPageManager manager;
-  test::OpenDatabase(manager, path);
+  manager.OpenDatabase(path, {});
   for (const std::int32_t pageNo : {pageNos[0], pageNos[5]}) {
     TQELPage* page = manager.GetPage(0, pageNo, false, ptTableRecord);
     page->Data()[1] = 0xAB;
@@ -54,11 +54,7 @@ std::vector<std::uint8_t> LeaveHotJournal(const std::string& path) {
 
 // Opens in multi-user mode; raises what the open raises.
 void OpenMultiUser(TQELDiskPageManager& manager, const std::string& path) {
-  TQELPassword password{"", 0};
-  bool multiUser = true;
-  bool needRepair = false;
-  bool readOnly = false;
-  manager.OpenDatabase(path, password, multiUser, false, needRepair, readOnly);
+  manager.OpenDatabase(path, {"", 0}, {.MultiUser = true});
   ASSERT_TRUE(manager.MultiUser());
 }
 
@@ -90,7 +86,7 @@ TEST(JournalRecoveryTest, AJournalReadThatNeedsASecondTryStillRecovers) {
     // Two failures: the read, and the file layer's retry on a reopened handle.
     if (c.FailedRead > 0) injector.Fail(fopRead, c.FailedRead, 2);
     TQELDiskPageManager manager;
-    const test::TOpenResult opened = test::OpenDatabase(manager, path);
+    const TQELOpenResult opened = manager.OpenDatabase(path, {});
     EXPECT_EQ(manager.RolledBackChanges(), 1);
     EXPECT_FALSE(opened.NeedRepair);
     EXPECT_EQ(test::ReadFileBytes(path), before) << "the torn change is still in the file";
@@ -114,7 +110,7 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
 
     TQELDiskPageManager writer;
     OpenMultiUser(writer, path);
-    ASSERT_TRUE(writer.LockHeader());
+    ASSERT_TRUE(TQELDiskPageManagerTestAccess::LockHeader(writer));
     const std::int64_t offset = writer.GetPageOffset(pageNos[1]);
     {
       TQELRollbackJournal journal;
@@ -132,7 +128,7 @@ TEST(JournalRecoveryTest, AnOpenerNeverRollsBackALiveWritersJournal) {
     EXPECT_EQ(other.RolledBackChanges(), 0);
     EXPECT_EQ(test::ReadFileBytes(path), bytes) << "the live writer's page was rolled back";
     EXPECT_TRUE(JournalIsValid(path));
-    writer.UnlockHeader();
+    TQELDiskPageManagerTestAccess::UnlockHeader(writer);
   }
 }
 
@@ -170,7 +166,7 @@ TEST(JournalRecoveryTest, AReaderWaitsWhileAnotherHandleHoldsTheLockOverAHotJour
   {
     TQELDatabaseFile holder;
     holder.OpenFile(path, faReadWrite, fsReadWrite);
-    ASSERT_TRUE(holder.LockByte(kQELHeaderSize + kQELExtendedHeaderSize + 4, 1));
+    ASSERT_TRUE(holder.LockByte(kQELHeaderSize + kQELExtendedHeaderSize + kQELHeaderLockOffset, 1));
     EXPECT_EQ(test::NativeErrorOf([&] { reader.RecoverIfJournalHot(); }), 20230);
   }
   reader.RecoverIfJournalHot();

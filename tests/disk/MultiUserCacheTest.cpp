@@ -24,9 +24,7 @@ class MultiUserCacheTest : public ::testing::Test {
     Open(FSecond);
   }
   void Open(TQELDiskPageManager& manager) {
-    TQELPassword password;
-    bool multiUser = true, needRepair = false, readOnly = false;
-    manager.OpenDatabase(FPath, password, multiUser, false, needRepair, readOnly);
+    manager.OpenDatabase(FPath, {}, {.MultiUser = true});
     ASSERT_TRUE(manager.MultiUser());
   }
   std::uint8_t Read(TQELDiskPageManager& manager, bool checkVersion) {

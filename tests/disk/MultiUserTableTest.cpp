@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "storage/QELRecordData.h"
 #include "storage/QELTableCheck.h"
 #include "support/ErrorSupport.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
 namespace qel {
@@ -264,17 +264,12 @@ TEST_F(MultiUserTableTest, ACommitThatCannotLockItsTablesKeepsItsChangesPending)
             kChildGranted);
 }
 
-std::vector<char> FileBytes(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The differing bytes of two images of a file of 4096-byte pages after the
 // 380-byte prologue, except the change counters (PageVersion, bytes 4..7)
 // of free-space pages: those only ever move forward, so that no process can
 // take a page changed and changed back for the copy it holds.
-std::vector<std::string> Differences(const std::vector<char>& before,
-                                     const std::vector<char>& after) {
+std::vector<std::string> Differences(const std::vector<std::uint8_t>& before,
+                                     const std::vector<std::uint8_t>& after) {
   constexpr std::int64_t kPrologue = 380, kPage = 4096;
   std::vector<std::string> differences;
   if (before.size() != after.size()) {
@@ -301,18 +296,18 @@ TEST_F(MultiUserTableTest, RollbackLeavesNoTraceInTheFile) {
     for (int i = 0; i < 200; ++i) connection.Insert(i, 0);
     connection.Commit();
   }
-  const std::vector<char> before = FileBytes(FileName);
+  const std::vector<std::uint8_t> before = test::ReadFileBytes(FileName);
   {
     TConnection connection(FileName, true);
     connection.LockForTransaction();
     connection.BeginTransaction();
     // Enough to need new record and index pages, and a larger file.
     for (int i = 1000; i < 6000; ++i) ASSERT_TRUE(connection.Insert(i, 1));
-    EXPECT_GT(FileBytes(FileName).size(), before.size());
+    EXPECT_GT(test::ReadFileBytes(FileName).size(), before.size());
     connection.Rollback();
     EXPECT_EQ(connection.Ids().size(), 200u);
   }
-  const std::vector<std::string> differences = Differences(before, FileBytes(FileName));
+  const std::vector<std::string> differences = Differences(before, test::ReadFileBytes(FileName));
   EXPECT_TRUE(differences.empty()) << differences.front();
 }
 

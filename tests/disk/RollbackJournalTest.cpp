@@ -19,7 +19,7 @@ namespace qel {
 namespace {
 
 constexpr std::int64_t kFileSize = 3000;
-constexpr std::int64_t kHeaderSector = 512;
+constexpr std::int64_t kHeaderSector = journal_format::kHeaderSectorSize;
 
 class RollbackJournalTest : public testing::Test {
  protected:
@@ -84,10 +84,10 @@ TEST_F(RollbackJournalTest, AWholeJournalRestoresBytesAndSizeOnce) {
 TEST_F(RollbackJournalTest, ADamagedOrPartJournalIsNeverUsed) {
   const std::string journalPath = TQELRollbackJournal::PathFor(Path);
   const std::vector<std::pair<const char*, std::function<void(std::vector<std::uint8_t>&)>>> damages = {
-      {"a byte of a saved region", [](auto& j) { j[kHeaderSector + 12 + 10] ^= 1; }},
-      {"a region's offset", [](auto& j) { j[kHeaderSector] ^= 1; }},
-      {"the saved size", [](auto& j) { j[16] ^= 1; }},
-      {"the signature", [](auto& j) { j[0] = 'X'; }},
+      {"a byte of a saved region", [](auto& j) { j[kHeaderSector + journal_format::kRegionPrefixSize + 10] ^= 1; }},
+      {"a region's offset", [](auto& j) { j[kHeaderSector + journal_format::kRegionOffset] ^= 1; }},
+      {"the saved size", [](auto& j) { j[journal_format::kDatabaseSize] ^= 1; }},
+      {"the signature", [](auto& j) { j[journal_format::kSignature] = 'X'; }},
       {"cut after the header", [](auto& j) { j.resize(kHeaderSector); }},
       {"cut in the last region", [](auto& j) { j.resize(j.size() - 1); }},
   };
@@ -133,7 +133,7 @@ TEST_F(RollbackJournalTest, CreatingADatabaseRemovesAnOldJournalOfItsName) {
   }
   const std::vector<std::uint8_t> created = test::ReadFileBytes(Path);
   TQELDiskPageManager reopened;
-  EXPECT_FALSE(test::OpenDatabase(reopened, Path).NeedRepair);
+  EXPECT_FALSE(reopened.OpenDatabase(Path, {}).NeedRepair);
   EXPECT_EQ(reopened.RolledBackChanges(), 0);
   reopened.CloseDatabase();
   EXPECT_EQ(test::ReadFileBytes(Path), created);

@@ -43,9 +43,7 @@ struct TProcess {
   TProcess(const std::string& path, std::int32_t sessionsStart, std::int32_t tableA, std::int32_t tableB,
            bool multiUser = true, bool exclusive = false)
       : RawSessions(Pages, ptActiveSessionList), RawA(Pages, ptTableLocks), RawB(Pages, ptTableLocks) {
-    TQELPassword password;
-    bool needRepair = false, readOnly = false;
-    Pages.OpenDatabase(path, password, multiUser, exclusive, needRepair, readOnly);
+    Pages.OpenDatabase(path, {}, {.MultiUser = multiUser, .Exclusive = exclusive});
     Pages.RetryPolicy = {5, 1};
     RawSessions.OpenAndLoad(sessionsStart);
     Sessions = std::make_unique<TQELActiveSessionsFile>(RawSessions);

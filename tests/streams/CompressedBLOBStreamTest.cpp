@@ -221,7 +221,7 @@ class DamagedChainTest : public ::testing::Test {
 };
 
 TEST_F(DamagedChainTest, AWrongChecksumNamesBothValues) {
-  Poke(FBlock2 + 8, 0x01);  // the stored CRC of block 2
+  Poke(FBlock2 + compressed_block::kCrc32, 0x01);  // the stored CRC of block 2
   TQELCompressedBLOBStream reader(FStorage, false, false, FDescriptor);
   std::uint8_t byte;
   reader.Seek(25000, soBeginning);
@@ -238,7 +238,7 @@ TEST_F(DamagedChainTest, AWrongChecksumNamesBothValues) {
 
 TEST_F(DamagedChainTest, EveryChangedDataByteFailsCleanly) {
   // Each byte of block 2's compressed data, one at a time.
-  for (std::int64_t position = FBlock2 + 20; position < FBlock3; position += 7) {
+  for (std::int64_t position = FBlock2 + TQELCompressedBlockHeader::kSize; position < FBlock3; position += 7) {
     Poke(position, 0x5A);
     TQELCompressedBLOBStream reader(FStorage, false, false, FDescriptor);
     reader.Seek(21000, soBeginning);
@@ -262,7 +262,8 @@ TEST_F(DamagedChainTest, AShortChainFailsOrIsCutAtTheLastWholeBlock) {
 }
 
 TEST_F(DamagedChainTest, AnImpossibleHeaderIsRefused) {
-  Poke(FBlock2 + 5, 0x40);  // block 2 claims far more bytes than a block holds
+  // Block 2 claims far more bytes than a block holds.
+  Poke(FBlock2 + compressed_block::kUncompressedSize + 1, 0x40);
   EXPECT_EQ(NativeErrorOf([&] { TQELCompressedBLOBStream(FStorage, false, false, FDescriptor); }), 10084);
 }
 

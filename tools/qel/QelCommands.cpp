@@ -18,10 +18,8 @@ namespace qel::tool {
 namespace {
 
 // Opens the file read-only: the tool never changes a file it inspects.
-void OpenForReading(TQELDiskPageManager& manager, const TOptions& options, bool& needRepair) {
-  TQELPassword password{options.Password, 0};
-  bool multiUser = false, readOnly = true;
-  manager.OpenDatabase(options.File, password, multiUser, false, needRepair, readOnly);
+TQELOpenResult OpenForReading(TQELDiskPageManager& manager, const TOptions& options) {
+  return manager.OpenDatabase(options.File, {options.Password, 0}, {.ReadOnly = true});
 }
 
 void Field(std::ostream& out, const char* name, const auto& value) {
@@ -114,8 +112,7 @@ void PrintTableSummary(const TQELDiskTableSummary& table, std::ostream& out) {
 
 void PrintFileInfo(const TOptions& options, std::ostream& out) {
   TQELDiskPageManager manager;
-  bool needRepair = false;
-  OpenForReading(manager, options, needRepair);
+  const bool needRepair = OpenForReading(manager, options).NeedRepair;
   const TQELDatabaseHeader& header = manager.GetHeader();
   const TQELDiskFileSummary summary = CheckDiskFile(manager);
   Field(out, "file", options.File);
@@ -172,8 +169,7 @@ int CheckCommand(const TOptions& options, std::ostream& out) {
   TQELDiskFileSummary summary;
   {
     TQELDiskPageManager manager;
-    bool needRepair = false;
-    OpenForReading(manager, options, needRepair);
+    const bool needRepair = OpenForReading(manager, options).NeedRepair;
     summary = CheckDiskFile(manager);
     for (TQELFileFault& fault : CheckDiskCatalog(manager)) summary.Faults.push_back(std::move(fault));
     if (needRepair) out << "note: the file was not closed cleanly or is of an old format (needs repair)\n";
@@ -203,10 +199,7 @@ int CheckCommand(const TOptions& options, std::ostream& out) {
 
 int RecoverCommand(const TOptions& options, std::ostream& out) {
   TQELDiskPageManager manager;
-  TQELPassword password{options.Password, 0};
-  bool multiUser = false, needRepair = false, readOnly = false;
-  manager.OpenDatabase(options.File, password, multiUser, false, needRepair, readOnly);
-  if (readOnly) {
+  if (manager.OpenDatabase(options.File, {options.Password, 0}).ReadOnly) {
     out << options.File << " cannot be written; nothing was rolled back\n";
     return 1;
   }
