@@ -3,8 +3,10 @@
 //
 //   B + 0    76  header
 //   B + 76  280  extended header (cipher and password check block)
-//   B + 356  20  lock area (bytes +3 and +4 are lock targets)
-//     +3 / +4 1  tables lock byte / header lock byte
+//   B + 356  20  lock area:
+//     +0      2    its size (20): the NextObjectID counter follows it
+//     +3      1    tables lock byte (locked, never read)
+//     +4      1    header lock byte (locked, never read)
 //   B + 376   4  NextObjectID counter
 //   B + 380      page 0, page 1, ...
 //
@@ -30,10 +32,17 @@ inline constexpr double kQELOldestCurrentFormat = 2.99;
 inline constexpr std::int16_t kQELHeaderSize = 76;
 inline constexpr std::int16_t kQELExtendedHeaderSize = 280;
 inline constexpr std::int16_t kQELLockAreaSize = 20;
-// Lock bytes in the lock area, from its start: the tables lock serialises
-// changes to the table list, the header lock every change of the file.
+// Fields of the lock area, from its start: the size it is stored with, and
+// the lock bytes (the tables lock serialises changes to the table list, the
+// header lock every change of the file).
+inline constexpr std::int16_t kQELLockAreaSizeField = 0;
 inline constexpr std::int16_t kQELTablesLockOffset = 3;
 inline constexpr std::int16_t kQELHeaderLockOffset = 4;
+inline constexpr std::int16_t kQELNextObjectIDSize = 4;
+// Where page 0 starts in a file the engine creates (B = 0).
+inline constexpr std::int64_t kQELFirstPageOffset =
+    kQELHeaderSize + kQELExtendedHeaderSize + kQELLockAreaSize + kQELNextObjectIDSize;
+static_assert(kQELFirstPageOffset == 380);
 inline constexpr int kQELPasswordCheckSize = 256;
 
 // WriteState values: pages are being written, or the file is consistent.

@@ -91,7 +91,7 @@ void TQELDiskPageManager::CreateDatabase(const std::string& fileName, const TQEL
     FExtendedHeaderOffset = kQELHeaderSize;
     FLockAreaOffset = FExtendedHeaderOffset + kQELExtendedHeaderSize;
     FNextObjectIDOffset = FLockAreaOffset + kQELLockAreaSize;
-    FPage0Offset = FNextObjectIDOffset + 4;
+    FPage0Offset = FNextObjectIDOffset + kQELNextObjectIDSize;
     FExclusive = false;
     FMultiUser = false;
     WriteHeader();
@@ -288,16 +288,16 @@ void TQELDiskPageManager::WriteExtendedHeader() {
 
 void TQELDiskPageManager::ReadLockArea() {
   CheckFileOpen(30441);
-  std::uint8_t bytes[2] = {};
-  FFile.ReadBufferChecked(bytes, 30442, FLockAreaOffset, 2);
+  std::uint8_t bytes[sizeof(std::int16_t)] = {};
+  FFile.ReadBufferChecked(bytes, 30442, FLockAreaOffset + kQELLockAreaSizeField, sizeof bytes);
   FNextObjectIDOffset = FLockAreaOffset + QELReadLE<std::int16_t>(bytes);
-  FPage0Offset = FNextObjectIDOffset + 4;
+  FPage0Offset = FNextObjectIDOffset + kQELNextObjectIDSize;
 }
 
 void TQELDiskPageManager::WriteLockArea() {
   CheckFileOpen(30443);
   std::uint8_t bytes[kQELLockAreaSize] = {};
-  QELWriteLE(bytes, kQELLockAreaSize);
+  QELWriteLE(bytes + kQELLockAreaSizeField, kQELLockAreaSize);
   FFile.WriteBuffer(bytes, 30444, FLockAreaOffset, kQELLockAreaSize);
 }
 
@@ -873,12 +873,12 @@ std::int32_t TQELDiskPageManager::GetNextObjectID() {
     throw EQELException(30401, "Cannot get NextObjectID. File area is Locked.");
   }
   TQELLockGuard idLock([this] { UnlockNextObjectID(); });
-  std::uint8_t bytes[4] = {};
-  FFile.ReadBufferChecked(bytes, 30400, FNextObjectIDOffset, 4);
+  std::uint8_t bytes[kQELNextObjectIDSize] = {};
+  FFile.ReadBufferChecked(bytes, 30400, FNextObjectIDOffset, kQELNextObjectIDSize);
   std::int32_t id = QELReadLE<std::int32_t>(bytes) + 1;
   if (!IsReadOnly()) {
     QELWriteLE(bytes, id);
-    FFile.WriteBuffer(bytes, 30404, FNextObjectIDOffset, 4);
+    FFile.WriteBuffer(bytes, 30404, FNextObjectIDOffset, kQELNextObjectIDSize);
   } else {
     // Nothing can be stored: a random addition makes clashes unlikely.
     id += static_cast<std::int32_t>(QELRandom(10000));
@@ -892,8 +892,8 @@ void TQELDiskPageManager::InitNextObjectID() {
   }
   TQELLockGuard idLock([this] { UnlockNextObjectID(); });
   if (!IsReadOnly()) {
-    const std::uint8_t zero[4] = {};
-    FFile.WriteBuffer(zero, 30406, FNextObjectIDOffset, 4);
+    const std::uint8_t zero[kQELNextObjectIDSize] = {};
+    FFile.WriteBuffer(zero, 30406, FNextObjectIDOffset, kQELNextObjectIDSize);
   }
 }
 

@@ -236,10 +236,10 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   TQELDiskTablePagesCacheManager FPagesCache;
   std::int32_t FHeaderLockCount = 0;
   std::int64_t FBaseOffset = 0;
-  std::int64_t FExtendedHeaderOffset = 76;
-  std::int64_t FLockAreaOffset = 356;
-  std::int64_t FNextObjectIDOffset = 376;
-  std::int64_t FPage0Offset = 380;
+  std::int64_t FExtendedHeaderOffset = kQELHeaderSize;
+  std::int64_t FLockAreaOffset = kQELHeaderSize + kQELExtendedHeaderSize;
+  std::int64_t FNextObjectIDOffset = FLockAreaOffset + kQELLockAreaSize;
+  std::int64_t FPage0Offset = kQELFirstPageOffset;
   // Scratch for writing an encrypted copy of a page, so the cached page
   // stays plain without being decrypted again.
   std::unique_ptr<std::uint8_t[]> FWriteBuffer;

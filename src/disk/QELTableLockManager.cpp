@@ -1,6 +1,7 @@
 #include "disk/QELTableLockManager.h"
 
 #include <algorithm>
+#include <exception>
 #include <mutex>
 
 #include "disk/QELLockGuard.h"
@@ -351,36 +352,36 @@ bool TQELDatabaseTableLockManager::LockModifiedTables(std::int32_t s) {
       tables.push_back(entry.TableID);
     }
   }
+  // Until every table is locked, the tables locked so far go back on the
+  // way out, also when taking a lock raises (that failure is the one then
+  // reported).
   std::vector<std::int32_t> taken;
-  bool failed = false;
-  try {
-    for (const std::int32_t tableID : tables) {
-      TOpenedLocksFile file(FPages, tableID);
-      if (!LockTable(s, tlkWrite, TransactionLockAttempts, TransactionLockDelayMs, 0, file.File, true)) {
-        failed = true;
-        break;
-      }
-      taken.push_back(tableID);
-    }
-  } catch (...) {
-    // Give back what was taken, then report the original failure.
-    for (const std::int32_t tableID : taken) {
-      try {
-        TOpenedLocksFile file(FPages, tableID);
-        UnlockTable(s, tlkWrite, true, false, file.File);
-      } catch (...) {
-      }
-    }
-    throw;
-  }
-  if (!failed) return true;
-  bool remain = false;
-  for (const std::int32_t tableID : taken) {
+  TQELLockGuard takenLocks([&] { GiveBackWriteLocks(s, taken); });
+  for (const std::int32_t tableID : tables) {
     TOpenedLocksFile file(FPages, tableID);
-    if (!UnlockTable(s, tlkWrite, true, false, file.File) || list.Find(tlkWrite, tableID) != nullptr) remain = true;
+    if (!LockTable(s, tlkWrite, TransactionLockAttempts, TransactionLockDelayMs, 0, file.File, true)) return false;
+    taken.push_back(tableID);
   }
+  takenLocks.Release();
+  return true;
+}
+
+// Every table is given back even when one of them fails; the first failure
+// is raised after, or 20234 when a lock could not be given back.
+void TQELDatabaseTableLockManager::GiveBackWriteLocks(std::int32_t s, const std::vector<std::int32_t>& tableIDs) {
+  TQELTableLockList& list = ListOf(s);
+  std::exception_ptr failure;
+  bool remain = false;
+  for (const std::int32_t tableID : tableIDs) {
+    try {
+      TOpenedLocksFile file(FPages, tableID);
+      if (!UnlockTable(s, tlkWrite, true, false, file.File) || list.Find(tlkWrite, tableID) != nullptr) remain = true;
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
   if (remain) RaiseLocksRemain(20234);
-  return false;
 }
 
 bool TQELDatabaseTableLockManager::ReleaseTransactionLocks(std::int32_t s) {

@@ -138,6 +138,8 @@ class TQELDatabaseTableLockManager {
   bool HeldByOtherSessionHere(std::int32_t s, std::uint8_t kind, std::uint8_t flag, std::int32_t tableID) const;
   bool RecordLockedHere(std::int32_t s, std::int32_t tableID, const TQELRecordID& recordID) const;
   bool TryGrant(std::int32_t s, std::uint8_t kind, std::uint8_t flag, TQELTableLocksFile& locksFile);
+  // Gives back the write locks LockModifiedTables took on `tableIDs`.
+  void GiveBackWriteLocks(std::int32_t s, const std::vector<std::int32_t>& tableIDs);
   bool TryLockRecord(std::int32_t s, TQELTableLocksFile& locksFile, const TQELRecordID& recordID);
   // Whether the session keeps the table's mutex (it holds kind 6 there).
   bool KeepsMutex(const TQELTableLockList& list, std::int32_t tableID) const;

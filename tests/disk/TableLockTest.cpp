@@ -308,6 +308,26 @@ TEST_F(TableLockTest, AFailedUpgradeLeavesTheSessionsLocksAsTheyWere) {
   EXPECT_NO_THROW(process->Locks->CheckNoLocks());
 }
 
+TEST_F(TableLockTest, AnUpgradeThatRaisesGivesBackWhatItRaisedBefore) {
+  auto process = Open();
+  auto observer = Open();
+  ASSERT_TRUE(process->Lock(0, tlkTransactionWrite, *process->A, 1));
+  ASSERT_TRUE(process->Lock(0, tlkTransactionWrite, *process->B, 1));
+  // B's lock file can no longer be opened: its first page has lost its type.
+  {
+    TQELDatabaseFile file;
+    file.OpenFile(FPath, faReadWrite, fsReadWrite);
+    const std::uint8_t noType[2] = {0, 0};
+    file.WriteBuffer(noType, 1, kQELFirstPageOffset + std::int64_t{FTableB} * 1024 + page_header::kPageType, 2);
+    file.CloseFile();
+  }
+
+  EXPECT_GT(NativeErrorOf([&] { process->Locks->LockModifiedTables(0); }), 0);
+  EXPECT_FALSE(TProcess::ByteSet(*observer->A, 0, tlkWrite)) << "A's upgrade was given back";
+  EXPECT_EQ(process->Locks->LockList(0).Find(tlkWrite, process->A->GetTableID()), nullptr);
+  EXPECT_TRUE(TProcess::ByteSet(*observer->A, 0, tlkTransactionWrite)) << "the transaction keeps its own lock";
+}
+
 TEST_F(TableLockTest, ReleaseAllLocksEmptiesASessionsList) {
   auto process = Open();
   auto observer = Open();
