@@ -483,8 +483,12 @@ TQELBaseFieldType CommonType(TQELBaseFieldType first, TQELBaseFieldType second,
       if (IsStringBaseType(b)) return result(b);
       if (b == bftShortint || b == bftBoolean) return first;
       if (b == bftSmallint || b == bftByte) return bftSmallint;
-      if (b == bftInteger || b == bftLargeint || b == bftWord || b == bftCardinal || IsRealBaseType(b) ||
-          IsDateTimeBaseType(b) || b == bftCurrency) {
+      // A signed operand meets an unsigned one in the signed type that holds
+      // both, as with the unsigned operand first: an unsigned result would
+      // turn a negative value into a large one.
+      if (b == bftWord) return bftInteger;
+      if (b == bftCardinal) return bftLargeint;
+      if (b == bftInteger || b == bftLargeint || IsRealBaseType(b) || IsDateTimeBaseType(b) || b == bftCurrency) {
         return result(b);
       }
       return bftUnknown;

@@ -34,6 +34,8 @@ TEST(ArithmeticTest, ResultsInTheCommonType) {
       {Typed(bftSmallint, 30000), '+', Typed(bftSmallint, 10000), bftSmallint, "-25536"},
       {Typed(bftByte, 200), '+', Typed(bftByte, 100), bftByte, "44"},
       {Typed(bftShortint, 100), '+', Typed(bftByte, 100), bftSmallint, "200"},
+      {Typed(bftSmallint, -5), '+', Typed(bftWord, 3), bftInteger, "-2"},
+      {Typed(bftShortint, -5), '*', Typed(bftCardinal, 3), bftLargeint, "-15"},
       {Typed(bftCardinal, 4000000000), '*', Typed(bftCardinal, 2), bftCardinal, "3705032704"},
       {Typed(bftLargeint, std::numeric_limits<std::int64_t>::min()), '/', Typed(bftLargeint, -1),
        bftLargeint, "-9223372036854775808"},

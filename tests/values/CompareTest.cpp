@@ -107,6 +107,8 @@ TEST(CompareTest, NumbersDatesAndBooleansByValue) {
       {Typed(bftCardinal, 4000000000u), Typed(bftCardinal, 1), ccGreater},
       {Typed(bftByte, 200), Typed(bftShortint, -1), ccGreater},
       {Typed(bftWord, 65535), Typed(bftSmallint, -1), ccGreater},
+      {Typed(bftSmallint, -1), Typed(bftWord, 65535), ccLess},
+      {Typed(bftShortint, -5), Typed(bftCardinal, 3), ccLess},
       {Typed(bftLargeint, -5), Integer(-4), ccLess},
       {Double(1.5), Integer(1), ccGreater},
       {Double(0.1), Typed(bftSingle, 0), ccGreater},
