@@ -223,10 +223,7 @@ class TOurTable {
 
   void Open() {
     FDatabase = std::make_unique<TQELDiskDatabaseData>(FFileName);
-    TQELDiskOpenOptions options;
-    bool needRepair = false;
-    FDatabase->Open(options, needRepair);
-    if (needRepair) Fail("our file asks for repair after reopening");
+    if (FDatabase->Open({}).NeedRepair) Fail("our file asks for repair after reopening");
     FCursor = std::make_unique<TQELTableCursor>(kTableName);
     Attach(static_cast<TQELDiskTableData*>(FDatabase->GetTableData(FCursor.get())));
   }

@@ -47,24 +47,20 @@ void TQELDiskDatabaseData::CreateDatabaseFile(const TQELPassword& password,
   OpenSystemFiles();
 }
 
-void TQELDiskDatabaseData::Open(TQELDiskOpenOptions& options, bool& needRepair) {
+TQELOpenResult TQELDiskDatabaseData::Open(const TQELPassword& password, const TQELOpenOptions& options) {
   TQELCriticalSectionGuard guard(Lock());
-  const TQELOpenResult opened = DiskPageManager().OpenDatabase(
-      DatabaseName(), options.Password, {options.MultiUser, options.Exclusive, options.ReadOnly});
-  options.Password.CryptoAlgorithm = opened.CryptoAlgorithm;
-  options.MultiUser = opened.MultiUser;
-  options.ReadOnly = opened.ReadOnly;
-  needRepair = opened.NeedRepair;
+  const TQELOpenResult opened = DiskPageManager().OpenDatabase(DatabaseName(), password, options);
   try {
     FCatalog->Open();
-    FPassword = options.Password;
-    FMultiUser = options.MultiUser;
-    FReadOnly = options.ReadOnly;
+    FPassword = {password.Password, opened.CryptoAlgorithm};
+    FMultiUser = opened.MultiUser;
+    FReadOnly = opened.ReadOnly;
     OpenSystemFiles();
   } catch (...) {
     CloseDatabase();
     throw;
   }
+  return opened;
 }
 
 void TQELDiskDatabaseData::OpenSystemFiles() {
@@ -88,11 +84,10 @@ void TQELDiskDatabaseData::AddSession(TQELStorageSession* session) {
   if (session == nullptr) throw EQELException(20135, "Nil pointer occured");
   TQELCriticalSectionGuard guard(Lock());
   if (!IsOpen()) {
-    TQELDiskOpenOptions options{FPassword, session->MultiUser(), session->Exclusive(),
-                                FReadOnlyRequest};
-    bool needRepair = false;
-    Open(options, needRepair);
-    session->SetNeedRepair(needRepair);
+    const TQELOpenResult opened = Open(FPassword, {.MultiUser = session->MultiUser(),
+                                                   .Exclusive = session->Exclusive(),
+                                                   .ReadOnly = FReadOnlyRequest});
+    session->SetNeedRepair(opened.NeedRepair);
     session->SetMultiUser(FMultiUser);
   }
   if (session->MultiUser() != FMultiUser) {

@@ -25,13 +25,6 @@
 
 namespace qel {
 
-struct TQELDiskOpenOptions {
-  TQELPassword Password;
-  bool MultiUser = false;
-  bool Exclusive = false;
-  bool ReadOnly = false;
-};
-
 class TQELDiskDatabaseData : public TQELDatabaseData {
  public:
   explicit TQELDiskDatabaseData(std::string fileName);
@@ -41,8 +34,8 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   // that name) and keeps it open for this process alone.
   void CreateDatabaseFile(const TQELPassword& password, std::uint16_t pageSize,
                           std::uint16_t pageCountInExtent, std::int32_t maxConnections);
-  // Opens the file; the options come back as the file grants them.
-  void Open(TQELDiskOpenOptions& options, bool& needRepair);
+  // Opens the file; the result tells what the file granted.
+  TQELOpenResult Open(const TQELPassword& password, const TQELOpenOptions& options = {});
   void CloseDatabase();
   bool IsOpen() const { return DiskPageManager().IsOpen(); }
   // What the first attaching session opens the file with.

@@ -406,9 +406,7 @@ TReopened Reopen(const std::string& path) {
   // The checks of qel check, on the file opened read-only.
   try {
     TQELDiskDatabaseData database(path);
-    TQELDiskOpenOptions options;
-    options.ReadOnly = true;
-    database.Open(options, file.NeedRepair);
+    file.NeedRepair = database.Open({}, {.ReadOnly = true}).NeedRepair;
     for (const TQELFileFault& fault : CheckDiskFile(database.DiskPageManager()).Faults) {
       file.Faults.push_back("page " + std::to_string(fault.PageNo) + ": " + fault.Message);
     }

@@ -27,11 +27,7 @@ constexpr std::int32_t kRecords = 60;
 std::vector<TQELDiskTableSummary> CheckFile(const std::string& path, const std::string& password,
                                             bool verify = true) {
   TQELDiskDatabaseData database(path);
-  TQELDiskOpenOptions options;
-  options.Password = {password, caRijndael_128};
-  options.ReadOnly = true;
-  bool needRepair = false;
-  database.Open(options, needRepair);
+  database.Open({password, caRijndael_128}, {.ReadOnly = true});
   return CheckDiskTables(database, {verify});
 }
 

@@ -64,10 +64,7 @@ class TDiskTable {
   void Reopen(bool repair = false) {
     Close();
     FDatabase = std::make_unique<TQELDiskDatabaseData>(FFileName);
-    TQELDiskOpenOptions options;
-    options.Password = {FPassword, caRijndael_128};
-    bool needRepair = false;
-    FDatabase->Open(options, needRepair);
+    FDatabase->Open({FPassword, caRijndael_128});
     Cursor = std::make_unique<TQELTableCursor>("T");
     auto* table = static_cast<TQELDiskTableData*>(FDatabase->GetTableData(Cursor.get()));
     table->SetRepairMode(repair);

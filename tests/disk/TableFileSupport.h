@@ -70,10 +70,7 @@ class TOpenTable {
  public:
   TOpenTable(const std::string& path, const std::string& password, const std::string& table = "T")
       : Database(path), Cursor(table) {
-    TQELDiskOpenOptions options;
-    options.Password = {password, caRijndael_128};
-    bool needRepair = false;
-    Database.Open(options, needRepair);
+    Database.Open({password, caRijndael_128});
     Attach(static_cast<TQELDiskTableData*>(Database.GetTableData(&Cursor)));
   }
   // Creates the file with tables T (`records` records) and U.

@@ -68,11 +68,7 @@ bool InspectTables(const TOptions& options, bool verify, std::vector<TQELDiskTab
                    std::string& error) {
   try {
     TQELDiskDatabaseData database(options.File);
-    TQELDiskOpenOptions open;
-    open.Password = {options.Password, 0};
-    open.ReadOnly = true;
-    bool needRepair = false;
-    database.Open(open, needRepair);
+    database.Open({options.Password, 0}, {.ReadOnly = true});
     tables = CheckDiskTables(database, {verify});
     return true;
   } catch (const EQELException& e) {
