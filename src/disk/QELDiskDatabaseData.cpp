@@ -97,22 +97,39 @@ void TQELDiskDatabaseData::AddSession(TQELStorageSession* session) {
   std::int32_t sessionID = 0;
   if (FMultiUser) {
     sessionID = FSessions->ConnectSession();
-  } else if (!FSessionsLocked) {
-    // Another process holding a session byte has the file open: this one
-    // may look, not change.
-    FSessionsLocked = FSessions->LockAllSessions();
-    if (!FSessionsLocked) FReadOnly = true;
+  } else {
+    if (!FSessionsLocked) {
+      // Another process holding a session byte has the file open: this one
+      // may look, not change.
+      FSessionsLocked = FSessions->LockAllSessions();
+      if (!FSessionsLocked) FReadOnly = true;
+    }
+    sessionID = FreeSingleUserSessionID(session);
   }
   TQELDatabaseData::AddSession(session);
   session->SetSessionID(sessionID);
   session->SetReadOnly(FReadOnly);
 }
 
+std::int32_t TQELDiskDatabaseData::FreeSingleUserSessionID(
+    const TQELStorageSession* session) const {
+  const std::int32_t count = std::max<std::int32_t>(FCatalog->MaxConnections(), 1);
+  for (std::int32_t id = 0; id < count; ++id) {
+    const bool taken = std::any_of(Sessions().begin(), Sessions().end(), [&](const auto* other) {
+      return other != session && other->SessionID() == id;
+    });
+    if (!taken) return id;
+  }
+  throw EQELException(20094,
+                      "Cannot connect session. Maximum connections quantity exceeded or database "
+                      "is open in single-user mode");
+}
+
 void TQELDiskDatabaseData::RemoveSession(TQELStorageSession* session) {
   TQELCriticalSectionGuard guard(Lock());
   if (std::find(Sessions().begin(), Sessions().end(), session) == Sessions().end()) return;
   const bool last = Sessions().size() == 1;
-  if (last && session->InTransaction()) Rollback(session->SessionID());
+  if (session->InTransaction()) Rollback(session->SessionID());
   if (FMultiUser) {
     // The id goes back to the pool: its next holder starts without locks.
     FLockManager->ReleaseAllLocks(session->SessionID());

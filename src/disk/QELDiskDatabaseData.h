@@ -40,6 +40,8 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   bool IsOpen() const { return DiskPageManager().IsOpen(); }
   // What the first attaching session opens the file with.
   void SetPassword(const TQELPassword& password) { FPassword = password; }
+  // The password the file was opened or created with.
+  const TQELPassword& Password() const { return FPassword; }
   void SetReadOnlyRequest(bool readOnly) { FReadOnlyRequest = readOnly; }
 
   TQELDiskPageManager& DiskPageManager() const;
@@ -50,12 +52,16 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   TQELDatabaseTableLockManager* LockManager() const { return FLockManager.get(); }
 
   // The first session opens the file; a multi-user session gets a free
-  // session byte ("Cannot connect session. ..." (20094) when none is free),
-  // a single-user one id 0 and every byte. A session asking for the other
-  // mode than the file's raises "Cannot open database in multi-user and
-  // signle-user mode at the same time" (20235).
+  // session byte ("Cannot connect session. ..." (20094) when none is free).
+  // A single-user process holds every byte, so each of its sessions gets the
+  // lowest id no other session of this object has (20094 when none is
+  // left): sessions keep their pending pages apart. A session asking for
+  // the other mode than the file's raises "Cannot open database in
+  // multi-user and signle-user mode at the same time" (20235).
   void AddSession(TQELStorageSession* session) override;
-  // The last session closes the file, rolling back what it left pending.
+  // A session in a transaction is rolled back first, so that its pending
+  // pages do not pass to the next holder of its id; the last session closes
+  // the file.
   void RemoveSession(TQELStorageSession* session) override;
   void GetTableNames(std::vector<std::string>& list) override;
   TQELTableDataBase* CreateTableData(TQELStorageCursor* cursor) override;
@@ -77,6 +83,7 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
 
  private:
   void OpenSystemFiles();
+  std::int32_t FreeSingleUserSessionID(const TQELStorageSession* session) const;
 
   std::unique_ptr<TQELDiskDatabaseCatalog> FCatalog;
   std::unique_ptr<TQELActiveSessionsFile> FSessions;

@@ -453,6 +453,14 @@ bool QELFileExists(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
+bool QELGetFileIdentity(const std::string& path, TQELFileIdentity& identity) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return false;
+  identity.Device = static_cast<std::uint64_t>(status.st_dev);
+  identity.Inode = static_cast<std::uint64_t>(status.st_ino);
+  return true;
+}
+
 bool QELDeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool QELFileHasReadOnlyAttribute(const std::string& path) {

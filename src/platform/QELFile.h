@@ -158,6 +158,14 @@ class TQELFile {
 
 // True for an existing file that is not a directory.
 bool QELFileExists(const std::string& path);
+// What tells one file from another whatever path names it: the device and
+// the inode. False when the path names no file.
+struct TQELFileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  bool operator==(const TQELFileIdentity&) const = default;
+};
+bool QELGetFileIdentity(const std::string& path, TQELFileIdentity& identity);
 bool QELDeleteFile(const std::string& path);
 // True when no write permission bit is set. Permission bits, not open(), are
 // the test: open() ignores them for a privileged user.

@@ -1,0 +1,45 @@
+// TQELBaseSession: the session's named values.
+
+#include "engine/QELBaseSession.h"
+
+#include <algorithm>
+
+#include "platform/QELCollation.h"
+
+namespace qel {
+
+void TQELBaseSession::SetNamedObject(std::unique_ptr<TQELSessionNamedObject> object) {
+  TQELSessionNamedObject* wanted = object.get();
+  if (wanted == nullptr) return;
+  const auto listed = std::find_if(FNamedObjects.begin(), FNamedObjects.end(),
+                                   [&](const auto& each) { return each.get() == wanted; });
+  if (listed != FNamedObjects.end()) {
+    // The list owns it already: a second owner must not free it.
+    (void)object.release();
+    return;
+  }
+  const auto same = [&](const std::unique_ptr<TQELSessionNamedObject>& each) {
+    return wanted->ObjectID == -1 ? QELUpperCase(each->Name) == QELUpperCase(wanted->Name)
+                                  : each->ObjectID == wanted->ObjectID;
+  };
+  const auto found = std::find_if(FNamedObjects.begin(), FNamedObjects.end(), same);
+  if (found != FNamedObjects.end()) FNamedObjects.erase(found);
+  FNamedObjects.push_back(std::move(object));
+}
+
+TQELSessionNamedObject* TQELBaseSession::FindNamedObject(std::string_view name) const {
+  const std::string wanted = QELUpperCase(name);
+  for (const auto& each : FNamedObjects) {
+    if (QELUpperCase(each->Name) == wanted) return each.get();
+  }
+  return nullptr;
+}
+
+TQELSessionNamedObject* TQELBaseSession::FindNamedObjectByID(std::int32_t objectID) const {
+  for (const auto& each : FNamedObjects) {
+    if (each->ObjectID == objectID) return each.get();
+  }
+  return nullptr;
+}
+
+}  // namespace qel
