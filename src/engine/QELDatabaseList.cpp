@@ -7,7 +7,9 @@
 #include <system_error>
 
 #include "disk/QELDiskDatabaseData.h"
+#include "memory/QELMemory.h"
 #include "platform/QELException.h"
+#include "storage/QELMemEngine.h"
 
 namespace qel {
 
@@ -17,6 +19,15 @@ TQELDatabaseKind QELDatabaseKindOf(const std::string& databaseName) {
   if (databaseName == "TEMP") return dkTemporary;
   return dkDisk;
 }
+
+// The engine memory manager is made first, so that it outlives the list: at
+// the end of the process the memory tables give their blocks back to it.
+TQELDatabaseList::TQELDatabaseList() {
+  QELMemoryManager();
+  FMemory = std::make_unique<TQELMemoryDatabaseData>();
+}
+
+TQELDatabaseList::~TQELDatabaseList() = default;
 
 TQELDatabaseList& TQELDatabaseList::Instance() {
   static TQELDatabaseList list;

@@ -52,11 +52,13 @@ void CreateFile(const std::string& fileName, const std::string& password = {}) {
   table->CreateTable(cursor, fields, {}, {});
 }
 
-// Table T open through a session, as the engine's cursor holds it.
+// A table (T unless named) open through a session, as the engine's cursor
+// holds it.
 class TTableOn {
  public:
-  explicit TTableOn(TQELLocalSession& session) : FSession(session), FCursor("T") {
-    FTable = static_cast<TQELDiskTableData*>(session.DatabaseData()->GetTableData(&FCursor));
+  explicit TTableOn(TQELLocalSession& session, const std::string& tableName = "T")
+      : FSession(session), FCursor(tableName) {
+    FTable = static_cast<TQELTableData*>(session.DatabaseData()->GetTableData(&FCursor));
     FTable->AddCursor(&FCursor);
     FTable->InitCursor(FCursor);
     FBuffer.assign(static_cast<std::size_t>(FCursor.RecordSize), 0);
@@ -96,7 +98,7 @@ class TTableOn {
  private:
   TQELLocalSession& FSession;
   TQELTableCursor FCursor;
-  TQELDiskTableData* FTable = nullptr;
+  TQELTableData* FTable = nullptr;
   std::vector<std::uint8_t> FBuffer;
 };
 
@@ -183,15 +185,61 @@ TEST_F(LocalSessionTest, FilesAreMatchedByIdentityNotByName) {
   EXPECT_EQ(ListedFiles(), 1U);
 }
 
-TEST_F(LocalSessionTest, MemoryAndTempAreNotFilesAndNotAvailableYet) {
-  for (const char* name : {"MEMORY", "TEMP"}) {
-    SCOPED_TRACE(name);
-    auto session = NewSession(FileName);
-    session->SetDatabaseName(name);
-    EXPECT_EQ(NativeErrorOf([&] { session->SetConnected(true); }), 20299);
-    EXPECT_FALSE(session->GetConnected());
+TEST_F(LocalSessionTest, MemoryIsOneSharedDatabaseAndTempIsNotAvailableYet) {
+  auto first = NewSession(FileName);
+  auto second = NewSession(FileName);
+  for (TQELLocalSession* session : {first.get(), second.get()}) {
+    session->SetDatabaseName("MEMORY");
+    session->SetConnected(true);
+    ASSERT_TRUE(session->GetConnected());
     EXPECT_EQ(NativeErrorOf([&] { session->CreateDatabase(); }), 20092);
   }
+  EXPECT_EQ(first->DatabaseData(), second->DatabaseData());
+  EXPECT_EQ(first->DatabaseData()->DatabaseName(), "MEMORY");
+  std::vector<std::string> tables;
+  first->GetTableNames(tables);
+  EXPECT_TRUE(tables.empty());
+  first->SetConnected(false);
+  second->SetConnected(false);
+  // The in-memory database stays for the next session; no file was opened.
+  second->SetConnected(true);
+  EXPECT_EQ(second->DatabaseData(), &TQELDatabaseList::Instance().Special(dkMemory));
+  second->SetConnected(false);
+
+  auto temp = NewSession(FileName);
+  temp->SetDatabaseName("TEMP");
+  EXPECT_EQ(NativeErrorOf([&] { temp->SetConnected(true); }), 20299);
+  EXPECT_FALSE(temp->GetConnected());
+  EXPECT_EQ(NativeErrorOf([&] { temp->CreateDatabase(); }), 20092);
+  EXPECT_EQ(ListedFiles(), 0U);
+}
+
+TEST_F(LocalSessionTest, AMemoryTableIsSharedByEverySessionOfTheProcess) {
+  auto writer = NewSession(FileName);
+  writer->SetDatabaseName("MEMORY");
+  writer->SetConnected(true);
+  TQELFieldDefs fields;
+  fields.Add("ID", aftInteger, 0);
+  TQELTableCursor creator("M");
+  auto* table = static_cast<TQELTableData*>(writer->DatabaseData()->GetTableData(&creator));
+  table->CreateTable(creator, fields, {}, {});
+  {
+    TTableOn written(*writer, "M");
+    ASSERT_TRUE(written.Insert(7));
+    auto reader = NewSession(FileName);
+    reader->SetDatabaseName("MEMORY");
+    reader->SetConnected(true);
+    std::vector<std::string> names;
+    reader->GetTableNames(names);
+    EXPECT_EQ(names, std::vector<std::string>{"M"});
+    TTableOn read(*reader, "M");
+    EXPECT_EQ(read.Ids(), std::set<std::int32_t>{7});
+  }
+  // Memory tables outlive their sessions: this one is dropped by hand.
+  table->DeleteTable(creator, false);
+  std::vector<std::string> names;
+  writer->GetTableNames(names);
+  EXPECT_TRUE(names.empty());
   EXPECT_EQ(ListedFiles(), 0U);
 }
 
