@@ -31,11 +31,8 @@ constexpr std::uint16_t kPageSize = 4096;
 constexpr std::int32_t kSession = 0;
 constexpr int kRounds = 3;  // searches and scans run this often; the best counts
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::Seconds;
 
 // Pages kept as images in memory; the cache in front of it is made large
 // enough to hold every page, as SQLite's in-memory database does.

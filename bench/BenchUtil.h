@@ -1,20 +1,35 @@
 #pragma once
-// A small timing harness shared by the benchmarks: best-of-N wall-clock
-// throughput, and the machine facts every report starts with.
+// A small timing harness shared by the benchmarks: elapsed seconds, best-of-N
+// wall-clock throughput, the machine facts every report starts with, and
+// the way a benchmark stops when an answer is wrong.
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 namespace qel::bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A benchmark whose answers are wrong measured nothing: it says what and
+// exits with a failure.
+[[noreturn]] inline void Fail(const std::string& what) {
+  std::fprintf(stderr, "FAILED: %s\n", what.c_str());
+  std::exit(1);
+}
 
 // Runs `body` (which processes `bytesPerCall` bytes) repeatedly for about
 // `seconds`, `rounds` times, and answers the best throughput in MB/s
 // (10^6 bytes per second).
 template <class Body>
 double BestThroughput(Body&& body, double bytesPerCall, double seconds = 0.25, int rounds = 5) {
-  using Clock = std::chrono::steady_clock;
   double best = 0;
   for (int round = 0; round < rounds; ++round) {
     std::uint64_t calls = 0;

@@ -21,14 +21,14 @@
 namespace qel {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Seconds;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kCorpusSize = 16 * 1024 * 1024;
 constexpr std::int64_t kChunk = 64 * 1024;
 constexpr std::uint8_t kMode = 6;
 
-double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Text from the licence and copyright files every Debian system has, in a
 // fixed order, repeated up to the corpus size.

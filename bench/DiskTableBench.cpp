@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "SqliteBench.h"
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskTableData.h"
 #include "storage/QELFieldTypes.h"
@@ -57,16 +58,9 @@ std::uint8_t gMemoAlgorithm = cmNone;
 constexpr const char* kTableName = "GLOSARIUM";
 constexpr const char* kTermIndex = "BY_TERM";
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "FAILED: %s\n", what.c_str());
-  std::exit(1);
-}
+using bench::Clock;
+using bench::Seconds;
+using bench::Fail;
 
 // ---- The rows ----------------------------------------------------------------
 
@@ -436,18 +430,8 @@ class TSQLiteTable {
     sums.Add(id, std::string_view(term, static_cast<std::size_t>(termSize)),
              std::string_view(descr, static_cast<std::size_t>(descrSize)));
   }
-  sqlite3_stmt* Prepare(const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(FDb, sql, -1, &statement, nullptr) != SQLITE_OK) {
-      Fail(std::string("sqlite prepare: ") + Error());
-    }
-    return statement;
-  }
-  void Exec(const char* sql) {
-    if (sqlite3_exec(FDb, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      Fail(std::string(sql) + ": " + Error());
-    }
-  }
+  sqlite3_stmt* Prepare(const char* sql) { return bench::SqlitePrepare(FDb, sql); }
+  void Exec(const char* sql) { bench::SqliteExec(FDb, sql); }
   const char* Error() const { return sqlite3_errmsg(FDb); }
 
   std::string FFileName;

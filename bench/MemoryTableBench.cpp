@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "SqliteBench.h"
 #include "storage/QELFieldTypes.h"
 #include "storage/QELMemEngine.h"
 #include "storage/QELRecordData.h"
@@ -42,16 +43,9 @@ constexpr std::int32_t kSession = 0;
 constexpr int kRounds = 2;
 constexpr const char* kTableName = "ITEMS";
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "FAILED: %s\n", what.c_str());
-  std::exit(1);
-}
+using bench::Clock;
+using bench::Seconds;
+using bench::Fail;
 
 struct TRow {
   std::int32_t ID = 0;
@@ -346,18 +340,8 @@ class TSQLiteTable {
              reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)),
              static_cast<const char*>(sqlite3_column_blob(statement, 2)));
   }
-  sqlite3_stmt* Prepare(const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(FDb, sql, -1, &statement, nullptr) != SQLITE_OK) {
-      Fail(std::string("sqlite prepare: ") + Error());
-    }
-    return statement;
-  }
-  void Exec(const char* sql) {
-    if (sqlite3_exec(FDb, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      Fail(std::string(sql) + ": " + Error());
-    }
-  }
+  sqlite3_stmt* Prepare(const char* sql) { return bench::SqlitePrepare(FDb, sql); }
+  void Exec(const char* sql) { bench::SqliteExec(FDb, sql); }
   const char* Error() const { return sqlite3_errmsg(FDb); }
 
   sqlite3* FDb = nullptr;

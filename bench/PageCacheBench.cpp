@@ -25,11 +25,8 @@ constexpr int kPagesPerCommit = 1000;
 constexpr int kReads = 100000;
 constexpr std::uint16_t kPageSize = 4096;
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::Seconds;
 
 std::vector<std::int32_t> RandomPages(const std::vector<std::int32_t>& pages) {
   std::mt19937 random(42);

@@ -30,11 +30,8 @@ namespace {
 
 constexpr int kTransactions = 10000;
 constexpr int kFlushedTransactions = 500;
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::Seconds;
 
 class TBenchSession final : public TQELStorageSession {
  public:

@@ -242,7 +242,7 @@ bool TQELMemoryTableData::InsertUndoable(TQELTableCursor& cursor) {
 bool TQELMemoryTableData::UpdateUndoable(TQELTableCursor& cursor) {
   TQELMemoryRecordManager& records = CheckedMemoryRecords(10014);
   const TQELRecordID recordID = cursor.Position;
-  FOldRecord.assign(static_cast<std::size_t>(records.RecordBufferSize()), 0);
+  FOldRecord.resize(static_cast<std::size_t>(records.RecordBufferSize()));
   TQELRecordRequest current;
   current.RecordID = recordID;
   current.Buffer = FOldRecord.data();

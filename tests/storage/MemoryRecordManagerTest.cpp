@@ -35,33 +35,25 @@ std::int32_t Insert(TQELMemoryRecordManager& records, std::int32_t value) {
   return TQELMemoryRecordManager::SlotOf(id);
 }
 
-// The slots that hold a record, walking forward from before the first.
-std::vector<std::int32_t> WalkForward(TQELMemoryRecordManager& records) {
+// The slots that hold a record, walking forward from before the first or
+// backward from after the last; either way in slot order.
+std::vector<std::int32_t> Walk(TQELMemoryRecordManager& records, bool forward) {
   std::vector<std::int32_t> slots;
   std::vector<std::uint8_t> buffer(kRecordSize);
   TQELRecordRequest request;
   request.Buffer = buffer.data();
-  request.BeforeFirst = true;
-  request.Mode = grmNext;
+  request.BeforeFirst = forward;
+  request.AfterLast = !forward;
+  request.Mode = forward ? grmNext : grmPrior;
   for (records.GetRecord(0, request); request.Result == grOK; records.GetRecord(0, request)) {
     slots.push_back(TQELMemoryRecordManager::SlotOf(request.RecordID));
   }
+  if (!forward) std::reverse(slots.begin(), slots.end());
   return slots;
 }
 
-std::vector<std::int32_t> WalkBackward(TQELMemoryRecordManager& records) {
-  std::vector<std::int32_t> slots;
-  std::vector<std::uint8_t> buffer(kRecordSize);
-  TQELRecordRequest request;
-  request.Buffer = buffer.data();
-  request.AfterLast = true;
-  request.Mode = grmPrior;
-  for (records.GetRecord(0, request); request.Result == grOK; records.GetRecord(0, request)) {
-    slots.push_back(TQELMemoryRecordManager::SlotOf(request.RecordID));
-  }
-  std::reverse(slots.begin(), slots.end());
-  return slots;
-}
+std::vector<std::int32_t> WalkForward(TQELMemoryRecordManager& records) { return Walk(records, true); }
+std::vector<std::int32_t> WalkBackward(TQELMemoryRecordManager& records) { return Walk(records, false); }
 
 struct TSlotCase {
   const char* Name;

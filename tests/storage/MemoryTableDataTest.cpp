@@ -61,6 +61,17 @@ class TMemoryTable {
     Table->CreateIndex(def, Cursor);
   }
   const TQELFieldDefs& Defs() const { return Table->FieldDefs(); }
+  // The next change fails after the record manager stored the record: the
+  // filter callback of the cursor's bitmap raises while the change is noted
+  // in it.
+  void FailAfterStoring() {
+    Cursor.FilterCallback = [](const std::uint8_t*, const TQELRecordID&) -> bool {
+      throw std::runtime_error("callback failed");
+    };
+    Cursor.RecordBitmap = std::make_unique<TQELRecordBitmap>(Table);
+    Cursor.RecordBitmap->SetActive(true);
+    Cursor.RecordBitmap->SetStamp(Table->RecordManager()->ChangeCount());
+  }
 
   void Fill(std::int32_t id, const std::string& name) {
     std::memset(Buffer.data(), 0, Buffer.size());
@@ -316,12 +327,7 @@ TEST(MemoryTableDataTest, CancelledOrFailedEditsKeepTheStoredValue) {
   ASSERT_TRUE(t.Goto(slot));
   t.PostNote("failed value");
   t.SetName("b");
-  t.Cursor.FilterCallback = [](const std::uint8_t*, const TQELRecordID&) -> bool {
-    throw std::runtime_error("callback failed");
-  };
-  t.Cursor.RecordBitmap = std::make_unique<TQELRecordBitmap>(t.Table);
-  t.Cursor.RecordBitmap->SetActive(true);
-  t.Cursor.RecordBitmap->SetStamp(t.Table->RecordManager()->ChangeCount());
+  t.FailAfterStoring();
   EXPECT_THROW(t.Table->UpdateRecord(t.Cursor), std::runtime_error);
   t.Table->FreeRecordBlobs(t.Buffer.data());
   t.Cursor.FilterCallback = nullptr;
@@ -403,12 +409,7 @@ TEST(MemoryTableDataTest, RefusedChangesLeaveNoTrace) {
   // callback of the cursor's bitmap raises while the change is noted in it.
   ASSERT_TRUE(t.Goto(1));
   t.SetName("changed");
-  t.Cursor.FilterCallback = [](const std::uint8_t*, const TQELRecordID&) -> bool {
-    throw std::runtime_error("callback failed");
-  };
-  t.Cursor.RecordBitmap = std::make_unique<TQELRecordBitmap>(t.Table);
-  t.Cursor.RecordBitmap->SetActive(true);
-  t.Cursor.RecordBitmap->SetStamp(t.Table->RecordManager()->ChangeCount());
+  t.FailAfterStoring();
   EXPECT_THROW(t.Table->UpdateRecord(t.Cursor), std::runtime_error);
   // The failed update left the bitmap to be rebuilt.
   t.Cursor.RecordBitmap->SetActive(true);
