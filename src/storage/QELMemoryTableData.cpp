@@ -55,6 +55,19 @@ void TQELMemoryTableData::CancelChanges(std::int32_t sessionID, bool) {
   MemoryPageManager().CancelChanges(sessionID);
 }
 
+// A structural change's pages are applied when it succeeds and dropped when
+// it raises.
+template <class TChange>
+void TQELMemoryTableData::ApplyAtOnce(TQELTableCursor& cursor, TChange change) {
+  try {
+    change();
+    ApplyChanges(cursor.SessionID(), false);
+  } catch (...) {
+    CancelChanges(cursor.SessionID(), false);
+    throw;
+  }
+}
+
 // ---- DDL -------------------------------------------------------------------
 
 void TQELMemoryTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs& fieldDefs,
@@ -65,13 +78,7 @@ void TQELMemoryTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDe
   }
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   SetTableName(cursor.TableName());
-  try {
-    InitializeNewTable(cursor, fieldDefs, constraintDefs, indexDefs);
-    ApplyChanges(cursor.SessionID(), false);
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
+  ApplyAtOnce(cursor, [&] { InitializeNewTable(cursor, fieldDefs, constraintDefs, indexDefs); });
 }
 
 void TQELMemoryTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
@@ -85,13 +92,7 @@ void TQELMemoryTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
 void TQELMemoryTableData::EmptyTable(TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   TQELMemoryRecordManager& records = CheckedMemoryRecords(10015);
-  try {
-    TQELTableData::EmptyTable(cursor);
-    ApplyChanges(cursor.SessionID(), false);
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
+  ApplyAtOnce(cursor, [&] { TQELTableData::EmptyTable(cursor); });
   // Blocks of records being edited stay with their buffers.
   FreeStoredBlobs();
   records.EmptyRecords(kStructureSession);
@@ -106,25 +107,14 @@ void TQELMemoryTableData::AddCursor(TQELTableCursor* cursor) {
 std::int32_t TQELMemoryTableData::CreateIndex(const TQELIndexDef& indexDef,
                                               TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  try {
-    const std::int32_t indexID = TQELTableData::CreateIndex(indexDef, cursor);
-    ApplyChanges(cursor.SessionID(), false);
-    return indexID;
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
+  std::int32_t indexID = -1;
+  ApplyAtOnce(cursor, [&] { indexID = TQELTableData::CreateIndex(indexDef, cursor); });
+  return indexID;
 }
 
 void TQELMemoryTableData::DropIndex(std::int32_t indexID, TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  try {
-    TQELTableData::DropIndex(indexID, cursor);
-    ApplyChanges(cursor.SessionID(), false);
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
+  ApplyAtOnce(cursor, [&] { TQELTableData::DropIndex(indexID, cursor); });
 }
 
 // ---- Record numbers --------------------------------------------------------

@@ -138,6 +138,8 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   bool UpdateUndoable(TQELTableCursor& cursor);
   template <class TChange, class TUndo>
   bool StoreOrUndo(TQELTableCursor& cursor, TChange change, TUndo undo);
+  template <class TChange>
+  void ApplyAtOnce(TQELTableCursor& cursor, TChange change);
   // After a stored change: the record's new blocks become its own and the
   // blocks it replaced are freed.
   void KeepRecordBlobs(const std::uint8_t* record);
