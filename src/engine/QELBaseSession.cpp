@@ -18,12 +18,11 @@ void TQELBaseSession::SetNamedObject(std::unique_ptr<TQELSessionNamedObject> obj
     (void)object.release();
     return;
   }
-  const auto same = [&](const std::unique_ptr<TQELSessionNamedObject>& each) {
-    return wanted->ObjectID == -1 ? QELUpperCase(each->Name) == QELUpperCase(wanted->Name)
-                                  : each->ObjectID == wanted->ObjectID;
-  };
-  const auto found = std::find_if(FNamedObjects.begin(), FNamedObjects.end(), same);
-  if (found != FNamedObjects.end()) FNamedObjects.erase(found);
+  TQELSessionNamedObject* replaced =
+      wanted->ObjectID == -1 ? FindNamedObject(wanted->Name) : FindNamedObjectByID(wanted->ObjectID);
+  if (replaced != nullptr) {
+    std::erase_if(FNamedObjects, [&](const auto& each) { return each.get() == replaced; });
+  }
   FNamedObjects.push_back(std::move(object));
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -22,11 +23,7 @@ namespace {
 // 0 bits).
 constexpr auto kLiveBits = [] {
   std::array<std::uint8_t, 256> table{};
-  for (int b = 0; b < 256; ++b) {
-    int ones = 0;
-    for (int v = b; v != 0; v >>= 1) ones += v & 1;
-    table[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(8 - ones);
-  }
+  for (unsigned b = 0; b < 256; ++b) table[b] = static_cast<std::uint8_t>(8 - std::popcount(b));
   return table;
 }();
 
