@@ -636,9 +636,10 @@ TQELGetRecordResult TQELDiskTableData::GetRecord(TQELTableCursor& cursor, TQELGe
   });
 }
 
-bool TQELDiskTableData::LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression) {
+bool TQELDiskTableData::LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression,
+                                     const TQELScanSearchConditionArray* derived) {
   return ReadAccess(cursor, 20214, false, true,
-                    [&] { return TQELTableData::LocateRecord(cursor, expression); });
+                    [&] { return TQELTableData::LocateRecord(cursor, expression, derived); });
 }
 
 bool TQELDiskTableData::SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType) {

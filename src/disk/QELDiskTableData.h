@@ -115,7 +115,8 @@ class TQELDiskTableData final : public TQELTableData {
   // Reads, which in multi-user mode take the read lock and the current
   // table header around the shared operation.
   TQELGetRecordResult GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode) override;
-  bool LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression) override;
+  bool LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression,
+                    const TQELScanSearchConditionArray* derived = nullptr) override;
   bool SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType) override;
   void SetRecNo(TQELTableCursor& cursor, std::int64_t recNo) override;
   std::int64_t GetRecNo(TQELTableCursor& cursor) override;

@@ -34,6 +34,21 @@ TQELSessionNamedObject* TQELBaseSession::FindNamedObject(std::string_view name) 
   return nullptr;
 }
 
+void TQELBaseSession::SetSequenceLastValue(std::int32_t objectID, std::string_view name,
+                                           std::int64_t value) {
+  auto entry = std::make_unique<TQELSessionNamedObjectSequenceValue>(objectID, std::string(name));
+  entry->SequenceLastValue = value;
+  SetNamedObject(std::move(entry));
+}
+
+bool TQELBaseSession::FindSequenceLastValue(std::int32_t objectID, std::int64_t& value) const {
+  const auto* entry =
+      dynamic_cast<const TQELSessionNamedObjectSequenceValue*>(FindNamedObjectByID(objectID));
+  if (entry == nullptr) return false;
+  value = entry->SequenceLastValue;
+  return true;
+}
+
 TQELSessionNamedObject* TQELBaseSession::FindNamedObjectByID(std::int32_t objectID) const {
   for (const auto& each : FNamedObjects) {
     if (each->ObjectID == objectID) return each.get();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "disk/QELDiskDatabaseCatalog.h"
+#include "storage/QELBaseFieldManager.h"
 #include "storage/QELDatabaseData.h"
 
 namespace qel {
@@ -36,7 +37,7 @@ class TQELSessionNamedObjectSequenceValue : public TQELSessionNamedObject {
   std::int64_t SequenceLastValue = 0;
 };
 
-class TQELBaseSession : public TQELStorageSession {
+class TQELBaseSession : public TQELStorageSession, public TQELSessionSequenceValues {
  public:
   TQELBaseSession() = default;
   ~TQELBaseSession() override = default;
@@ -60,6 +61,10 @@ class TQELBaseSession : public TQELStorageSession {
   // The first entry whose name equals `name` without regard to case.
   virtual TQELSessionNamedObject* FindNamedObject(std::string_view name) const;
   virtual TQELSessionNamedObject* FindNamedObjectByID(std::int32_t objectID) const;
+  // The sequence values are named objects keyed by the field's ObjectID.
+  void SetSequenceLastValue(std::int32_t objectID, std::string_view name,
+                            std::int64_t value) override;
+  bool FindSequenceLastValue(std::int32_t objectID, std::int64_t& value) const override;
   virtual void StartTransaction() = 0;
   // Outside a transaction "Database is not in transaction. Cannot perform
   // operation" (20229).

@@ -3,5 +3,8 @@
 // the process-wide list of opened databases.
 
 #include "engine/QELBaseSession.h"
+#include "engine/QELCursor.h"
 #include "engine/QELDatabaseList.h"
+#include "engine/QELLocalBLOBStream.h"
+#include "engine/QELLocalCursor.h"
 #include "engine/QELLocalSession.h"

@@ -402,11 +402,13 @@ bool TQELTableData::TakeFoundRecord(TQELTableCursor& cursor, bool found,
   return GetRecord(cursor, grmCurrent) == grOK;
 }
 
-bool TQELTableData::LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression) {
+bool TQELTableData::LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression,
+                                 const TQELScanSearchConditionArray* derived) {
   if (expression == nullptr) throw EQELException(10272, "Nil pointer occured");
   TQELCriticalSectionGuard guard(FDatabaseData.Lock());
   TQELSearchRequest search;
   search.Expression = expression;
+  search.DerivedConditions = derived;
   search.FromStart = true;
   TQELRecordID found{};
   return TakeFoundRecord(cursor, FindMatchingRecord(cursor, search, found), found);

@@ -118,8 +118,10 @@ class TQELTableData : public TQELTableDataBase {
   virtual TQELGetRecordResult GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode);
   // Positions the cursor on the first record, in its order, satisfying
   // `expression` and the cursor's own restrictions. A null expression
-  // raises "Nil pointer occured" (10272).
-  virtual bool LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression);
+  // raises "Nil pointer occured" (10272). `derived` are index conditions
+  // implied by the expression that may serve as the access path.
+  virtual bool LocateRecord(TQELTableCursor& cursor, TQELRecordFilter* expression,
+                            const TQELScanSearchConditionArray* derived = nullptr);
   // Positions the cursor on the first record whose key compares with the
   // cursor's search key as `conditionType` asks.
   virtual bool SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType);
