@@ -125,8 +125,13 @@ void TQELLocalCursor::WriteBlobValue(std::int32_t tableFieldNo, const TQELVarian
   self.RecordBuffer = record;
   try {
     std::unique_ptr<TQELBlobValueStream> stream = table.OpenBlob(self, true, false, tableFieldNo);
-    if (!value.IsNull() && value.DataSize() > 0) stream->Write(value.Data(), value.DataSize());
-    stream->SetSize(value.IsNull() ? 0 : value.DataSize());
+    // A string's bytes end before its terminator.
+    std::int64_t size = value.IsNull() ? 0 : value.DataSize();
+    if (!value.IsNull() && IsStringBaseType(value.DataType())) {
+      size = std::int64_t{value.StringLength()} * (IsWideStringBaseType(value.DataType()) ? 2 : 1);
+    }
+    if (size > 0) stream->Write(value.Data(), size);
+    stream->SetSize(size);
     table.PostBlob(self, tableFieldNo, *stream);
   } catch (...) {
     self.RecordBuffer = buffer;

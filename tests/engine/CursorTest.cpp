@@ -15,6 +15,7 @@
 #include "disk/QELDiskTableCheck.h"
 #include "engine/CursorTestSupport.h"
 #include "platform/QELCollation.h"
+#include "storage/QELMemoryTableData.h"
 #include "storage/QELRecordData.h"
 #include "support/ErrorSupport.h"
 #include "support/TestSupport.h"
@@ -287,6 +288,75 @@ TEST_P(CursorTest, LocateConditionUsesTheComparisonAsked) {
   }
   TQELVariant null;
   EXPECT_FALSE(cursor.LocateCondition("ID", sctEqual, null));
+}
+
+// A filter text the expression layer would parse: "TERM starts with X".
+class TTermPrefixFilter final : public TQELRecordFilter {
+ public:
+  TTermPrefixFilter(const TQELCursor& cursor, std::string prefix)
+      : FCursor(cursor), FPrefix(std::move(prefix)) {}
+  bool Matches(const std::uint8_t* record) override {
+    char term[41] = {};
+    return FCursor.GetFieldData(kCursorTerm, term, record) &&
+           std::string(term).rfind(FPrefix, 0) == 0;
+  }
+
+ private:
+  const TQELCursor& FCursor;
+  std::string FPrefix;
+};
+
+TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
+  for (std::int32_t id = 0; id < 10; ++id) {
+    ASSERT_EQ(Table->Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
+  }
+  TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
+    return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
+  });
+  TQELLocalCursor& cursor = Table->Cursor;
+  cursor.SetFilter("kata", false, false);
+  TQELCursor::SetFilterFactory(nullptr);
+  EXPECT_EQ(cursor.GetRecordCount(), 4);
+  EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9}));
+  cursor.ClearFilter();
+  EXPECT_EQ(cursor.GetRecordCount(), 10);
+
+  // A memo written and read as a whole value.
+  ASSERT_TRUE(Table->Find(3));
+  std::memcpy(Table->Old, Table->Buffer, static_cast<std::size_t>(cursor.BufferSize()));
+  cursor.Edit();
+  ASSERT_EQ(cursor.Status, 0);
+  cursor.SetFieldValue(TCursorOn::Text("uraian istilah"), kCursorDescr, Table->Buffer, true);
+  cursor.OldRecordBuffer = Table->Old;
+  cursor.Post(false);
+  ASSERT_EQ(cursor.Status, 0);
+  ASSERT_TRUE(Table->Find(3));
+  TQELVariant memo;
+  cursor.GetFieldValue(memo, kCursorDescr, true);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(memo.Data()),
+                        static_cast<std::size_t>(memo.DataSize())),
+            "uraian istilah");
+  EXPECT_EQ(Table->Memo(), "uraian istilah");
+}
+
+TEST_P(CursorTest, CancelledEditsAndInsertsKeepNoBlobValue) {
+  ASSERT_EQ(Table->Insert(1, "a", "tersimpan"), 0);
+  auto* memory = dynamic_cast<TQELMemoryTableData*>(Table->Cursor.TableData());
+  const std::size_t blocks = memory != nullptr ? memory->BlobBlockCount() : 0;
+  ASSERT_TRUE(Table->Find(1));
+  Table->Cursor.Edit();
+  ASSERT_EQ(Table->Cursor.Status, 0);
+  Table->WriteMemo("tidak jadi", false);
+  Table->Cursor.Cancel(false);
+  Table->Cursor.InitRecord(Table->Buffer, true);
+  Table->WriteMemo("juga tidak jadi", true);
+  Table->Cursor.Cancel(true);
+  if (memory != nullptr) {
+    EXPECT_EQ(memory->BlobBlockCount(), blocks);
+  }
+  ASSERT_TRUE(Table->Find(1));
+  EXPECT_EQ(Table->Memo(), "tersimpan");
+  EXPECT_EQ(Table->Cursor.GetRecordCount(), 1);
 }
 
 TEST_P(CursorTest, RenameAndReplaceTheTable) {
