@@ -197,8 +197,10 @@ void TQELLocalCursor::Post(bool isInsert) {
   auto cleanUp = [&] {
     if (!multiUser) return;
     if (!isInsert && Status != csPreparationError) {
+      // A post that failed after its re-read has given the edit back
+      // already; posting again finds no edit lock to release.
       ReleaseRecordLock();
-      FDiskTable->UnlockTable(SessionID(), kEditLock, inTransaction);
+      FDiskTable->UnlockTable(SessionID(), kEditLock, true);
     }
     if (!inTransaction) FDiskTable->UnlockTable(SessionID(), kPostLock, false);
   };
@@ -305,7 +307,8 @@ void TQELLocalCursor::Cancel(bool isInsert) {
   if (MultiUserDisk() && !isInsert) {
     Position = RecordBuffer != nullptr ? BookmarkPosition() : Position;
     ReleaseRecordLock();
-    if (!InTransaction()) FDiskTable->UnlockTable(SessionID(), kEditLock, false);
+    // Nor does cancelling after such a post.
+    if (!InTransaction()) FDiskTable->UnlockTable(SessionID(), kEditLock, true);
   }
 }
 

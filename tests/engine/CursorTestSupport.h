@@ -146,4 +146,15 @@ class TCursorOn {
   std::uint8_t* Old = nullptr;
 };
 
+// Lock waits short enough that a lock another session keeps is given up
+// within a few tens of milliseconds, for tests of refused locks.
+inline void ShortenLockWaits(TQELCursor& cursor, std::int32_t attempts = 3,
+                             std::int32_t delayMs = 10) {
+  TQELCursorLockWaits& waits = cursor.LockWaits;
+  waits.EditTableAttempts = waits.RecordAttempts = waits.PostTableAttempts = attempts;
+  waits.DeleteTableAttempts = waits.BlobReadAttempts = attempts;
+  waits.EditTableDelayMs = waits.RecordDelayMs = waits.PostTableDelayMs = delayMs;
+  waits.DeleteTableDelayMs = waits.BlobReadDelayMs = delayMs;
+}
+
 }  // namespace qel::test
