@@ -34,15 +34,28 @@ TQELAccessPath ChooseConditions(const TQELAccessPathInputs& inputs,
   for (std::int32_t i = 0; i < count; ++i) {
     const TQELScanSearchCondition& condition = conditions[i];
     if (!IsBound(condition) || condition.ConditionType != sctEqual) continue;
-    if (HasUniqueKey(inputs.GetIndex(condition.IndexID).IndexDef(), inputs.FieldDefs)) {
+    // A lone '=' for a search from the start is taken without pricing it:
+    // estimating its range costs two descents of the index, more than the
+    // lookup it would price. (From a cursor near the end a short scan may
+    // still be cheaper, which the model below decides.)
+    const bool lone = conditions.IndexConditionCount() == 1 && inputs.RecordsBefore == 0;
+    if (lone || HasUniqueKey(inputs.GetIndex(condition.IndexID).IndexDef(), inputs.FieldDefs)) {
       return {i, -1};
     }
   }
 
-  if (conditions.IndexConditionCount() == 1 && inputs.ActiveIndexID >= 0) {
-    for (std::int32_t i = 0; i < count; ++i) {
-      if (IsBound(conditions[i]) && conditions[i].IndexID == inputs.ActiveIndexID) return {i, -1};
+  // One or both bounds of a range on the active index, and no other index
+  // condition: the walk goes along that index anyway, so no estimate can
+  // find a cheaper way.
+  if (inputs.ActiveIndexID >= 0 && conditions.IndexConditionCount() <= 2) {
+    TQELAccessPath onActive;
+    bool onlyActive = true;
+    for (std::int32_t i = 0; i < count && onlyActive; ++i) {
+      if (!conditions[i].IsIndexCondition()) continue;
+      onlyActive = IsBound(conditions[i]) && conditions[i].IndexID == inputs.ActiveIndexID;
+      (onActive.First < 0 ? onActive.First : onActive.Second) = i;
     }
+    if (onlyActive && onActive.UsesIndex()) return onActive;
   }
 
   // Costs in pages; an unknown page size counts bytes instead.

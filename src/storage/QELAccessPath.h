@@ -3,8 +3,10 @@
 // simplified condition array (QELScanSearchCondition.h) a scan walks an
 // index by, or none for a scan of every record.
 //
-// A '=' on a one-column index whose key is unique is taken at once, and so
-// is a lone index condition on the cursor's active index. Otherwise each
+// A '=' on a one-column index whose key is unique, or the only index
+// condition left of a search from the start, is taken at once, and so are
+// the one or two bounds of a range on the cursor's active index when no
+// other index condition is left. Otherwise each
 // index condition, alone or with the next condition on the same index as a
 // second bound, is priced by a small cost model in units of pages read:
 //   n = the index's estimate of the records in the range,

@@ -335,6 +335,10 @@ TQELGetRecordResult TQELTableData::GetRecord(TQELTableCursor& cursor, TQELGetRec
     if (current.Result != grOK) return grError;
     positionKey = cursor.ScratchRecord.data();
   }
+  if (moving && positioned && OnlyRangeOnActiveIndex(cursor)) {
+    const TQELGetRecordResult stepped = StepWithinRange(cursor, mode);
+    if (stepped != grError) return stepped;
+  }
   if (moving && cursor.IsRestricted()) {
     TQELSearchRequest search;
     search.Forward = mode == grmNext;
@@ -367,6 +371,55 @@ TQELGetRecordResult TQELTableData::GetRecord(TQELTableCursor& cursor, TQELGetRec
     cursor.AfterLast = request.AfterLast;
   }
   return request.Result;
+}
+
+bool TQELTableData::OnlyRangeOnActiveIndex(const TQELTableCursor& cursor) {
+  return cursor.Range.Active() && cursor.IndexID >= 0 && cursor.Filter == nullptr &&
+         cursor.SQLFilter == nullptr && !cursor.FilterCallback && cursor.DistinctFieldCount == 0 &&
+         cursor.RecordBuffer != nullptr;
+}
+
+// The records of a range on the active index are one run of that index: a
+// step from inside it either stays inside or leaves it at the end it moves
+// towards. Answers grError when the step cannot tell (the cursor stood
+// outside the range, or its record is gone), for a search to decide.
+TQELGetRecordResult TQELTableData::StepWithinRange(TQELTableCursor& cursor,
+                                                   TQELGetRecordMode mode) {
+  const TQELCursorRange& range = cursor.Range;
+  TQELIndex& index = CheckedIndexManager(10380).GetIndex(cursor.IndexID);
+  TQELRecordRequest request;
+  request.Mode = mode;
+  request.RecordID = cursor.Position;
+  request.Buffer = cursor.RecordBuffer;
+  FetchRecord(cursor.SessionID(), request, cursor.IndexID, &cursor.IndexPositionCache);
+  const bool forward = mode == grmNext;
+  if (request.Result == grOK) {
+    const std::uint8_t* record = cursor.RecordBuffer;
+    const bool beforeStart =
+        range.HasStart() &&
+        [&] {
+          const int rc = index.CompareRecordKeys(record, range.StartKey, range.StartKeyFieldCount);
+          return range.StartExclusive ? rc <= 0 : rc < 0;
+        }();
+    const bool afterEnd =
+        range.HasEnd() && [&] {
+          const int rc = index.CompareRecordKeys(record, range.EndKey, range.EndKeyFieldCount);
+          return range.EndExclusive ? rc >= 0 : rc > 0;
+        }();
+    if (!beforeStart && !afterEnd) {
+      cursor.Position = request.RecordID;
+      cursor.BeforeFirst = false;
+      cursor.AfterLast = false;
+      return grOK;
+    }
+    // Past the end it walks towards: nothing more in the range.
+    if (forward ? !afterEnd : !beforeStart) return grError;
+  } else if (request.Result != grEOF && request.Result != grBOF) {
+    return grError;
+  }
+  cursor.BeforeFirst = !forward;
+  cursor.AfterLast = forward;
+  return forward ? grEOF : grBOF;
 }
 
 bool TQELTableData::RecordPassesFilter(TQELTableCursor& cursor, const std::uint8_t* record,

@@ -252,6 +252,10 @@ class TQELTableData : public TQELTableDataBase {
   void NoteInBitmap(TQELTableCursor& cursor, const std::uint8_t* record,
                     const TQELRecordID& recordID);
   TQELRecordBitmap& BitmapOf(TQELTableCursor& cursor);
+  // A restricted cursor whose only restriction is a range on its active
+  // index steps along that index without a search.
+  static bool OnlyRangeOnActiveIndex(const TQELTableCursor& cursor);
+  TQELGetRecordResult StepWithinRange(TQELTableCursor& cursor, TQELGetRecordMode mode);
   // Positions the cursor after a search found `recordID`, and reloads it.
   bool TakeFoundRecord(TQELTableCursor& cursor, bool found, const TQELRecordID& recordID);
 
