@@ -113,7 +113,7 @@ TQELPage* TQELPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
     throw EQELException(20090, "Page is used by other session");
   }
   page->SessionID = sessionID;
-  ++page->UseCount;
+  if (++page->UseCount == 1 && page->OwningList == &FCleanPages) ++FCleanPagesInUse;
   return page;
 }
 
@@ -139,7 +139,10 @@ TQELPage* TQELPageManager::AddNewPage(std::int32_t sessionID, std::uint16_t page
 
 void TQELPageManager::ReleasePage(TQELPage* page) {
   if (page == nullptr || page->UseCount <= 0) return;
-  if (--page->UseCount == 0) page->WasRead = false;
+  if (--page->UseCount == 0) {
+    page->WasRead = false;
+    if (page->OwningList == &FCleanPages) --FCleanPagesInUse;
+  }
   if (page->OwningList == nullptr) {
     // An orphan: its last user is done with it.
     if (page->UseCount == 0) {
@@ -187,7 +190,10 @@ void TQELPageManager::Recycle(std::unique_ptr<TQELPage> page) {
 
 void TQELPageManager::DropCleanPage(std::int32_t pageNo) {
   std::unique_ptr<TQELPage> stale = FCleanPages.Delete(pageNo);
-  if (stale->UseCount > 0) FOrphans.push_back(std::move(stale));
+  if (stale->UseCount > 0) {
+    --FCleanPagesInUse;
+    FOrphans.push_back(std::move(stale));
+  }
 }
 
 // A committed page replaces any older copy of the same page in the clean
@@ -198,7 +204,7 @@ void TQELPageManager::AddCleanPage(std::unique_ptr<TQELPage> page) {
 }
 
 TQELPageManager::TSessionRecord* TQELPageManager::SessionToCommit(std::int32_t sessionID) {
-  for (std::int32_t i = 0; i < FCleanPages.Count(); ++i) {
+  for (std::int32_t i = 0; FCleanPagesInUse > 0 && i < FCleanPages.Count(); ++i) {
     const TQELPage* page = FCleanPages[i];
     if (page->SessionID == sessionID && page->UseCount > 0) {
       throw EQELException(20152, "Some session pages are not released");
@@ -297,6 +303,7 @@ void TQELPageManager::FreeAllPages() {
   }
   FSessions.clear();
   FCleanPages.Clear();
+  FCleanPagesInUse = 0;
   FOrphans.clear();
   FSparePages.clear();
 }

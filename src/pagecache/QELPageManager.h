@@ -132,6 +132,9 @@ class TQELPageManager {
   void Recycle(std::unique_ptr<TQELPage> page);
 
   TQELSortedPageList FCleanPages;
+  // How many pages of the clean list are in use (UseCount > 0), so that a
+  // commit looks for pages still held only when there are some.
+  std::int32_t FCleanPagesInUse = 0;
   std::vector<std::unique_ptr<TSessionRecord>> FSessions;
   // Pages dropped from every list while someone still used them.
   std::vector<std::unique_ptr<TQELPage>> FOrphans;

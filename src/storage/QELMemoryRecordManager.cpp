@@ -34,22 +34,27 @@ std::int64_t FreeBytesFor(std::int64_t slotCount) { return (slotCount + 7) / 8; 
 }  // namespace
 
 TQELMemoryRecordManager::TQELMemoryRecordManager(std::int32_t recordSize, std::int32_t growStep)
-    : TQELBaseRecordManager(recordSize), FGrowStep(std::max(growStep, 1)) {
+    : TQELBaseRecordManager(recordSize),
+      FGrowStep(std::max(growStep, 1)),
+      FSecondShift(std::bit_width(static_cast<std::uint32_t>(FGrowStep - 1))) {
   if (recordSize <= 0) throw EQELException(10011, "Invalid record size = %d", {recordSize});
 }
 
 TQELMemoryRecordManager::~TQELMemoryRecordManager() { Release(); }
 
 void TQELMemoryRecordManager::Release() {
-  void* records = FRecords;
+  std::vector<std::uint8_t*> chunks;
+  chunks.swap(FChunks);
   void* freeSlots = FFreeSlots;
-  FRecords = nullptr;
   FFreeSlots = nullptr;
   // Blocks of this manager carry intact guards; a report of damage could
   // only come from a write past a slot, which no path here makes.
-  try {
-    QELMemoryManager().FreeAndNillMem(records);
-  } catch (...) {
+  for (std::uint8_t* chunk : chunks) {
+    void* block = chunk;
+    try {
+      QELMemoryManager().FreeAndNillMem(block);
+    } catch (...) {
+    }
   }
   try {
     QELMemoryManager().FreeAndNillMem(freeSlots);
@@ -65,10 +70,6 @@ TQELRecordID TQELMemoryRecordManager::IDOfSlot(std::int32_t slot) {
   TQELRecordID id{};
   QELWriteLE<std::int32_t>(id.data(), slot);
   return id;
-}
-
-std::uint8_t* TQELMemoryRecordManager::SlotData(std::int32_t slot) const {
-  return FRecords + std::int64_t{slot} * FRecordBufferSize;
 }
 
 bool TQELMemoryRecordManager::IsLive(std::int32_t slot) const {
@@ -87,26 +88,33 @@ void TQELMemoryRecordManager::SetFree(std::int32_t slot, bool isFree) {
 
 bool TQELMemoryRecordManager::Reserve(std::int32_t slot) {
   if (slot < FSlotCount) return true;
-  // Doubling keeps the copying of all growths together linear in the
-  // number of slots; the grow step is the least a growth adds.
-  const std::int64_t wanted = std::max<std::int64_t>(
-      std::int64_t{slot} + 1, std::int64_t{FSlotCount} + std::max(FGrowStep, FSlotCount));
-  const std::int64_t newCount = std::min<std::int64_t>(wanted, kMaxSlots);
+  // A chunk at a time (see SlotData). Only the chunk that reaches the
+  // largest count is cut short; after it nothing can be added.
+  const std::int64_t chunkSlots =
+      FChunks.empty() ? FGrowStep
+                      : std::int64_t{1} << (FSecondShift + static_cast<int>(FChunks.size()) - 1);
+  const std::int64_t newCount =
+      std::min<std::int64_t>(std::int64_t{FSlotCount} + chunkSlots, kMaxSlots);
   if (newCount <= slot) return false;
   const auto count = static_cast<std::int32_t>(newCount);
   const std::int64_t oldBytes = FreeBytesFor(FSlotCount);
   const std::int64_t newBytes = FreeBytesFor(count);
+  void* chunk = nullptr;
   try {
-    void* records = FRecords;
-    QELMemoryManager().ReallocMem(records, false, newCount * FRecordBufferSize);
-    FRecords = static_cast<std::uint8_t*>(records);
+    FChunks.reserve(FChunks.size() + 1);
+    chunk = QELMemoryManager().GetMem((newCount - FSlotCount) * FRecordBufferSize);
     void* freeSlots = FFreeSlots;
     QELMemoryManager().ReallocMem(freeSlots, false, newBytes);
     FFreeSlots = static_cast<std::uint8_t*>(freeSlots);
   } catch (const std::exception&) {
-    // The slots stay as they were; a larger record block is harmless.
+    // The slots stay as they were.
+    try {
+      QELMemoryManager().FreeAndNillMem(chunk);
+    } catch (...) {
+    }
     return false;
   }
+  FChunks.push_back(static_cast<std::uint8_t*>(chunk));
   // New slots are free, and so are the bits past the old count in what
   // was the last byte.
   std::memset(FFreeSlots + oldBytes, 0xFF, static_cast<std::size_t>(newBytes - oldBytes));

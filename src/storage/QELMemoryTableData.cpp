@@ -20,6 +20,9 @@ namespace qel {
 TQELMemoryTableData::TQELMemoryTableData(TQELDatabaseData& database, std::string tableName)
     : TQELTableData(database, *FPages, std::move(tableName)) {
   SetMemoryOnly(true);
+  // Every change is applied or cancelled here, through the memory page
+  // manager itself.
+  FPages->UseWorkingCopies();
 }
 
 TQELMemoryTableData::~TQELMemoryTableData() {
@@ -156,6 +159,27 @@ std::int64_t TQELMemoryTableData::GetLastAutoincValue(std::int32_t fieldNo,
                                                       const TQELSessionSequenceValues& session) {
   if (FieldManager() == nullptr) throw EQELException(10015, "Nil pointer occured");
   return FieldManager()->GetLastAutoincValue(session, fieldNo);
+}
+
+// ---- Reading ---------------------------------------------------------------
+
+TQELGetRecordResult TQELMemoryTableData::GetRecord(TQELTableCursor& cursor,
+                                                   TQELGetRecordMode mode) {
+  // Reading the current record, or stepping in natural order, reads no
+  // index page unless the cursor is restricted.
+  if ((mode == grmCurrent || cursor.IndexID < 0) && !cursor.IsRestricted()) {
+    return TQELTableData::GetRecord(cursor, mode);
+  }
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  const TQELPageLending lending(MemoryPageManager());
+  return TQELTableData::GetRecord(cursor, mode);
+}
+
+bool TQELMemoryTableData::SearchKey(TQELTableCursor& cursor,
+                                    TQELSearchConditionType conditionType) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  const TQELPageLending lending(MemoryPageManager());
+  return TQELTableData::SearchKey(cursor, conditionType);
 }
 
 // ---- Record changes --------------------------------------------------------

@@ -81,6 +81,10 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   std::int64_t RecordIDToRecordNumber(const TQELRecordID& recordID) override;
   void RecordNumberToRecordID(TQELRecordID& recordID, std::int64_t number) override;
   void ReleaseRecordBuffer(std::uint8_t* record) override;
+  // Reading and searching only read index pages: the page manager lends
+  // its stored pages to them instead of copying each page read.
+  TQELGetRecordResult GetRecord(TQELTableCursor& cursor, TQELGetRecordMode mode) override;
+  bool SearchKey(TQELTableCursor& cursor, TQELSearchConditionType conditionType) override;
   void PostBlob(TQELTableCursor& cursor, std::int32_t fieldNo,
                 TQELBlobValueStream& blobStream) override;
   // Frees the field's block when it is new (the field becomes NULL); a
