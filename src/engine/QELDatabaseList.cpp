@@ -10,6 +10,7 @@
 #include "memory/QELMemory.h"
 #include "platform/QELException.h"
 #include "storage/QELMemEngine.h"
+#include "storage/QELTempEngine.h"
 
 namespace qel {
 
@@ -21,10 +22,12 @@ TQELDatabaseKind QELDatabaseKindOf(const std::string& databaseName) {
 }
 
 // The engine memory manager is made first, so that it outlives the list: at
-// the end of the process the memory tables give their blocks back to it.
+// the end of the process the memory and temporary tables give their blocks
+// back to it.
 TQELDatabaseList::TQELDatabaseList() {
   QELMemoryManager();
   FMemory = std::make_unique<TQELMemoryDatabaseData>();
+  FTemporary = std::make_unique<TQELTemporaryDatabaseData>();
 }
 
 TQELDatabaseList::~TQELDatabaseList() = default;

@@ -3,8 +3,8 @@
 // of this process that opens a database file shares that file's one disk
 // database data object; the object is added by the first session on the
 // file and freed (closing the file) when the last one leaves. The in-memory
-// ("MEMORY") database is there from the start and the temporary ("TEMP")
-// one once registered; both live as long as the list.
+// ("MEMORY") and the temporary ("TEMP") databases are there from the start
+// and live as long as the list.
 //
 // Connecting, disconnecting and creating a file hold Lock throughout, so
 // two threads never create two objects for one file.
@@ -34,7 +34,7 @@ class TQELDatabaseList {
   // The list of this process.
   static TQELDatabaseList& Instance();
 
-  // Holds the in-memory database from the start.
+  // Holds the in-memory and the temporary database from the start.
   TQELDatabaseList();
   ~TQELDatabaseList();
   TQELDatabaseList(const TQELDatabaseList&) = delete;
@@ -43,9 +43,9 @@ class TQELDatabaseList {
   TQELCriticalSection& Lock() { return FLock; }
 
   // The in-memory or temporary database; "Database %s is not available"
-  // (20299) while the temporary one is not registered.
+  // (20299) when it was replaced by none.
   TQELDatabaseData& Special(TQELDatabaseKind kind);
-  // Registers the in-memory or temporary database for the life of the list.
+  // Replaces the in-memory or temporary database for the life of the list.
   void SetSpecial(TQELDatabaseKind kind, std::unique_ptr<TQELDatabaseData> databaseData);
 
   // The listed disk database data of the file `fileName` names (the same

@@ -185,7 +185,7 @@ TEST_F(LocalSessionTest, FilesAreMatchedByIdentityNotByName) {
   EXPECT_EQ(ListedFiles(), 1U);
 }
 
-TEST_F(LocalSessionTest, MemoryIsOneSharedDatabaseAndTempIsNotAvailableYet) {
+TEST_F(LocalSessionTest, MemoryAndTempAreEachOneSharedDatabase) {
   auto first = NewSession(FileName);
   auto second = NewSession(FileName);
   for (TQELLocalSession* session : {first.get(), second.get()}) {
@@ -206,11 +206,22 @@ TEST_F(LocalSessionTest, MemoryIsOneSharedDatabaseAndTempIsNotAvailableYet) {
   EXPECT_EQ(second->DatabaseData(), &TQELDatabaseList::Instance().Special(dkMemory));
   second->SetConnected(false);
 
+  // The temporary database is there from the start too, one for the
+  // process, and no file either.
   auto temp = NewSession(FileName);
-  temp->SetDatabaseName("TEMP");
-  EXPECT_EQ(NativeErrorOf([&] { temp->SetConnected(true); }), 20299);
-  EXPECT_FALSE(temp->GetConnected());
-  EXPECT_EQ(NativeErrorOf([&] { temp->CreateDatabase(); }), 20092);
+  auto otherTemp = NewSession(FileName);
+  for (TQELLocalSession* session : {temp.get(), otherTemp.get()}) {
+    session->SetDatabaseName("TEMP");
+    session->SetConnected(true);
+    ASSERT_TRUE(session->GetConnected());
+    EXPECT_EQ(NativeErrorOf([&] { session->CreateDatabase(); }), 20092);
+  }
+  EXPECT_EQ(temp->DatabaseData(), otherTemp->DatabaseData());
+  EXPECT_EQ(temp->DatabaseData(), &TQELDatabaseList::Instance().Special(dkTemporary));
+  EXPECT_EQ(temp->DatabaseData()->DatabaseName(), "TEMP");
+  EXPECT_NE(temp->DatabaseData(), &TQELDatabaseList::Instance().Special(dkMemory));
+  temp->SetConnected(false);
+  otherTemp->SetConnected(false);
   EXPECT_EQ(ListedFiles(), 0U);
 }
 
