@@ -467,6 +467,10 @@ TQELGetRecordResult TQELLocalCursor::GetRecord(TQELGetRecordMode mode) {
 void TQELLocalCursor::SetRecNo(std::int64_t recNo) {
   TDatabaseLock lock = LockedDatabase();
   OpenTableData().SetRecNo(*this, recNo);
+  // The record read is the one the next edit starts from.
+  if (RecordBuffer != nullptr && !BeforeFirst && !AfterLast) {
+    WriteBookmark(RecordBuffer, Position, bfCurrent);
+  }
 }
 
 std::int64_t TQELLocalCursor::GetRecNo() {

@@ -103,6 +103,20 @@ TEST_P(CursorTest, InsertsReadBackWithTheirMemosAndAreFoundByLocate) {
   EXPECT_EQ(Table->Term().rfind("istilah 2", 0), 0U);
 }
 
+TEST_P(CursorTest, RecordNumbersPositionTheRecordAnEditStartsFrom) {
+  for (std::int32_t id = 1; id <= 5; ++id) ASSERT_EQ(Table->Insert(id, "t"), 0);
+  TQELLocalCursor& cursor = Table->Cursor;
+  cursor.SetIndexName("BY_ID");
+  cursor.SetRecNo(4);
+  EXPECT_EQ(Table->Id(), 4);
+  EXPECT_EQ(cursor.GetRecNo(), 4);
+  EXPECT_EQ(Table->UpdateTerm("keempat"), 0);
+  ASSERT_TRUE(Table->Find(4));
+  EXPECT_EQ(Table->Term(), "keempat");
+  ASSERT_TRUE(Table->Find(3));
+  EXPECT_EQ(Table->Term(), "t");
+}
+
 TEST_P(CursorTest, AnOpenBlobStreamIsNoChangeByAnotherSession) {
   ASSERT_EQ(Table->Insert(1, "basis data", "isi"), 0);
   ASSERT_TRUE(Table->Find(1));
