@@ -119,8 +119,11 @@ struct TPosition {
 // One pass over the text that appends commands and their tokens.
 class TTokenizer {
  public:
-  TTokenizer(std::string_view text, const TQELSQLParams* params, std::vector<TSQLCommand>& commands)
-      : FText(text), FParams(params), FCommands(commands) {}
+  // With `markersOnly` a parameter marker becomes a token without value
+  // instead of needing one.
+  TTokenizer(std::string_view text, const TQELSQLParams* params, std::vector<TSQLCommand>& commands,
+             bool markersOnly = false)
+      : FText(text), FParams(params), FCommands(commands), FMarkersOnly(markersOnly) {}
 
   void Run();
 
@@ -144,6 +147,7 @@ class TTokenizer {
   std::string_view FText;
   const TQELSQLParams* FParams;
   std::vector<TSQLCommand>& FCommands;
+  bool FMarkersOnly;
   std::size_t FPos = 0;
 
   // Line and column are counted lazily: PositionAt walks the bytes between
@@ -427,6 +431,10 @@ void TTokenizer::ResolveParameter(TToken& token) {
       param = &FParams->Items(static_cast<std::int32_t>(index));
     }
   }
+  if (param == nullptr && FMarkersOnly) {
+    token.TokenType = tktParameter;
+    return;
+  }
   if (param == nullptr) {
     throw EQELException(kQELErrParameterNotFound, "Value for parameter '%s' not found",
                         {Printable(token.Text)});
@@ -473,6 +481,18 @@ void TTokenizer::RaiseInvalidNumericSymbol(std::size_t pos) {
 TQELLexer::TQELLexer(std::string sqlText, const TQELSQLParams* params)
     : FSQLText(std::move(sqlText)), FParams(params) {
   TTokenizer(FSQLText, FParams, FCommands).Run();
+}
+
+std::vector<std::string> QELParameterMarkers(std::string_view sqlText) {
+  std::vector<TSQLCommand> commands;
+  TTokenizer(sqlText, nullptr, commands, true).Run();
+  std::vector<std::string> names;
+  for (const TSQLCommand& command : commands) {
+    for (const TToken& token : command.Tokens) {
+      if (token.TokenType == tktParameter) names.push_back(token.Text);
+    }
+  }
+  return names;
 }
 
 TSQLCommand* TQELLexer::Current() {

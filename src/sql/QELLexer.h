@@ -128,4 +128,9 @@ inline bool IsReservedWord(const TToken& token, std::uint16_t word) {
   return token.TokenType == tktReservedWord && (word == rwAny || token.ReservedWord == word);
 }
 
+// The names of the parameter markers of `sqlText` in order of appearance,
+// repeats included (":name" without its colon, "Param<n>" for the n-th "?"),
+// found by the same scan that lexes statements; raises the lexer's errors.
+std::vector<std::string> QELParameterMarkers(std::string_view sqlText);
+
 }  // namespace qel

@@ -401,5 +401,18 @@ TEST(LexerCursorTest, BuiltCommandsShareParameterValues) {
   EXPECT_EQ(kept.ParamValue->AsString(), "value");
 }
 
+TEST(LexerTest, MarkersAreListedWithoutValuesInTheirOrder) {
+  EXPECT_EQ(QELParameterMarkers("select * from t where a = :A and b = ? and c = ':X' or d = :a; "
+                                "update t set e = ? where f = :B"),
+            (std::vector<std::string>{"A", "Param1", "a", "Param2", "B"}));
+  EXPECT_TRUE(QELParameterMarkers("select 1").empty());
+  try {
+    QELParameterMarkers("select 'open");
+    ADD_FAILURE() << "an unterminated string must raise";
+  } catch (const EQELException& error) {
+    EXPECT_EQ(error.NativeError(), kQELErrUnterminatedString);
+  }
+}
+
 }  // namespace
 }  // namespace qel
