@@ -2,13 +2,16 @@
 
 #include <unicode/ucasemap.h>
 #include <unicode/ucol.h>
+#include <unicode/udat.h>
 #include <unicode/uloc.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 
@@ -73,6 +76,56 @@ UCollator* OpenCollator(const std::string& locale, UCollationStrength strength) 
   return collator;
 }
 
+// The month and day names of one locale, Monday first.
+struct TDateNames {
+  std::array<std::string, 12> LongMonths;
+  std::array<std::string, 12> ShortMonths;
+  std::array<std::string, 7> LongDays;
+  std::array<std::string, 7> ShortDays;
+};
+
+std::string ToUtf8(const UChar* text, std::int32_t length) {
+  std::string result(static_cast<std::size_t>(length) * 3, '\0');
+  std::int32_t written = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strToUTF8(result.data(), static_cast<std::int32_t>(result.size()), &written, text, length,
+              &status);
+  Check(status, "u_strToUTF8");
+  result.resize(static_cast<std::size_t>(written));
+  return result;
+}
+
+TDateNames LoadDateNames(const std::string& locale) {
+  // The root locale's names are placeholders ("M01"); English serves instead.
+  const std::string name = locale.empty() ? "en" : locale;
+  UErrorCode status = U_ZERO_ERROR;
+  static const UChar kUtc[] = {'U', 'T', 'C'};
+  UDateFormat* format =
+      udat_open(UDAT_DEFAULT, UDAT_DEFAULT, name.c_str(), kUtc, 3, nullptr, 0, &status);
+  Check(status, "udat_open");
+  const auto symbol = [&](UDateFormatSymbolType type, std::int32_t index) {
+    UChar buffer[128];
+    UErrorCode symbolStatus = U_ZERO_ERROR;
+    const std::int32_t length = udat_getSymbols(format, type, index, buffer, 128, &symbolStatus);
+    // A name too long for the buffer (none is) is left out rather than cut.
+    if (U_FAILURE(symbolStatus) || length > 128) return std::string();
+    return ToUtf8(buffer, length);
+  };
+  TDateNames names;
+  for (std::int32_t i = 0; i < 12; ++i) {
+    names.LongMonths[static_cast<std::size_t>(i)] = symbol(UDAT_MONTHS, i);
+    names.ShortMonths[static_cast<std::size_t>(i)] = symbol(UDAT_SHORT_MONTHS, i);
+  }
+  // ICU numbers the week days from Sunday (1) to Saturday (7).
+  for (std::int32_t i = 0; i < 7; ++i) {
+    const std::int32_t icuDay = (i + 1) % 7 + 1;
+    names.LongDays[static_cast<std::size_t>(i)] = symbol(UDAT_WEEKDAYS, icuDay);
+    names.ShortDays[static_cast<std::size_t>(i)] = symbol(UDAT_SHORT_WEEKDAYS, icuDay);
+  }
+  udat_close(format);
+  return names;
+}
+
 // One thread's collators and case map: ICU's are not to be shared between
 // threads while in use.
 class TThreadCollation {
@@ -97,11 +150,17 @@ class TThreadCollation {
   }
   const UCaseMap* CaseMap() const { return FCaseMap; }
   bool AsciiCaseMapping() const { return FAsciiCaseMapping; }
+  // Built on first use: most threads never format a date with names.
+  const TDateNames& DateNames() {
+    if (!FDateNames) FDateNames = std::make_unique<TDateNames>(LoadDateNames(FLocale));
+    return *FDateNames;
+  }
 
  private:
   void Build(const std::string& locale) {
     Release();
     FLocale = locale;
+    FDateNames.reset();
     // Secondary strength ignores case but not accents; tertiary sees both.
     FCaseInsensitive = OpenCollator(locale, UCOL_SECONDARY);
     FCaseSensitive = OpenCollator(locale, UCOL_TERTIARY);
@@ -129,6 +188,7 @@ class TThreadCollation {
   UCollator* FCaseSensitive = nullptr;
   UCaseMap* FCaseMap = nullptr;
   bool FAsciiCaseMapping = true;
+  std::unique_ptr<TDateNames> FDateNames;
 };
 
 TThreadCollation& Current() {
@@ -236,6 +296,19 @@ void QELSetCollationLocale(std::string_view name) {
 std::string QELCollationLocale() {
   const std::string& locale = Current().Locale();
   return locale.empty() ? "root" : locale;
+}
+
+std::string QELLocaleDateName(TQELDateName kind, int index) {
+  const TDateNames& names = Current().DateNames();
+  const bool month = kind == TQELDateName::LongMonth || kind == TQELDateName::ShortMonth;
+  if (index < 1 || index > (month ? 12 : 7)) return {};
+  const auto i = static_cast<std::size_t>(index - 1);
+  switch (kind) {
+    case TQELDateName::LongMonth: return names.LongMonths[i];
+    case TQELDateName::ShortMonth: return names.ShortMonths[i];
+    case TQELDateName::LongDay: return names.LongDays[i];
+    default: return names.ShortDays[i];
+  }
 }
 
 }  // namespace qel

@@ -10,6 +10,7 @@
 // case mapping leaves them as they are. Every function may be called from any
 // thread.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,5 +32,14 @@ void QELSetCollationLocale(std::string_view name);
 
 // The canonical name of the locale in effect; "root" for the root locale.
 std::string QELCollationLocale();
+
+// Month and day names of the same locale, for date formats.
+enum class TQELDateName : std::uint8_t { LongMonth, ShortMonth, LongDay, ShortDay };
+
+// The name, in UTF-8, of month `index` (1 = January .. 12) or of day of the
+// week `index` (1 = Monday .. 7 = Sunday) in the locale in effect; the root
+// locale, which has no names of its own, gives the English ones. An index
+// outside the range gives "".
+std::string QELLocaleDateName(TQELDateName kind, int index);
 
 }  // namespace qel

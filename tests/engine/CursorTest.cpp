@@ -187,7 +187,12 @@ TEST_P(CursorTest, BadFieldNumbersAndBadInputRaiseTheirCodes) {
   EXPECT_EQ(NativeErrorOf([&] { cursor.Locate({"NOPE"}, {TCursorOn::Integer(1)}, false, false); }),
             20302);
   EXPECT_EQ(NativeErrorOf([&] { cursor.Locate({"ID"}, {}, false, false); }), 20303);
+  // Without a filter factory (the expression layer installs one when it is
+  // linked in).
+  const TQELCursorFilterFactory installed = TQELCursor::FilterFactory();
+  TQELCursor::SetFilterFactory(nullptr);
   EXPECT_EQ(NativeErrorOf([&] { cursor.SetFilter("ID = 1", false, false); }), 20300);
+  TQELCursor::SetFilterFactory(installed);
   TCursorOn blank(*Session, "  ");
   EXPECT_EQ(NativeErrorOf([&] { blank.Cursor.Open({}, {}, {}); }), 20153);
   EXPECT_EQ(NativeErrorOf([&] { blank.Cursor.CreateTable(test::GlossaryFields(), {}, {}); }), 20153);
@@ -324,12 +329,13 @@ TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
   for (std::int32_t id = 0; id < 10; ++id) {
     ASSERT_EQ(Table->Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
   }
+  const TQELCursorFilterFactory installed = TQELCursor::FilterFactory();
   TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
     return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
   });
   TQELLocalCursor& cursor = Table->Cursor;
   cursor.SetFilter("kata", false, false);
-  TQELCursor::SetFilterFactory(nullptr);
+  TQELCursor::SetFilterFactory(installed);
   EXPECT_EQ(cursor.GetRecordCount(), 4);
   EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9}));
   cursor.ClearFilter();

@@ -1,0 +1,139 @@
+#include "sql/QELExprNodeComparison.h"
+
+#include <string>
+
+#include "platform/QELException.h"
+#include "sql/QELExprNodeField.h"
+#include "sql/QELExpressionErrors.h"
+
+namespace qel {
+
+namespace {
+
+// Memo values take part as the text they hold.
+TQELBaseFieldType TextKind(TQELBaseFieldType type) {
+  if (type == bftMemo) return bftString;
+  if (type == bftWideMemo) return bftWideString;
+  return type;
+}
+
+}  // namespace
+
+bool QELLikeValues(const TQELVariant& value, const TQELVariant& pattern, std::int32_t escape,
+                   bool caseInsensitive, bool prefixOnly, TQELLikeMatcher& matcher,
+                   TQELVariant& valueScratch, TQELVariant& patternScratch) {
+  const TQELBaseFieldType common =
+      CommonType(TextKind(value.DataType()), TextKind(pattern.DataType()), false);
+  if (!IsStringBaseType(common)) {
+    throw EQELException(kQELErrNotStringArgument, kQELNotStringArgumentMsg, {"LIKE"});
+  }
+  if (IsWideStringBaseType(common)) {
+    std::u16string valueCopy;
+    std::u16string patternCopy;
+    const std::u16string_view text = QELWideTextOf(value, valueScratch, valueCopy);
+    const std::u16string_view like = QELWideTextOf(pattern, patternScratch, patternCopy);
+    if (!matcher.IsCompiled(like, escape, caseInsensitive, prefixOnly)) {
+      if (prefixOnly) {
+        matcher.CompilePrefix(like, caseInsensitive);
+      } else {
+        matcher.Compile(like, escape, caseInsensitive);
+      }
+    }
+    return matcher.Matches(text);
+  }
+  const std::string_view text = QELTextOf(value, valueScratch);
+  const std::string_view like = QELTextOf(pattern, patternScratch);
+  if (!matcher.IsCompiled(like, escape, caseInsensitive, prefixOnly)) {
+    if (prefixOnly) {
+      matcher.CompilePrefix(like, caseInsensitive);
+    } else {
+      matcher.Compile(like, escape, caseInsensitive);
+    }
+  }
+  return matcher.Matches(text);
+}
+
+TQELExprNodeComparison::TQELExprNodeComparison(TQELExprOperator op,
+                                               std::unique_ptr<TQELExprNode> left,
+                                               std::unique_ptr<TQELExprNode> right,
+                                               bool nullsUnordered)
+    : TQELExprNode(op), FNullsUnordered(nullsUnordered) {
+  AddChild(std::move(left));
+  AddChild(std::move(right));
+}
+
+void TQELExprNodeComparison::Prepare() {
+  TQELExprNode::Prepare();
+  if (FQuantifier != qtNone) return;
+  // A wide constant against a narrow string field is made narrow once,
+  // instead of widening the field's value for every record.
+  for (std::int32_t i = 0; i < 2; ++i) {
+    auto* field = dynamic_cast<TQELExprNodeField*>(&Child(i));
+    auto* constant = dynamic_cast<TQELExprNodeConst*>(&Child(1 - i));
+    if (field == nullptr || constant == nullptr || !field->IsBound()) continue;
+    const TQELBaseFieldType fieldType = field->BaseDataType();
+    TQELVariant& value = constant->MutableValue();
+    if ((fieldType == bftString || fieldType == bftFixedChar) && value.IsWideString()) {
+      value.ConvertTo(bftString);
+    }
+  }
+}
+
+bool TQELExprNodeComparison::Holds(std::int32_t code) const {
+  switch (FOperator) {
+    case eoEqual: return code == ccEqual;
+    case eoNotEqual:
+      return FNullsUnordered ? code == ccLess || code == ccGreater : code != ccEqual;
+    case eoGreater: return code == ccGreater;
+    case eoLess: return code == ccLess;
+    case eoGreaterOrEqual: return code == ccEqual || code == ccGreater;
+    case eoLessOrEqual: return code == ccEqual || code == ccLess;
+    default:
+      throw EQELException(kQELErrUnknownComparisonOperator, kQELUnknownOperatorMsg,
+                          {ExprOperatorText(FOperator)});
+  }
+}
+
+// The other operand over the prefix constant's length: a value matches
+// when it starts with the whole prefix, never when it is shorter.
+std::int32_t TQELExprNodeComparison::ComparePrefix(const TQELVariant& left,
+                                                   const TQELVariant& right) const {
+  const TQELVariant& prefix = FPrefixChild == 0 ? left : right;
+  if (left.IsNull() || right.IsNull() || !prefix.IsString()) {
+    return left.Compare(right, FNullsUnordered, false, FCaseInsensitive);
+  }
+  return CompareValues(left.Data(), left.DataSize(), left.DataType(), false, right.Data(),
+                       right.DataSize(), right.DataType(), false, FCaseInsensitive,
+                       prefix.StringLength());
+}
+
+TQELVariant& TQELExprNodeComparison::EvaluateLikePrefix() {
+  const TQELVariant& value = Child(0).Evaluate();
+  const TQELVariant& prefix = Child(1).Evaluate();
+  if (value.IsNull() || prefix.IsNull()) {
+    SetBooleanNull(FValue);
+    return FValue;
+  }
+  const bool matches =
+      QELLikeValues(value, prefix, -1, FCaseInsensitive, true, FMatcher, FScratch, FPatternScratch);
+  SetBooleanValue(FValue, FOperator == eoNotEqual ? !matches : matches);
+  return FValue;
+}
+
+TQELVariant& TQELExprNodeComparison::Evaluate() {
+  if (FQuantifier != qtNone) {
+    // The subquery node runs the subquery (and reports when it cannot).
+    Child(0).Evaluate();
+    throw EQELException(kQELErrSubqueryNotAvailable, "Subquery evaluation is not available");
+  }
+  if (FLikePrefix) return EvaluateLikePrefix();
+  const TQELVariant& left = Child(0).Evaluate();
+  const TQELVariant& right = Child(1).Evaluate();
+  const std::int32_t code = FPrefixChild >= 0 ? ComparePrefix(left, right)
+                                              : left.Compare(right, FNullsUnordered, false,
+                                                             FCaseInsensitive);
+  SetBooleanValue(FValue, Holds(code));
+  return FValue;
+}
+
+}  // namespace qel

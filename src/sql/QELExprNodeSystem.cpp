@@ -1,0 +1,41 @@
+#include "sql/QELExprNodeSystem.h"
+
+#include <limits>
+
+#include "platform/QELException.h"
+#include "sql/QELExpressionErrors.h"
+
+namespace qel {
+
+void TQELExprNodeSystem::SetAutoincTarget(std::string tableName, std::string fieldName,
+                                          bool inMemory, std::string databaseName) {
+  FTableName = std::move(tableName);
+  FFieldName = std::move(fieldName);
+  FInMemory = inMemory;
+  FDatabaseName = std::move(databaseName);
+}
+
+TQELVariant& TQELExprNodeSystem::Evaluate() {
+  switch (FOperator) {
+    case eoRowNum:
+      if (FRowCount == std::numeric_limits<std::int32_t>::max()) {
+        throw EQELException(kQELErrResultOutOfRange, kQELResultOutOfRangeMsg, {"ROWNUM"});
+      }
+      SetIntegerValue(FValue, ++FRowCount);
+      return FValue;
+    case eoLastAutoinc:
+      throw EQELException(kQELErrLastAutoincNotAvailable,
+                          "LASTAUTOINC of table '%s' is not available here", {FTableName});
+    default:
+      throw EQELException(kQELErrUnknownSystemOperator, kQELUnknownOperatorMsg,
+                          {ExprOperatorText(FOperator)});
+  }
+}
+
+TQELAdvancedFieldType TQELExprNodeSystem::GetDataType() {
+  if (FOperator == eoRowNum) return aftInteger;
+  throw EQELException(kQELErrLastAutoincNotAvailable,
+                      "LASTAUTOINC of table '%s' is not available here", {FTableName});
+}
+
+}  // namespace qel

@@ -1,0 +1,44 @@
+#pragma once
+// TQELExprNodeSystem: ROWNUM, a counter that each evaluation advances (1 for
+// the first row), and LASTAUTOINC(table, field), the last value a table
+// generated for an auto-increment field. LASTAUTOINC is parsed here; the
+// query layer reads the value from the table it opens.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "sql/QELExprNode.h"
+
+namespace qel {
+
+class TQELExprNodeSystem final : public TQELExprNode {
+ public:
+  explicit TQELExprNodeSystem(TQELExprOperator op) : TQELExprNode(op) {}
+  std::unique_ptr<TQELExprNode> Clone() const override {
+    return std::make_unique<TQELExprNodeSystem>(*this);
+  }
+
+  void SetAutoincTarget(std::string tableName, std::string fieldName, bool inMemory,
+                        std::string databaseName);
+  const std::string& TableName() const { return FTableName; }
+  const std::string& FieldName() const { return FFieldName; }
+  bool InMemory() const { return FInMemory; }
+  std::int32_t RowCount() const { return FRowCount; }
+
+  TQELVariant& Evaluate() override;
+  TQELAdvancedFieldType GetDataType() override;
+  std::int32_t GetDataSize() override { return 0; }
+  bool CanEvaluateOn(TQELExprRowSource*, TQELExprRowSource*, bool, TQELExprRecordSource*) override {
+    return true;
+  }
+
+ private:
+  std::string FTableName;
+  std::string FFieldName;
+  std::string FDatabaseName;
+  bool FInMemory = false;
+  std::int32_t FRowCount = 0;
+};
+
+}  // namespace qel

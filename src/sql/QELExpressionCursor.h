@@ -1,0 +1,60 @@
+#pragma once
+// Expressions over an engine cursor: the cursor as a record source (its
+// fields by visible or table name, its record buffer, its BLOB values) and
+// the record filter that a cursor's SetFilter installs. Linking the engine
+// installs the filter factory in every cursor before main runs.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/QELCursor.h"
+#include "sql/QELExpression.h"
+
+namespace qel {
+
+class TQELCursorRecordSource final : public TQELExprRecordSource {
+ public:
+  explicit TQELCursorRecordSource(TQELCursor& cursor) : FCursor(cursor) {}
+
+  const TQELFieldDefs& FieldDefs() const override { return FCursor.FieldDefs(); }
+  // A visible field's name (an alias under a projection) first, then the
+  // table's own name.
+  std::int32_t FindField(std::string_view fieldName) const override;
+  // The record being filtered while a filter judges one, else the
+  // cursor's record buffer.
+  const std::uint8_t* CurrentRecord() const override {
+    return FJudged != nullptr ? FJudged : FCursor.RecordBuffer;
+  }
+  void SetJudgedRecord(const std::uint8_t* record) { FJudged = record; }
+  // Reads through the cursor from a private copy of `record`, which the
+  // BLOB layer may mark while it reads; the record itself stays untouched.
+  void ReadBlobValue(std::int32_t fieldNo, const std::uint8_t* record, TQELVariant& value) override;
+
+ private:
+  TQELCursor& FCursor;
+  const std::uint8_t* FJudged = nullptr;
+  std::vector<std::uint8_t> FScratch;
+};
+
+// A filter text over a cursor: true for the records the condition holds
+// for (NULL does not hold).
+class TQELExpressionFilter final : public TQELRecordFilter {
+ public:
+  TQELExpressionFilter(TQELCursor& cursor, std::string_view text, bool caseInsensitive,
+                       bool partialCompare);
+  bool Matches(const std::uint8_t* record) override;
+  TQELExpression& Expression() { return FExpression; }
+
+ private:
+  TQELCursorRecordSource FSource;
+  TQELExpression FExpression;
+};
+
+// The cursor's filter factory (TQELCursorFilterFactory).
+std::unique_ptr<TQELRecordFilter> QELCreateCursorFilter(TQELCursor& cursor, const std::string& text,
+                                                        bool caseInsensitive, bool partialCompare);
+
+}  // namespace qel
