@@ -35,27 +35,19 @@ std::int64_t FreeBytesFor(std::int64_t slotCount) { return (slotCount + 7) / 8; 
 
 TQELMemoryRecordManager::TQELMemoryRecordManager(std::int32_t recordSize, std::int32_t growStep)
     : TQELBaseRecordManager(recordSize),
-      FGrowStep(std::max(growStep, 1)),
-      FSecondShift(std::bit_width(static_cast<std::uint32_t>(FGrowStep - 1))) {
+      FSlots(recordSize, std::max(growStep, 1),
+             std::bit_ceil(static_cast<std::uint32_t>(std::max(growStep, 1)))) {
   if (recordSize <= 0) throw EQELException(10011, "Invalid record size = %d", {recordSize});
 }
 
 TQELMemoryRecordManager::~TQELMemoryRecordManager() { Release(); }
 
 void TQELMemoryRecordManager::Release() {
-  std::vector<std::uint8_t*> chunks;
-  chunks.swap(FChunks);
+  FSlots.Release();
   void* freeSlots = FFreeSlots;
   FFreeSlots = nullptr;
-  // Blocks of this manager carry intact guards; a report of damage could
-  // only come from a write past a slot, which no path here makes.
-  for (std::uint8_t* chunk : chunks) {
-    void* block = chunk;
-    try {
-      QELMemoryManager().FreeAndNillMem(block);
-    } catch (...) {
-    }
-  }
+  // The block carries intact guards; a report of damage could only come
+  // from a write past its bits, which no path here makes.
   try {
     QELMemoryManager().FreeAndNillMem(freeSlots);
   } catch (...) {
@@ -73,7 +65,7 @@ TQELRecordID TQELMemoryRecordManager::IDOfSlot(std::int32_t slot) {
 }
 
 bool TQELMemoryRecordManager::IsLive(std::int32_t slot) const {
-  if (slot < 0 || slot >= FSlotCount) return false;
+  if (slot < 0 || slot >= FSlots.Capacity()) return false;
   return ((FFreeSlots[slot >> 3] >> (slot & 7)) & 1) == 0;
 }
 
@@ -86,48 +78,39 @@ void TQELMemoryRecordManager::SetFree(std::int32_t slot, bool isFree) {
   }
 }
 
+// A chunk of slots at a time; only the chunk that reaches the largest
+// count is cut short, and after it nothing can be added. The slots and
+// their free bits grow together or not at all.
 bool TQELMemoryRecordManager::Reserve(std::int32_t slot) {
-  if (slot < FSlotCount) return true;
-  // A chunk at a time (see SlotData). Only the chunk that reaches the
-  // largest count is cut short; after it nothing can be added.
-  const std::int64_t chunkSlots =
-      FChunks.empty() ? FGrowStep
-                      : std::int64_t{1} << (FSecondShift + static_cast<int>(FChunks.size()) - 1);
-  const std::int64_t newCount =
-      std::min<std::int64_t>(std::int64_t{FSlotCount} + chunkSlots, kMaxSlots);
-  if (newCount <= slot) return false;
-  const auto count = static_cast<std::int32_t>(newCount);
-  const std::int64_t oldBytes = FreeBytesFor(FSlotCount);
-  const std::int64_t newBytes = FreeBytesFor(count);
-  void* chunk = nullptr;
+  const std::int32_t oldCount = SlotCount();
+  if (slot < oldCount) return true;
   try {
-    FChunks.reserve(FChunks.size() + 1);
-    chunk = QELMemoryManager().GetMem((newCount - FSlotCount) * FRecordBufferSize);
+    if (!FSlots.Grow(kMaxSlots)) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  const std::int32_t count = SlotCount();
+  const std::int64_t oldBytes = FreeBytesFor(oldCount);
+  const std::int64_t newBytes = FreeBytesFor(count);
+  try {
     void* freeSlots = FFreeSlots;
     QELMemoryManager().ReallocMem(freeSlots, false, newBytes);
     FFreeSlots = static_cast<std::uint8_t*>(freeSlots);
   } catch (const std::exception&) {
-    // The slots stay as they were.
-    try {
-      QELMemoryManager().FreeAndNillMem(chunk);
-    } catch (...) {
-    }
+    FSlots.DropLastChunk();
     return false;
   }
-  FChunks.push_back(static_cast<std::uint8_t*>(chunk));
   // New slots are free, and so are the bits past the old count in what
   // was the last byte.
   std::memset(FFreeSlots + oldBytes, 0xFF, static_cast<std::size_t>(newBytes - oldBytes));
-  for (std::int32_t s = FSlotCount; s < std::min<std::int64_t>(oldBytes * 8, count); ++s) {
+  for (std::int32_t s = oldCount; s < std::min<std::int64_t>(oldBytes * 8, count); ++s) {
     SetFree(s, true);
   }
-  FSlotCount = count;
   return true;
 }
 
 void TQELMemoryRecordManager::EmptyRecords(std::int32_t) {
   Release();
-  FSlotCount = 0;
   FRecordCount = 0;
   FFirstSlot = 0;
   FLastSlot = 0;
@@ -141,7 +124,7 @@ bool TQELMemoryRecordManager::InsertRecord(std::int32_t, const std::uint8_t* rec
   if (FRecordCount > 0 && FLastSlot == kMaxSlots) return false;
   const std::int32_t slot = FRecordCount > 0 ? FLastSlot + 1 : 0;
   if (!Reserve(slot)) return false;
-  std::memcpy(SlotData(slot), record, static_cast<std::size_t>(FRecordBufferSize));
+  std::memcpy(FSlots.At(slot), record, static_cast<std::size_t>(FRecordBufferSize));
   SetFree(slot, false);
   if (FRecordCount == 0) {
     FFirstSlot = slot;
@@ -157,7 +140,7 @@ bool TQELMemoryRecordManager::UpdateRecord(std::int32_t, const std::uint8_t* rec
                                            const TQELRecordID& recordID) {
   const std::int32_t slot = SlotOf(recordID);
   if (record == nullptr || !IsLive(slot)) return false;
-  std::memcpy(SlotData(slot), record, static_cast<std::size_t>(FRecordBufferSize));
+  std::memcpy(FSlots.At(slot), record, static_cast<std::size_t>(FRecordBufferSize));
   NoteChange();
   return true;
 }
@@ -271,7 +254,7 @@ void TQELMemoryRecordManager::GetRecord(std::int32_t, TQELRecordRequest& request
     }
   }
   if (request.Buffer == nullptr) throw EQELException(10019, "Error retreiving record");
-  std::memcpy(request.Buffer, SlotData(found), static_cast<std::size_t>(FRecordBufferSize));
+  std::memcpy(request.Buffer, FSlots.At(found), static_cast<std::size_t>(FRecordBufferSize));
   request.RecordID = IDOfSlot(found);
   request.BeforeFirst = false;
   request.AfterLast = false;
@@ -300,7 +283,7 @@ std::int64_t TQELMemoryRecordManager::GetRecordsBefore(std::int32_t, const TQELR
 }
 
 std::int64_t TQELMemoryRecordManager::SlotToPosition(std::int32_t slot) const {
-  if (slot < 0 || slot >= FSlotCount) return -1;
+  if (slot < 0 || slot >= FSlots.Capacity()) return -1;
   if (FNoGaps) return std::min<std::int64_t>(std::int64_t{slot} + 1, FRecordCount);
   std::int64_t live = 0;
   const std::int32_t lastByte = slot >> 3;

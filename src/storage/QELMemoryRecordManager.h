@@ -10,18 +10,17 @@
 // While no record was ever deleted from below the top, slot s holds the
 // (s+1)-th record and record numbers convert without scanning.
 //
-// The slots lie in chunks of the engine memory manager that never move:
-// the first chunk holds GrowStep slots, the second the power of two at or
-// above that, and every further one twice the one before, so that a growth
-// about doubles the slots without copying a record, and a slot's chunk
-// follows from its number by a bit count. Sizes are 64-bit and a slot
+// The slots lie in record chunks that never move (TQELRecordChunks): the
+// first chunk holds GrowStep slots, the second the power of two at or above
+// that, and every further one twice the one before, so that a growth about
+// doubles the slots without copying a record, and a slot's chunk follows
+// from its number by a shift and a bit count. Sizes are 64-bit and a slot
 // count past the int32 ids is refused.
 
-#include <bit>
 #include <cstdint>
-#include <vector>
 
 #include "storage/QELBaseRecordManager.h"
+#include "storage/QELRecordChunks.h"
 
 namespace qel {
 
@@ -60,7 +59,7 @@ class TQELMemoryRecordManager final : public TQELBaseRecordManager {
 
   // Whether `slot` holds a record.
   bool IsLive(std::int32_t slot) const;
-  std::int32_t SlotCount() const { return FSlotCount; }
+  std::int32_t SlotCount() const { return static_cast<std::int32_t>(FSlots.Capacity()); }
   std::int32_t FirstSlot() const { return FFirstSlot; }
   std::int32_t LastSlot() const { return FLastSlot; }
   bool NoGaps() const { return FNoGaps; }
@@ -72,31 +71,16 @@ class TQELMemoryRecordManager final : public TQELBaseRecordManager {
   // Makes room for slot `slot`; false when it cannot.
   bool Reserve(std::int32_t slot);
   void SetFree(std::int32_t slot, bool isFree);
-  std::uint8_t* SlotData(std::int32_t slot) const {
-    if (slot < FGrowStep) return FChunks[0] + std::int64_t{slot} * FRecordBufferSize;
-    // Past the first chunk the slots count from the second chunk's size,
-    // a power of two, so that the chunk is the bit width of that count.
-    const std::uint32_t past = static_cast<std::uint32_t>(slot - FGrowStep) + (1u << FSecondShift);
-    const int top = std::bit_width(past) - 1;
-    const std::int64_t offset = past - (std::uint32_t{1} << top);
-    return FChunks[static_cast<std::size_t>(top - FSecondShift + 1)] + offset * FRecordBufferSize;
-  }
   // The next (previous) slot holding a record after (before) `slot`, or -1.
   std::int32_t NextLive(std::int32_t slot) const;
   std::int32_t PriorLive(std::int32_t slot) const;
   void Release();
 
-  // Chunk 0 holds slots 0 .. GrowStep - 1, chunk k > 0 the next
-  // 2^(SecondShift + k - 1) slots; the last one may be cut short at the
-  // largest slot count.
-  std::vector<std::uint8_t*> FChunks;
+  // The last chunk may be cut short at the largest slot count.
+  TQELRecordChunks FSlots;
   // One bit per slot, least significant first; 1 = free. Bits of slots
   // beyond SlotCount in the last byte are 1 too.
   std::uint8_t* FFreeSlots = nullptr;
-  std::int32_t FSlotCount = 0;
-  std::int32_t FGrowStep;
-  // The second chunk holds 2^SecondShift slots, at least GrowStep.
-  int FSecondShift;
   std::int32_t FFirstSlot = 0;
   std::int32_t FLastSlot = 0;
   bool FNoGaps = true;

@@ -18,7 +18,7 @@
 namespace qel {
 
 TQELMemoryTableData::TQELMemoryTableData(TQELDatabaseData& database, std::string tableName)
-    : TQELTableData(database, *FPages, std::move(tableName)) {
+    : TQELAppliedAtOnceTableData(database, *FPages, std::move(tableName)) {
   SetMemoryOnly(true);
   // Every change is applied or cancelled here, through the memory page
   // manager itself.
@@ -46,29 +46,11 @@ void TQELMemoryTableData::CreateRecordManager() {
 
 // ---- Changes of pages ------------------------------------------------------
 
-// Memory tables are outside transactions: their records are not kept per
-// session, so their index pages must not be either, or a rollback would
-// leave indexes that disagree with the records.
-void TQELMemoryTableData::ApplyChanges(std::int32_t sessionID, bool) {
-  MemoryPageManager().ApplyChanges(sessionID);
-}
-
+// The page cache's CancelChanges, which the base would call, knows nothing
+// of the memory page manager's working copies.
 void TQELMemoryTableData::CancelChanges(std::int32_t sessionID, bool) {
   FReplacedBlobs.clear();
   MemoryPageManager().CancelChanges(sessionID);
-}
-
-// A structural change's pages are applied when it succeeds and dropped when
-// it raises.
-template <class TChange>
-void TQELMemoryTableData::ApplyAtOnce(TQELTableCursor& cursor, TChange change) {
-  try {
-    change();
-    ApplyChanges(cursor.SessionID(), false);
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
 }
 
 // ---- DDL -------------------------------------------------------------------
@@ -84,14 +66,6 @@ void TQELMemoryTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDe
   ApplyAtOnce(cursor, [&] { InitializeNewTable(cursor, fieldDefs, constraintDefs, indexDefs); });
 }
 
-void TQELMemoryTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  TQELTableData::DeleteTable(cursor, force);
-  if (force && !Cursors().empty()) return;
-  // Destroys this object.
-  DatabaseData().RemoveTableData(this);
-}
-
 void TQELMemoryTableData::EmptyTable(TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   TQELMemoryRecordManager& records = CheckedMemoryRecords(10015);
@@ -100,24 +74,6 @@ void TQELMemoryTableData::EmptyTable(TQELTableCursor& cursor) {
   FreeStoredBlobs();
   records.EmptyRecords(kStructureSession);
   ApplyChanges(kStructureSession, false);
-}
-
-void TQELMemoryTableData::AddCursor(TQELTableCursor* cursor) {
-  if (cursor != nullptr) SetTableName(cursor->TableName());
-  TQELTableData::AddCursor(cursor);
-}
-
-std::int32_t TQELMemoryTableData::CreateIndex(const TQELIndexDef& indexDef,
-                                              TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  std::int32_t indexID = -1;
-  ApplyAtOnce(cursor, [&] { indexID = TQELTableData::CreateIndex(indexDef, cursor); });
-  return indexID;
-}
-
-void TQELMemoryTableData::DropIndex(std::int32_t indexID, TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  ApplyAtOnce(cursor, [&] { TQELTableData::DropIndex(indexID, cursor); });
 }
 
 // ---- Record numbers --------------------------------------------------------
@@ -279,20 +235,6 @@ constexpr std::int32_t kHandleBytes = 8;
 static_assert(kHandleBytes <= kQELBlobMemorySlotSize);
 
 }  // namespace
-
-bool TQELMemoryTableData::HasBlobFields() const {
-  return FieldManager() != nullptr && FieldManager()->HasBlobFields();
-}
-
-const TQELFieldDef& TQELMemoryTableData::BlobField(std::int32_t fieldNo) const {
-  const TQELFieldDefs& fields = FieldDefs();
-  if (fieldNo < 0 || fieldNo >= fields.Count() ||
-      !IsBlobAdvancedType(fields[fieldNo].AdvancedFieldType())) {
-    throw EQELException(10000, "Invalid field number - FieldNo = %d, FieldCount = %d",
-                        {fieldNo, fields.Count()});
-  }
-  return fields[fieldNo];
-}
 
 std::uint64_t TQELMemoryTableData::HandleOf(const std::uint8_t* record,
                                             std::int32_t fieldNo) const {
@@ -541,11 +483,6 @@ void TQELMemoryTableData::WriteBlobData(TQELTableCursor&, std::int32_t fieldNo,
                                        data.data(), descriptor.DataSize);
   FreeBlobCache(record, fieldNo);
   SetHandle(record, fieldNo, handle);
-}
-
-void TQELMemoryTableData::FreeBlobData(std::vector<std::uint8_t>& data) {
-  data.clear();
-  data.shrink_to_fit();
 }
 
 }  // namespace qel

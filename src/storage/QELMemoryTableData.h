@@ -4,10 +4,11 @@
 // keeps them in memory, and each BLOB value in one block of the engine
 // memory manager. Nothing of it reaches a file.
 //
-// Memory tables are outside transactions: records and BLOB values are not
-// kept per session, so every change, index pages included, is applied at
-// once, and a rollback leaves memory tables as they are. A change that
-// fails is undone in full (record, index pages, BLOB blocks).
+// Memory tables are outside transactions (TQELAppliedAtOnceTableData):
+// records and BLOB values are not kept per session, so every change, index
+// pages included, is applied at once, and a rollback leaves memory tables
+// as they are. A change that fails is undone in full (record, index pages,
+// BLOB blocks).
 //
 // A BLOB field's slot holds a handle (a number this table hands out, never
 // reused), not the block's address: a slot that was copied or went stale
@@ -23,9 +24,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "storage/QELAppliedAtOnceTableData.h"
 #include "storage/QELMemoryPageManager.h"
 #include "storage/QELMemoryRecordManager.h"
-#include "storage/QELTableData.h"
 
 namespace qel {
 
@@ -42,14 +43,12 @@ struct TPageManagerHolder {
 }  // namespace memory_table_detail
 
 class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolder,
-                                  public TQELTableData {
+                                  public TQELAppliedAtOnceTableData {
  public:
   // Slots the record array grows by at least.
   static constexpr std::int32_t kGrowStep = 1000;
   // BlockCount (int32) and UncompressedSize (int64) before a value's data.
   static constexpr std::int64_t kBlobHeaderSize = 12;
-  // The session structural work (emptying, destroying) runs under.
-  static constexpr std::int32_t kStructureSession = -2;
 
   TQELMemoryTableData(TQELDatabaseData& database, std::string tableName);
   // Frees every BLOB block, the managers, then the pages.
@@ -62,20 +61,15 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   std::size_t BlobBlockCount() const { return FBlobs.size(); }
 
   void CreateRecordManager() override;
-  void ApplyChanges(std::int32_t sessionID, bool inTransaction) override;
+  // Drops the blocks a failed change would have replaced, and cancels
+  // through the memory page manager's own CancelChanges.
   void CancelChanges(std::int32_t sessionID, bool inTransaction) override;
   // No fields raise "Error creating table - no fields were specified"
   // (10025).
   void CreateTable(TQELTableCursor& cursor, const TQELFieldDefs& fieldDefs,
                    const TQELConstraintDefs& constraintDefs,
                    const TQELIndexDefs& indexDefs) override;
-  // Unless `force` is given while cursors are open, the table data leaves
-  // its database and is destroyed: nothing of it may be used afterwards.
-  void DeleteTable(TQELTableCursor& cursor, bool force) override;
   void EmptyTable(TQELTableCursor& cursor) override;
-  void AddCursor(TQELTableCursor* cursor) override;
-  std::int32_t CreateIndex(const TQELIndexDef& indexDef, TQELTableCursor& cursor) override;
-  void DropIndex(std::int32_t indexID, TQELTableCursor& cursor) override;
   // One more than the highest slot in use.
   std::int64_t GetRecordNumberLimit(std::int32_t sessionID) override;
   std::int64_t RecordIDToRecordNumber(const TQELRecordID& recordID) override;
@@ -97,7 +91,6 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   void WriteBlobData(TQELTableCursor& cursor, std::int32_t fieldNo,
                      const std::vector<std::uint8_t>& data, const TQELBlobDescriptor& descriptor,
                      std::uint8_t* record) override;
-  void FreeBlobData(std::vector<std::uint8_t>& data) override;
   bool InsertRecord(TQELTableCursor& cursor) override;
   bool DeleteRecord(TQELTableCursor& cursor) override;
   bool UpdateRecord(TQELTableCursor& cursor) override;
@@ -122,7 +115,6 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   };
 
   TQELMemoryRecordManager& CheckedMemoryRecords(std::int32_t nativeError) const;
-  bool HasBlobFields() const;
   // The handle in a non-NULL BLOB field's slot; 0 for a NULL field.
   std::uint64_t HandleOf(const std::uint8_t* record, std::int32_t fieldNo) const;
   void SetHandle(std::uint8_t* record, std::int32_t fieldNo, std::uint64_t handle) const;
@@ -142,14 +134,9 @@ class TQELMemoryTableData final : private memory_table_detail::TPageManagerHolde
   bool UpdateUndoable(TQELTableCursor& cursor);
   template <class TChange, class TUndo>
   bool StoreOrUndo(TQELTableCursor& cursor, TChange change, TUndo undo);
-  template <class TChange>
-  void ApplyAtOnce(TQELTableCursor& cursor, TChange change);
   // After a stored change: the record's new blocks become its own and the
   // blocks it replaced are freed.
   void KeepRecordBlobs(const std::uint8_t* record);
-  // The field definition of a BLOB field; another field number raises
-  // "Invalid field number ..." (10000).
-  const TQELFieldDef& BlobField(std::int32_t fieldNo) const;
 
   std::int32_t FGrowStep = kGrowStep;
   std::unordered_map<std::uint64_t, TBlob> FBlobs;

@@ -283,11 +283,30 @@ std::int32_t TQELTableData::CreateTemporaryIndex(TQELTableCursor& cursor,
 void TQELTableData::FreeBlobCache(std::uint8_t*, std::int32_t) {}
 
 void TQELTableData::FreeRecordBlobs(std::uint8_t* record) {
-  if (!FFieldManager || !FFieldManager->HasBlobFields()) return;
+  if (!HasBlobFields()) return;
   const TQELFieldDefs& fields = FieldDefs();
   for (std::int32_t i = 0; i < fields.Count(); ++i) {
     if (IsBlobAdvancedType(fields[i].AdvancedFieldType())) FreeBlobCache(record, i);
   }
+}
+
+bool TQELTableData::HasBlobFields() const {
+  return FFieldManager != nullptr && FFieldManager->HasBlobFields();
+}
+
+const TQELFieldDef& TQELTableData::BlobField(std::int32_t fieldNo) const {
+  const TQELFieldDefs& fields = FieldDefs();
+  if (fieldNo < 0 || fieldNo >= fields.Count() ||
+      !IsBlobAdvancedType(fields[fieldNo].AdvancedFieldType())) {
+    throw EQELException(10000, "Invalid field number - FieldNo = %d, FieldCount = %d",
+                        {fieldNo, fields.Count()});
+  }
+  return fields[fieldNo];
+}
+
+void TQELTableData::FreeBlobData(std::vector<std::uint8_t>& data) {
+  data.clear();
+  data.shrink_to_fit();
 }
 
 void TQELTableData::RecordChanged(TQELTableCursor&) {}

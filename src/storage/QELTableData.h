@@ -143,7 +143,8 @@ class TQELTableData : public TQELTableDataBase {
   virtual void WriteBlobData(TQELTableCursor& cursor, std::int32_t fieldNo,
                              const std::vector<std::uint8_t>& data,
                              const TQELBlobDescriptor& descriptor, std::uint8_t* record) = 0;
-  virtual void FreeBlobData(std::vector<std::uint8_t>& data) = 0;
+  // Gives back the memory of data ReadBlobData handed out.
+  virtual void FreeBlobData(std::vector<std::uint8_t>& data);
   virtual bool InsertRecord(TQELTableCursor& cursor) = 0;
   virtual bool DeleteRecord(TQELTableCursor& cursor) = 0;
   virtual bool UpdateRecord(TQELTableCursor& cursor) = 0;
@@ -224,6 +225,10 @@ class TQELTableData : public TQELTableDataBase {
                                 const std::uint8_t* storedRecord);
   // Releases the stored BLOBs of a record about to be deleted.
   virtual void DeleteRecordBlobs(std::int32_t sessionID, std::uint8_t* record);
+  bool HasBlobFields() const;
+  // The definition of BLOB field `fieldNo`; any other field number raises
+  // "Invalid field number - FieldNo = %d, FieldCount = %d" (10000).
+  const TQELFieldDef& BlobField(std::int32_t fieldNo) const;
   // Runs after a record change succeeded, before its pages are applied
   // (the disk table rewrites its header here).
   virtual void RecordChanged(TQELTableCursor& cursor);

@@ -39,6 +39,7 @@ TQELTemporaryRecordManager::TQELTemporaryRecordManager(std::int32_t recordSize, 
       FGrowStep(std::max(growStep, 1)),
       FBufferRecordCount(1),
       FMaxMemoryRecords(0),
+      FMemoryRecords(recordSize, FGrowStep, FGrowStep),
       FSpillFileFactory(std::move(spillFileFactory)),
       FReadBufferRecords(1) {
   if (recordSize <= 0) throw EQELException(10124, "Invalid record size = %d", {recordSize});
@@ -77,12 +78,9 @@ TQELRecordID TQELTemporaryRecordManager::IDOf(std::uint64_t number) {
 }
 
 void TQELTemporaryRecordManager::Release() {
-  std::vector<std::uint8_t*> chunks;
-  chunks.swap(FChunks);
-  for (std::uint8_t* chunk : chunks) FreeBlock(chunk);
+  FMemoryRecords.Release();
   FreeBlock(FWriteBuffer);
   FWriteBuffer = nullptr;
-  FMemoryCapacity = 0;
   FMemoryRecordCount = 0;
   FBufferedCount = 0;
   ForgetReads();
@@ -101,24 +99,15 @@ void TQELTemporaryRecordManager::EmptyRecords(std::int32_t) {
 // ---- Storing ---------------------------------------------------------------
 
 bool TQELTemporaryRecordManager::GrowMemory() {
-  const std::int64_t limit = FMemoryOnly ? kMaxRecordCount : FMaxMemoryRecords;
-  const std::int64_t capacity =
-      std::min(FMemoryCapacity + std::max<std::int64_t>(FGrowStep, FMemoryCapacity), limit);
-  if (capacity <= FMemoryCapacity) return false;
-  void* chunk = nullptr;
   try {
-    FChunks.reserve(FChunks.size() + 1);
-    chunk = QELMemoryManager().GetMem((capacity - FMemoryCapacity) * FRecordBufferSize);
+    return FMemoryRecords.Grow(FMemoryOnly ? kMaxRecordCount : FMaxMemoryRecords);
   } catch (const std::exception&) {
     if (FMemoryOnly) throw;
     // No record is in the file yet (records go there only past the
     // limit), so the file may start right here.
-    FMaxMemoryRecords = FMemoryCapacity;
+    FMaxMemoryRecords = FMemoryRecords.Capacity();
     return false;
   }
-  FChunks.push_back(static_cast<std::uint8_t*>(chunk));
-  FMemoryCapacity = capacity;
-  return true;
 }
 
 // The buffer comes first: an insert that fails for want of memory leaves
@@ -141,12 +130,12 @@ bool TQELTemporaryRecordManager::InsertRecord(std::int32_t, const std::uint8_t* 
                                               TQELRecordID& recordID) {
   if (record == nullptr || FRecordCount >= kMaxRecordCount) return false;
   bool toMemory = FMemoryOnly || FRecordCount < FMaxMemoryRecords;
-  if (toMemory && FMemoryRecordCount == FMemoryCapacity) {
+  if (toMemory && FMemoryRecordCount == FMemoryRecords.Capacity()) {
     toMemory = GrowMemory();
     if (!toMemory && FMemoryOnly) return false;
   }
   if (toMemory) {
-    std::memcpy(MemoryRecord(FMemoryRecordCount), record,
+    std::memcpy(FMemoryRecords.At(FMemoryRecordCount), record,
                 static_cast<std::size_t>(FRecordBufferSize));
     ++FMemoryRecordCount;
   } else {
@@ -213,7 +202,7 @@ bool TQELTemporaryRecordManager::DeleteRecord(std::int32_t, TQELRecordID&) { ret
 void TQELTemporaryRecordManager::ReadRecord(std::int64_t index, std::uint8_t* buffer) {
   const auto size = static_cast<std::size_t>(FRecordBufferSize);
   if (FMemoryOnly || index < FMaxMemoryRecords) {
-    std::memcpy(buffer, MemoryRecord(index), size);
+    std::memcpy(buffer, FMemoryRecords.At(index), size);
     return;
   }
   const std::int64_t firstBuffered = FRecordCount - FBufferedCount;

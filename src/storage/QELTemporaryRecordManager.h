@@ -10,12 +10,13 @@
 // when the manager closes it. With MemoryOnly every record stays in memory
 // and no file is ever made.
 //
-// The records in memory lie in chunks of the engine memory manager that
-// never move: the first chunk holds GrowStep records and every further one
-// as many as all before it, capped at MaxMemoryRecords, so that growing
-// copies nothing and a record's chunk follows from its number by a division
-// and a bit count. Should memory run out before the limit, the records go
-// to the file from there on (a memory-only table fails the insert instead).
+// The records in memory lie in record chunks that never move
+// (TQELRecordChunks): the first chunk holds GrowStep records and every
+// further one as many as all before it, capped at MaxMemoryRecords, so that
+// growing copies nothing and a record's chunk follows from its number by a
+// division and a bit count. Should memory run out before the limit, the
+// records go to the file from there on (a memory-only table fails the
+// insert instead).
 //
 // Records bound for the file collect in a write buffer, made at the first
 // such record and written out whole when it is full; a read of a record
@@ -27,13 +28,12 @@
 //
 // Updates and deletes are refused: nothing moves once written.
 
-#include <bit>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <vector>
 
 #include "storage/QELBaseRecordManager.h"
+#include "storage/QELRecordChunks.h"
 #include "streams/QELFileStream.h"
 
 namespace qel {
@@ -109,7 +109,7 @@ class TQELTemporaryRecordManager final : public TQELBaseRecordManager {
   std::int32_t GrowStep() const { return FGrowStep; }
   std::int64_t MaxMemoryRecords() const { return FMaxMemoryRecords; }
   std::int64_t MemoryRecordCount() const { return FMemoryRecordCount; }
-  std::int64_t MemoryCapacity() const { return FMemoryCapacity; }
+  std::int64_t MemoryCapacity() const { return FMemoryRecords.Capacity(); }
   // Records the write buffer holds when full.
   std::int32_t BufferRecordCount() const { return FBufferRecordCount; }
   std::int32_t BufferedCount() const { return FBufferedCount; }
@@ -129,12 +129,6 @@ class TQELTemporaryRecordManager final : public TQELBaseRecordManager {
     FReadCount = 0;
     FLastReadIndex = -1;
   }
-  std::uint8_t* MemoryRecord(std::int64_t index) const {
-    const auto steps = static_cast<std::uint64_t>(index) / static_cast<std::uint64_t>(FGrowStep);
-    const int chunk = std::bit_width(steps);
-    const std::int64_t first = chunk == 0 ? 0 : std::int64_t{FGrowStep} << (chunk - 1);
-    return FChunks[static_cast<std::size_t>(chunk)] + (index - first) * FRecordBufferSize;
-  }
   void Release();
 
   bool FMemoryOnly;
@@ -144,8 +138,7 @@ class TQELTemporaryRecordManager final : public TQELBaseRecordManager {
   // Chunk 0 holds records 0 .. GrowStep - 1, chunk k > 0 the records from
   // GrowStep * 2^(k-1) up to GrowStep * 2^k - 1; the last one may be cut
   // short at MaxMemoryRecords.
-  std::vector<std::uint8_t*> FChunks;
-  std::int64_t FMemoryCapacity = 0;
+  TQELRecordChunks FMemoryRecords;
   std::int64_t FMemoryRecordCount = 0;
   std::uint8_t* FWriteBuffer = nullptr;
   std::int32_t FBufferedCount = 0;

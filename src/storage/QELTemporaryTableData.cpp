@@ -58,7 +58,7 @@ void WriteAll(TQELStream& stream, const void* bytes, std::int64_t count, std::in
 
 TQELTemporaryTableData::TQELTemporaryTableData(TQELDatabaseData& database, std::string tableName,
                                                const TQELTemporaryMemoryLimits& limits)
-    : TQELTableData(database, *FPages, std::move(tableName)), FLimits(limits) {}
+    : TQELAppliedAtOnceTableData(database, *FPages, std::move(tableName)), FLimits(limits) {}
 
 TQELTemporaryTableData::~TQELTemporaryTableData() {
   // The index objects hold pages of the page manager, which goes after.
@@ -73,10 +73,6 @@ TQELTemporaryRecordManager* TQELTemporaryTableData::TemporaryRecordManager() con
 TQELTemporaryRecordManager& TQELTemporaryTableData::CheckedTemporaryRecords(
     std::int32_t nativeError) const {
   return static_cast<TQELTemporaryRecordManager&>(CheckedRecordManager(nativeError));
-}
-
-bool TQELTemporaryTableData::HasBlobFields() const {
-  return FieldManager() != nullptr && FieldManager()->HasBlobFields();
 }
 
 // Spill files are made under the temporary database's lock, like every
@@ -106,31 +102,6 @@ void TQELTemporaryTableData::NewBlobStream() {
   }
 }
 
-// ---- Changes of pages ------------------------------------------------------
-
-// The records of a temporary table are not kept per session, so its index
-// pages must not be either: a transaction would otherwise hold every page
-// of a large sort as a private copy, in memory, until a commit that the
-// temporary database has no pages for.
-void TQELTemporaryTableData::ApplyChanges(std::int32_t sessionID, bool) {
-  FPages->ApplyChanges(sessionID);
-}
-
-void TQELTemporaryTableData::CancelChanges(std::int32_t sessionID, bool) {
-  FPages->CancelChanges(sessionID);
-}
-
-template <class TChange>
-void TQELTemporaryTableData::ApplyAtOnce(TQELTableCursor& cursor, TChange change) {
-  try {
-    change();
-    ApplyChanges(cursor.SessionID(), false);
-  } catch (...) {
-    CancelChanges(cursor.SessionID(), false);
-    throw;
-  }
-}
-
 // ---- DDL -------------------------------------------------------------------
 
 void TQELTemporaryTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs& fieldDefs,
@@ -149,14 +120,6 @@ void TQELTemporaryTableData::CreateTable(TQELTableCursor& cursor, const TQELFiel
     InitializeNewTable(cursor, fieldDefs, constraintDefs, indexDefs);
     if (HasBlobFields()) NewBlobStream();
   });
-}
-
-void TQELTemporaryTableData::DeleteTable(TQELTableCursor& cursor, bool force) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  TQELTableData::DeleteTable(cursor, force);
-  if (force && !Cursors().empty()) return;
-  // Destroys this object.
-  DatabaseData().RemoveTableData(this);
 }
 
 // Emptying the indexes page by page would read back every page that went
@@ -180,24 +143,6 @@ void TQELTemporaryTableData::EmptyTable(TQELTableCursor& cursor) {
   });
   // A table reused after emptying takes BLOB values again.
   if (HasBlobFields()) NewBlobStream();
-}
-
-void TQELTemporaryTableData::AddCursor(TQELTableCursor* cursor) {
-  if (cursor != nullptr) SetTableName(cursor->TableName());
-  TQELTableData::AddCursor(cursor);
-}
-
-std::int32_t TQELTemporaryTableData::CreateIndex(const TQELIndexDef& indexDef,
-                                                 TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  std::int32_t indexID = -1;
-  ApplyAtOnce(cursor, [&] { indexID = TQELTableData::CreateIndex(indexDef, cursor); });
-  return indexID;
-}
-
-void TQELTemporaryTableData::DropIndex(std::int32_t indexID, TQELTableCursor& cursor) {
-  TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  ApplyAtOnce(cursor, [&] { TQELTableData::DropIndex(indexID, cursor); });
 }
 
 // ---- Record numbers --------------------------------------------------------
@@ -269,16 +214,6 @@ constexpr std::int32_t kPositionBytes = 8;
 static_assert(kPositionBytes <= kQELBlobMemorySlotSize);
 
 }  // namespace
-
-const TQELFieldDef& TQELTemporaryTableData::BlobField(std::int32_t fieldNo) const {
-  const TQELFieldDefs& fields = FieldDefs();
-  if (fieldNo < 0 || fieldNo >= fields.Count() ||
-      !IsBlobAdvancedType(fields[fieldNo].AdvancedFieldType())) {
-    throw EQELException(10000, "Invalid field number - FieldNo = %d, FieldCount = %d",
-                        {fieldNo, fields.Count()});
-  }
-  return fields[fieldNo];
-}
 
 void TQELTemporaryTableData::SetBlobPosition(std::uint8_t* record, std::int32_t fieldNo,
                                              std::int64_t position) const {
@@ -454,11 +389,6 @@ void TQELTemporaryTableData::WriteBlobData(TQELTableCursor& cursor, std::int32_t
   }
   const std::int64_t position = AppendBlob(descriptor, nullptr, data.data(), 10507, 10508);
   SetBlobPosition(record, fieldNo, position);
-}
-
-void TQELTemporaryTableData::FreeBlobData(std::vector<std::uint8_t>& data) {
-  data.clear();
-  data.shrink_to_fit();
 }
 
 }  // namespace qel

@@ -12,9 +12,10 @@
 // first 8 bytes. Values are never removed from the stream: it grows until
 // the table is emptied or destroyed.
 //
-// Temporary tables are outside transactions: their records are not kept per
-// session, so neither are their index pages. Every change is applied at
-// once, and an insert whose index keys fail takes its record back.
+// Temporary tables are outside transactions (TQELAppliedAtOnceTableData):
+// their records are not kept per session, so neither are their index
+// pages. Every change is applied at once, and an insert whose index keys
+// fail takes its record back.
 //
 // The page manager is the table's own. Creating or emptying the table puts
 // a fresh one in its place (at the same address, so that the index manager
@@ -27,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/QELTableData.h"
+#include "storage/QELAppliedAtOnceTableData.h"
 #include "storage/QELTemporaryPageManager.h"
 #include "storage/QELTemporaryRecordManager.h"
 #include "streams/QELStream.h"
@@ -55,14 +56,12 @@ struct TPageManagerHolder {
 }  // namespace temporary_table_detail
 
 class TQELTemporaryTableData final : private temporary_table_detail::TPageManagerHolder,
-                                     public TQELTableData {
+                                     public TQELAppliedAtOnceTableData {
  public:
   static constexpr std::int32_t kBufferRecordCount = 1000;
   static constexpr std::int32_t kGrowStep = 10;
   // The initial capacity of a memory-only table's BLOB stream.
   static constexpr std::int64_t kMemoryBlobCapacity = 1048576;
-  // The session structural work (emptying, destroying) runs under.
-  static constexpr std::int32_t kStructureSession = -2;
 
   TQELTemporaryTableData(TQELDatabaseData& database, std::string tableName,
                          const TQELTemporaryMemoryLimits& limits = {});
@@ -82,23 +81,15 @@ class TQELTemporaryTableData final : private temporary_table_detail::TPageManage
   std::int32_t GrowStep() const { return FGrowStep; }
 
   void CreateRecordManager() override;
-  void ApplyChanges(std::int32_t sessionID, bool inTransaction) override;
-  void CancelChanges(std::int32_t sessionID, bool inTransaction) override;
   // No fields raise "Error creating table - no fields were specified"
   // (10132). The table's temporary data stays in memory when the cursor
   // has DisableTempFiles.
   void CreateTable(TQELTableCursor& cursor, const TQELFieldDefs& fieldDefs,
                    const TQELConstraintDefs& constraintDefs,
                    const TQELIndexDefs& indexDefs) override;
-  // Unless `force` is given while cursors are open, the table data leaves
-  // its database and is destroyed: nothing of it may be used afterwards.
-  void DeleteTable(TQELTableCursor& cursor, bool force) override;
   // Drops every record, every BLOB value and every index entry, closing
   // the spill files; a table with BLOB fields gets a fresh BLOB stream.
   void EmptyTable(TQELTableCursor& cursor) override;
-  void AddCursor(TQELTableCursor* cursor) override;
-  std::int32_t CreateIndex(const TQELIndexDef& indexDef, TQELTableCursor& cursor) override;
-  void DropIndex(std::int32_t indexID, TQELTableCursor& cursor) override;
   // The record count: numbers are insertion numbers.
   std::int64_t GetRecordNumberLimit(std::int32_t sessionID) override;
   std::int64_t RecordIDToRecordNumber(const TQELRecordID& recordID) override;
@@ -116,7 +107,6 @@ class TQELTemporaryTableData final : private temporary_table_detail::TPageManage
   void WriteBlobData(TQELTableCursor& cursor, std::int32_t fieldNo,
                      const std::vector<std::uint8_t>& data, const TQELBlobDescriptor& descriptor,
                      std::uint8_t* record) override;
-  void FreeBlobData(std::vector<std::uint8_t>& data) override;
   // False, with the count and the cursor's position unchanged, when the
   // record could not be stored.
   bool InsertRecord(TQELTableCursor& cursor) override;
@@ -129,16 +119,10 @@ class TQELTemporaryTableData final : private temporary_table_detail::TPageManage
 
  private:
   TQELTemporaryRecordManager& CheckedTemporaryRecords(std::int32_t nativeError) const;
-  bool HasBlobFields() const;
   // Puts a fresh page manager in place of the current one. No index object
   // may be live (they hold the pages of the old one).
   void ReplacePageManager();
   void NewBlobStream();
-  template <class TChange>
-  void ApplyAtOnce(TQELTableCursor& cursor, TChange change);
-  // The field definition of a BLOB field; another field number raises
-  // "Invalid field number ..." (10000).
-  const TQELFieldDef& BlobField(std::int32_t fieldNo) const;
   // Sets the field's slot to the value at `position`, or NULL for -1.
   void SetBlobPosition(std::uint8_t* record, std::int32_t fieldNo, std::int64_t position) const;
   // Positions the BLOB stream at the header of a non-NULL field's value

@@ -1,15 +1,20 @@
 // The memory page manager: page numbers, sessions over stored pages, the
-// stream form and its refusal of damaged streams.
+// stream form and its refusal of damaged streams, lending and working
+// copies, and index changes failing in the middle.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "BTreeTestSupport.h"
 #include "PageStoreTestSupport.h"
+#include "memory/QELMemory.h"
 #include "platform/QELEndian.h"
 #include "storage/QELMemoryPageManager.h"
 #include "storage/QELTemporaryPageManager.h"
@@ -312,6 +317,309 @@ TEST(MemoryPageManagerTest, LoadingOverUncommittedChangesIsRefused) {
   EXPECT_EQ(NativeErrorOf([&] { target.LoadFromStream(*stream); }), 20097);
   target.CancelChanges(kSessionA);
   ExpectUnchanged(target);
+}
+
+// ---- Lending and working copies -------------------------------------------
+
+// A manager keeping working copies, at most three unchanged ones, with
+// `count` committed pages; page i holds seed 10 + i.
+std::unique_ptr<TQELMemoryPageManager> CopyingManager(std::int32_t count) {
+  auto pages = std::make_unique<TQELMemoryPageManager>();
+  pages->SetMaxCleanPages(3);
+  pages->UseWorkingCopies();
+  std::vector<std::uint8_t> seeds;
+  for (std::int32_t i = 0; i < count; ++i) seeds.push_back(static_cast<std::uint8_t>(10 + i));
+  EXPECT_EQ(AddCommittedPages(*pages, kSessionA, seeds).size(), seeds.size());
+  return pages;
+}
+
+// What the session sees of the page, lent (stored page itself) or got as
+// for a change; a seed below 0 stands for a zero-filled page.
+bool SeesPage(TQELMemoryPageManager& pages, std::int32_t session, std::int32_t pageNo, bool lend,
+              std::int32_t seed) {
+  std::unique_ptr<TQELPageLending> lending;
+  if (lend) lending = std::make_unique<TQELPageLending>(pages);
+  TQELPageGuard page(pages, pages.GetPage(session, pageNo, false, kQELAnyPageType));
+  return seed < 0 ? PageIsZero(page.Get()) : PageHolds(page.Get(), static_cast<std::uint8_t>(seed));
+}
+
+// Reading 12 pages keeps no more than three unchanged copies; a change
+// of every kind (copies changed beyond that limit, unchanged copies
+// evicted in the middle of it, a page changed through the page cache
+// because another session holds its copy, a new page, a removal) is
+// refused while the session still holds a page, and once cancelled
+// leaves every page as it was for every session, lent or not.
+TEST(MemoryPageManagerTest, ACancelledChangeLeavesEveryPageAsItWas) {
+  std::unique_ptr<TQELMemoryPageManager> owned = CopyingManager(12);
+  TQELMemoryPageManager& pages = *owned;
+  for (std::int32_t pageNo = 0; pageNo < 12; ++pageNo) {
+    ASSERT_TRUE(SeesPage(pages, kSessionB, pageNo, false, 10 + pageNo));
+  }
+  pages.ApplyChanges(kSessionB);
+  EXPECT_LE(pages.WorkingCopyCount(), 3);
+
+  {
+    TQELPageGuard heldByB(pages, pages.GetPage(kSessionB, 0, false, kQELAnyPageType));
+    for (std::int32_t pageNo = 8; pageNo < 12; ++pageNo) {
+      ASSERT_TRUE(SeesPage(pages, kSessionA, pageNo, false, 10 + pageNo));
+    }
+    for (std::int32_t pageNo = 0; pageNo < 8; ++pageNo) {
+      ChangePage(pages, kSessionA, pageNo, static_cast<std::uint8_t>(100 + pageNo));
+    }
+    {
+      TQELPageGuard added(pages, pages.AddNewPage(kSessionA, ptTableIndex));
+      FillPage(added.Get(), 99);
+    }
+    pages.RemovePage(kSessionA, 11);
+    EXPECT_TRUE(pages.HasChanges(kSessionA));
+    EXPECT_EQ(pages.GetPageCount(), 13);
+
+    {
+      TQELPageGuard heldByA(pages, pages.GetPage(kSessionA, 3, false, kQELAnyPageType));
+      EXPECT_EQ(NativeErrorOf([&] { pages.CancelChanges(kSessionA); }), 20088);
+    }
+    for (std::int32_t pageNo = 0; pageNo < 8; ++pageNo) {
+      EXPECT_TRUE(SeesPage(pages, kSessionA, pageNo, true, 100 + pageNo)) << "page " << pageNo;
+    }
+    pages.CancelChanges(kSessionA);
+    EXPECT_TRUE(PageHolds(heldByB.Get(), 10));
+  }
+  EXPECT_FALSE(pages.HasChanges(kSessionA));
+  EXPECT_EQ(pages.GetPageCount(), 12);
+  for (const bool lend : {false, true}) {
+    for (const std::int32_t session : {kSessionA, kSessionB}) {
+      for (std::int32_t pageNo = 0; pageNo < 12; ++pageNo) {
+        EXPECT_TRUE(SeesPage(pages, session, pageNo, lend, 10 + pageNo))
+            << "session " << session << (lend ? " lent" : "") << ", page " << pageNo;
+      }
+      pages.ApplyChanges(session);
+    }
+  }
+  // The cancelled new number is free again, and zero-filled.
+  TQELPageGuard fresh(pages, pages.AddNewPage(kSessionA, ptTableIndex));
+  EXPECT_EQ(fresh->PageNo, 12);
+  EXPECT_TRUE(PageIsZero(fresh.Get()));
+}
+
+// Each way a session changes a page (its working copy, the page cache
+// when another session holds the copy, a new page): until the commit the
+// session sees its change, lent or not, and another session the stored
+// page; after it, everyone the change.
+TEST(MemoryPageManagerTest, AnotherSessionNeverSeesAnUncommittedChange) {
+  enum TWay { wCopy, wCache, wNewPage };
+  const struct {
+    const char* Name;
+    TWay Way;
+  } ways[] = {{"working copy", wCopy}, {"page cache", wCache}, {"new page", wNewPage}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.Name);
+    std::unique_ptr<TQELMemoryPageManager> owned = CopyingManager(4);
+    TQELMemoryPageManager& pages = *owned;
+    std::int32_t pageNo = 1;
+    std::int32_t before = 11;
+    if (way.Way == wNewPage) {
+      TQELPageGuard added(pages, pages.AddNewPage(kSessionA, ptTableIndex));
+      FillPage(added.Get(), 99);
+      pageNo = added->PageNo;
+      before = -1;
+    } else if (way.Way == wCache) {
+      TQELPageGuard heldByB(pages, pages.GetPage(kSessionB, pageNo, false, kQELAnyPageType));
+      ChangePage(pages, kSessionA, pageNo, 99);
+    } else {
+      ChangePage(pages, kSessionA, pageNo, 99);
+    }
+    for (const bool lend : {false, true}) {
+      EXPECT_TRUE(SeesPage(pages, kSessionA, pageNo, lend, 99)) << (lend ? "lent" : "");
+      EXPECT_TRUE(SeesPage(pages, kSessionB, pageNo, lend, before)) << (lend ? "lent" : "");
+    }
+    pages.ApplyChanges(kSessionB);
+    pages.ApplyChanges(kSessionA);
+    for (const bool lend : {false, true}) {
+      EXPECT_TRUE(SeesPage(pages, kSessionB, pageNo, lend, 99)) << (lend ? "lent" : "");
+    }
+    EXPECT_FALSE(pages.HasChanges(kSessionA));
+  }
+}
+
+// A memory page manager keeping working copies (at most three unchanged)
+// that fails at a chosen step of a change: each page got or allocated is a
+// step, and the armed one raises, or from it on the engine memory manager
+// refuses every allocation.
+class TFailingPages final : public TQELMemoryPageManager {
+ public:
+  enum TFailure { fNone, fRaise, fMemory };
+
+  TFailingPages() {
+    SetMaxCleanPages(3);
+    UseWorkingCopies();
+  }
+  ~TFailingPages() override { Disarm(); }
+
+  void Arm(TFailure failure, std::int32_t step) {
+    FFailure = failure;
+    FStepsLeft = step;
+    Steps = 0;
+  }
+  void Disarm() {
+    if (FLimited) QELMemoryManager().SetMemoryLimit(FOldLimit);
+    FLimited = false;
+    FFailure = fNone;
+  }
+  TQELPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, bool checkVersion,
+                    std::uint16_t pageType) override {
+    Step();
+    return TQELMemoryPageManager::GetPage(sessionID, pageNo, checkVersion, pageType);
+  }
+  void AllocatePage(TQELPage* page) override {
+    Step();
+    TQELMemoryPageManager::AllocatePage(page);
+  }
+
+  std::int32_t Steps = 0;
+
+ private:
+  void Step() {
+    ++Steps;
+    if (FFailure == fNone || --FStepsLeft > 0) return;
+    const TFailure failure = FFailure;
+    FFailure = fNone;
+    if (failure == fRaise) throw std::runtime_error("page step failed");
+    FOldLimit = QELMemoryManager().MemoryLimit();
+    FLimited = true;
+    QELMemoryManager().SetMemoryLimit(QELMemoryManager().AllocatedBytes());
+  }
+
+  TFailure FFailure = fNone;
+  std::int32_t FStepsLeft = 0;
+  bool FLimited = false;
+  std::int64_t FOldLimit = 0;
+};
+
+// An index over an integer column in a failing memory page manager, with
+// the records it indexes.
+class TFailingIndex {
+ public:
+  TFailingIndex() : Records(Defs) {
+    Defs.Add("K", aftInteger, 0);
+    Defs.RecalcOffsets();
+    TQELIndexDef def;
+    def.SetName("ByK");
+    def.AddColumn("K");
+    Index = std::make_unique<TQELBTreeRecordIndex>(Pages, Defs, &Records);
+    Index->CreateIndex(kSession, def, false);
+    Pages.ApplyChanges(kSession);
+  }
+
+  void Insert(std::int32_t key) {
+    std::vector<std::uint8_t> record = Records.NewRecord();
+    Records.SetInteger(record, 0, key);
+    Records.Put(MakeRecordID(key), record);
+    Index->InsertKey(kSession, record.data(), MakeRecordID(key));
+  }
+  void Delete(std::int32_t key) {
+    Index->DeleteKey(kSession, Records.At(MakeRecordID(key)).data(), MakeRecordID(key));
+  }
+  // The keys in index order, by the leaf chain, and the tree checked page
+  // by page.
+  std::vector<std::int32_t> Keys() {
+    std::vector<std::int32_t> keys;
+    TQELKeyPath path;
+    TQELBTreeCore& tree = *Index->Tree();
+    for (bool on = tree.First(kSession, path); on; on = tree.Next(kSession, path)) {
+      TQELRecordID id;
+      tree.ReadEntry(kSession, path, nullptr, id.data());
+      keys.push_back(RecordIDPage(id));
+    }
+    TTreeChecker checker(*Index, Pages);
+    EXPECT_EQ(checker.Check(static_cast<std::int64_t>(keys.size())), "");
+    Pages.ApplyChanges(kSession);
+    return keys;
+  }
+
+  TFailingPages Pages;
+  TQELFieldDefs Defs;
+  TRecordTable Records;
+  std::unique_ptr<TQELBTreeRecordIndex> Index;
+};
+
+// Changes that split leaves (inserts into full ones) and merge them
+// (deletes emptying a range), each failing at steps spread over all of it,
+// by an exception or by memory running out from there on, and then
+// cancelled: the tree is sound and holds the keys it held before; a
+// change that got through holds them all once applied. Each attempt has a
+// fresh manager, so that the working copies it needs are new allocations;
+// with three unchanged copies at most, copies are evicted in the middle.
+TEST(MemoryPageManagerTest, AnIndexChangeFailingAtAnyStepIsCancelledWhole) {
+  std::vector<std::int32_t> before;
+  for (std::int32_t key = 0; key < 3000; key += 2) before.push_back(key);
+  const auto build = [&] {
+    auto index = std::make_unique<TFailingIndex>();
+    for (const std::int32_t key : before) index->Insert(key);
+    index->Pages.ApplyChanges(kSession);
+    return index;
+  };
+  const struct {
+    const char* Name;
+    std::function<void(TFailingIndex&)> Change;
+    std::function<bool(std::int32_t)> KeptOrAdded;  // whether a key is there afterwards
+  } changes[] = {
+      {"inserts splitting leaves",
+       [](TFailingIndex& i) {
+         for (std::int32_t key = 1; key < 600; key += 2) i.Insert(key);
+       },
+       [](std::int32_t key) { return key % 2 == 0 || key < 600; }},
+      {"deletes merging leaves",
+       [](TFailingIndex& i) {
+         for (std::int32_t key = 600; key < 2600; key += 2) i.Delete(key);
+       },
+       [](std::int32_t key) { return key % 2 == 0 && (key < 600 || key >= 2600); }},
+  };
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change.Name);
+    std::vector<std::int32_t> after;
+    for (std::int32_t key = 0; key < 3000; ++key) {
+      if (change.KeptOrAdded(key)) after.push_back(key);
+    }
+    std::unique_ptr<TFailingIndex> index = build();
+    ASSERT_EQ(index->Keys(), before);
+    // Unarmed, the change only counts its steps.
+    index->Pages.Arm(TFailingPages::fNone, 0);
+    change.Change(*index);
+    const std::int32_t steps = index->Pages.Steps;
+    index->Pages.ApplyChanges(kSession);
+    ASSERT_EQ(index->Keys(), after);
+
+    for (const auto failure : {TFailingPages::fRaise, TFailingPages::fMemory}) {
+      std::int32_t attempts = 0, failures = 0;
+      for (std::int32_t step = 1; step <= steps; step += steps / 12 + 1) {
+        ++attempts;
+        index = build();
+        index->Pages.Arm(failure, step);
+        bool failed = false;
+        try {
+          change.Change(*index);
+        } catch (const std::exception&) {
+          failed = true;
+        }
+        index->Pages.Disarm();
+        if (failed) {
+          ++failures;
+          index->Pages.CancelChanges(kSession);
+          ASSERT_EQ(index->Keys(), before) << "failing at step " << step << " of " << steps;
+        } else {
+          index->Pages.ApplyChanges(kSession);
+          ASSERT_EQ(index->Keys(), after) << "memory ran out at step " << step << " of " << steps;
+        }
+      }
+      // Every armed step raises; memory runs out only where a step still
+      // needs a new copy.
+      if (failure == TFailingPages::fRaise) {
+        EXPECT_EQ(failures, attempts);
+      } else {
+        EXPECT_GT(failures, 3);
+      }
+    }
+  }
 }
 
 }  // namespace

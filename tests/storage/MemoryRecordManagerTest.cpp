@@ -1,7 +1,8 @@
 // TQELMemoryRecordManager: which slot a record takes, how slots and record
 // numbers convert once records were deleted, the refusals of slots that
 // hold no record, the cost estimate, and the growth of the slot array
-// (geometric, 64-bit, refused when memory runs out).
+// (geometric, in chunks that keep every record at its slot, 64-bit,
+// refused when memory runs out).
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ std::int32_t Insert(TQELMemoryRecordManager& records, std::int32_t value) {
 // backward from after the last; either way in slot order.
 std::vector<std::int32_t> Walk(TQELMemoryRecordManager& records, bool forward) {
   std::vector<std::int32_t> slots;
-  std::vector<std::uint8_t> buffer(kRecordSize);
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(records.RecordBufferSize()));
   TQELRecordRequest request;
   request.Buffer = buffer.data();
   request.BeforeFirst = forward;
@@ -234,6 +235,32 @@ TEST(MemoryRecordManagerTest, GrowthThatCannotBeHadStoresNothing) {
     EXPECT_EQ(WalkForward(records).size(), 10u);
     EXPECT_EQ(Insert(records, 10), 10);
   }
+  // Every headroom from none to more than a growth takes: somewhere in
+  // between the new chunk fits but the free bits cannot grow beside it,
+  // and the chunk must go again.
+  for (std::int64_t headroom = 0; headroom < 400; headroom += 2) {
+    SCOPED_TRACE("headroom " + std::to_string(headroom));
+    TQELMemoryRecordManager records(kRecordSize, 10);
+    for (std::int32_t i = 0; i < 10; ++i) Insert(records, i);
+    memory.SetMemoryLimit(memory.AllocatedBytes() + headroom);
+    TQELRecordID id{};
+    const bool stored = records.InsertRecord(0, RecordOf(10).data(), id);
+    memory.SetMemoryLimit(oldLimit);
+    EXPECT_EQ(records.SlotCount(), stored ? 26 : 10);
+    if (!stored) {
+      EXPECT_EQ(Insert(records, 10), 10);
+    }
+    EXPECT_EQ(records.SlotCount(), 26);
+    ASSERT_EQ(WalkForward(records).size(), 11u);
+    for (std::int32_t i = 0; i <= 10; ++i) {
+      std::vector<std::uint8_t> buffer(kRecordSize);
+      TQELRecordRequest request;
+      request.RecordID = IDOf(i);
+      request.Buffer = buffer.data();
+      records.GetRecord(0, request);
+      ASSERT_EQ(buffer, RecordOf(i)) << "slot " << i;
+    }
+  }
   {
     // 1000 slots of 1 GiB: 2^40 bytes, which 32-bit sizes would wrap to 0.
     TQELMemoryRecordManager huge(1 << 30, 1000);
@@ -244,6 +271,84 @@ TEST(MemoryRecordManagerTest, GrowthThatCannotBeHadStoresNothing) {
     memory.SetMemoryLimit(oldLimit);
     EXPECT_EQ(huge.RecordCount(), 0);
     EXPECT_EQ(huge.SlotCount(), 0);
+  }
+}
+
+// The bytes of record `i` of size `size`: every byte tells the record and
+// its offset, so that a record read from a wrong slot, chunk or offset
+// does not match.
+std::vector<std::uint8_t> PatternOf(std::int32_t i, std::int32_t size) {
+  std::vector<std::uint8_t> record(static_cast<std::size_t>(size));
+  for (std::int32_t b = 0; b < size; ++b) {
+    record[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(i * 31 + b * 7 + (i >> 8));
+  }
+  return record;
+}
+
+// Grow steps on both sides of a power of two (the second chunk is the
+// power of two at or above the step) and record sizes that do not divide
+// a chunk evenly: every record reads back at its slot, forward and
+// backward, after the chunks grew, after updates at both ends of each
+// chunk, and after emptying and filling again. The capacity about doubles
+// at each growth.
+TEST(MemoryRecordManagerTest, ChunkGrowthKeepsEveryRecordAtItsSlot) {
+  for (const std::int32_t growStep : {1, 2, 3, 7, 64, 1000, 1024, 1025}) {
+    for (const std::int32_t size : {1, 13}) {
+      SCOPED_TRACE("grow step " + std::to_string(growStep) + ", record size " + std::to_string(size));
+      TQELMemoryRecordManager records(size, growStep);
+      const std::int32_t count = 3 * growStep + 5000;
+      std::vector<std::int32_t> capacities;
+      const auto fill = [&] {
+        for (std::int32_t i = 0; i < count; ++i) {
+          TQELRecordID id{};
+          ASSERT_TRUE(records.InsertRecord(0, PatternOf(i, size).data(), id));
+          ASSERT_EQ(TQELMemoryRecordManager::SlotOf(id), i);
+          if (capacities.empty() || capacities.back() != records.SlotCount()) {
+            capacities.push_back(records.SlotCount());
+          }
+        }
+      };
+      // Each record at its slot, reached directly, and by a walk either way.
+      const auto expectAll = [&](const std::vector<std::int32_t>& changed) {
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size));
+        for (std::int32_t i = 0; i < count; ++i) {
+          const bool isChanged = std::find(changed.begin(), changed.end(), i) != changed.end();
+          TQELRecordRequest request;
+          request.RecordID = IDOf(i);
+          request.Buffer = buffer.data();
+          records.GetRecord(0, request);
+          ASSERT_EQ(request.Result, grOK) << "slot " << i;
+          ASSERT_EQ(buffer, PatternOf(isChanged ? i + 1 : i, size)) << "slot " << i;
+        }
+        ASSERT_EQ(WalkForward(records).size(), static_cast<std::size_t>(count));
+        ASSERT_EQ(WalkBackward(records).size(), static_cast<std::size_t>(count));
+      };
+      fill();
+      expectAll({});
+      ASSERT_EQ(capacities.front(), growStep);
+      for (std::size_t k = 1; k < capacities.size(); ++k) {
+        const std::int32_t added = capacities[k] - capacities[k - 1];
+        EXPECT_GE(added, k == 1 ? growStep : capacities[k - 1] - capacities[k - 2]) << "growth " << k;
+        EXPECT_LE(added, 2 * std::max(growStep, capacities[k - 1])) << "growth " << k;
+      }
+
+      // The first and last slot of every chunk, as the capacities give them.
+      std::vector<std::int32_t> edges = {0};
+      for (const std::int32_t capacity : capacities) {
+        if (capacity - 1 < count) edges.push_back(capacity - 1);
+        if (capacity < count) edges.push_back(capacity);
+      }
+      for (const std::int32_t slot : edges) {
+        ASSERT_TRUE(records.UpdateRecord(0, PatternOf(slot + 1, size).data(), IDOf(slot)));
+      }
+      expectAll(edges);
+
+      records.EmptyRecords(0);
+      EXPECT_EQ(records.SlotCount(), 0);
+      capacities.clear();
+      fill();
+      expectAll({});
+    }
   }
 }
 
