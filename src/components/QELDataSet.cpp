@@ -17,6 +17,27 @@ namespace {
 
 constexpr std::int32_t kIdSize = kQELRecordIDSize;
 
+// Whether a field's value moves between the record and the component's
+// buffer in the record layer's own form: strings, the integer and double
+// types and bytes do, unless the field shows them as a Boolean.
+bool MovesAsRecordData(TQELBaseFieldType base, const TField& field) {
+  switch (base) {
+    case bftFixedChar:
+    case bftString:
+    case bftFixedWideChar:
+    case bftWideString:
+    case bftSmallint:
+    case bftInteger:
+    case bftLargeint:
+    case bftDouble:
+    case bftBytes:
+    case bftVarBytes:
+      return field.DataType() != ftBoolean;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 EQELEngineError::EQELEngineError(std::int32_t errorCode, const std::string& text)
@@ -354,22 +375,7 @@ bool TQELDataSet::GetFieldData(const TField& field, void* buffer) {
     std::memcpy(buffer, record + defs[tableNo].MemoryOffset(), 4);
     return true;
   }
-  switch (base) {
-    case bftFixedChar:
-    case bftString:
-    case bftFixedWideChar:
-    case bftWideString:
-    case bftSmallint:
-    case bftInteger:
-    case bftLargeint:
-    case bftDouble:
-    case bftBytes:
-    case bftVarBytes:
-      if (field.DataType() != ftBoolean) return FCursor->GetFieldData(fieldNo, buffer, record);
-      break;
-    default:
-      break;
-  }
+  if (MovesAsRecordData(base, field)) return FCursor->GetFieldData(fieldNo, buffer, record);
   TQELVariant value;
   qel::GetFieldValue(tableNo, defs, record, value, cmBorrow);
   switch (field.DataType()) {
@@ -422,16 +428,7 @@ bool TQELDataSet::GetFieldData(const TField& field, void* buffer) {
     }
     case ftTimeStamp: {
       const TQELDateTimeStamp stamp = value.AsDateTimeStamp();
-      int year = 0, month = 0, day = 0;
-      QELTryDecodeDate(stamp.Date, year, month, day);
-      TSQLTimeStamp ts;
-      ts.Year = static_cast<std::int16_t>(year);
-      ts.Month = static_cast<std::uint16_t>(month);
-      ts.Day = static_cast<std::uint16_t>(day);
-      ts.Hour = static_cast<std::uint16_t>(stamp.Time / 3600000);
-      ts.Minute = static_cast<std::uint16_t>(stamp.Time / 60000 % 60);
-      ts.Second = static_cast<std::uint16_t>(stamp.Time / 1000 % 60);
-      ts.Fractions = static_cast<std::uint32_t>(stamp.Time % 1000);
+      const TSQLTimeStamp ts = SQLTimeStampOf(stamp);
       std::memcpy(buffer, &ts, sizeof ts);
       break;
     }
@@ -466,23 +463,7 @@ void TQELDataSet::SetFieldData(TField& field, const void* buffer) {
     const std::int32_t tableNo = FCursor->SourceFieldNo(fieldNo);
     const TQELFieldDefs& defs = FCursor->FieldDefs();
     const TQELBaseFieldType base = defs[tableNo].BaseFieldType();
-    bool raw = buffer == nullptr;
-    switch (base) {
-      case bftFixedChar:
-      case bftString:
-      case bftFixedWideChar:
-      case bftWideString:
-      case bftSmallint:
-      case bftInteger:
-      case bftLargeint:
-      case bftDouble:
-      case bftBytes:
-      case bftVarBytes:
-        raw = raw || field.DataType() != ftBoolean;
-        break;
-      default:
-        break;
-    }
+    const bool raw = buffer == nullptr || MovesAsRecordData(base, field);
     if (raw) {
       FCursor->SetFieldData(fieldNo, buffer, record);
     } else {

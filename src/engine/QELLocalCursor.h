@@ -155,6 +155,11 @@ class TQELLocalCursor : public TQELCursor {
   bool WaitForTable(TDatabaseLock& lock, std::uint8_t kind, std::int32_t attempts,
                     std::int32_t delayMs);
   bool WaitForRecord(TDatabaseLock& lock, std::int32_t attempts, std::int32_t delayMs);
+  // The table lock of `kind`, then the record lock on Position. Refused:
+  // Status says which, and `release` has given back what was taken.
+  template <class TRelease>
+  bool LockForChange(TDatabaseLock& lock, std::uint8_t kind, std::int32_t tableAttempts,
+                     std::int32_t tableDelayMs, bool& recordLocked, TRelease release);
   void ReleaseRecordLock();
   // Re-reads the current record into RecordBuffer, keeping the caller's
   // copy in `saved` (the whole dataset buffer); answers whether it could be

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "disk/QELDiskTableData.h"
+#include "disk/QELLockGuard.h"
 #include "engine/QELLocalCursor.h"
 #include "engine/QELLocalSession.h"
 #include "platform/QELClock.h"
@@ -51,6 +52,27 @@ bool TQELLocalCursor::WaitForRecord(TDatabaseLock& lock, std::int32_t attempts,
                                     std::int32_t delayMs) {
   return WaitFor(lock, attempts, delayMs,
                  [&] { return FDiskTable->LockRecord(SessionID(), Position, 1, 0); });
+}
+
+template <class TRelease>
+bool TQELLocalCursor::LockForChange(TDatabaseLock& lock, std::uint8_t kind,
+                                    std::int32_t tableAttempts, std::int32_t tableDelayMs,
+                                    bool& recordLocked, TRelease release) {
+  if (!WaitForTable(lock, kind, tableAttempts, tableDelayMs)) {
+    Status = csTableLocked;
+    return false;
+  }
+  try {
+    recordLocked = WaitForRecord(lock, LockWaits.RecordAttempts, LockWaits.RecordDelayMs);
+  } catch (...) {
+    release();
+    throw;
+  }
+  if (!recordLocked) {
+    release();
+    Status = csRecordLocked;
+  }
+  return recordLocked;
 }
 
 void TQELLocalCursor::ReleaseRecordLock() { FDiskTable->UnlockRecord(SessionID(), Position); }
@@ -99,22 +121,9 @@ void TQELLocalCursor::Edit() {
     if (recordLocked) ReleaseRecordLock();
     FDiskTable->UnlockTable(SessionID(), kind, InTransaction());
   };
-  if (multiUser) {
-    if (!WaitForTable(lock, kind, LockWaits.EditTableAttempts, LockWaits.EditTableDelayMs)) {
-      Status = csTableLocked;
-      return;
-    }
-    try {
-      recordLocked = WaitForRecord(lock, LockWaits.RecordAttempts, LockWaits.RecordDelayMs);
-    } catch (...) {
-      releaseLocks();
-      throw;
-    }
-    if (!recordLocked) {
-      releaseLocks();
-      Status = csRecordLocked;
-      return;
-    }
+  if (multiUser && !LockForChange(lock, kind, LockWaits.EditTableAttempts,
+                                   LockWaits.EditTableDelayMs, recordLocked, releaseLocks)) {
+    return;
   }
   std::vector<std::uint8_t> saved;
   try {
@@ -204,20 +213,13 @@ void TQELLocalCursor::Post(bool isInsert) {
     }
     if (!inTransaction) FDiskTable->UnlockTable(SessionID(), kPostLock, false);
   };
+  // The locks go back however the post ends.
+  TQELLockGuard release(cleanUp);
   std::vector<std::uint8_t> saved;
-  try {
-    if (PreparePost(isInsert)) {
-      CloseBlobStreams(true);
-      RunPost(isInsert, saved);
-    }
-  } catch (...) {
-    try {
-      cleanUp();
-    } catch (...) {
-    }
-    throw;
+  if (PreparePost(isInsert)) {
+    CloseBlobStreams(true);
+    RunPost(isInsert, saved);
   }
-  cleanUp();
 }
 
 // ---- Delete ----------------------------------------------------------------
@@ -257,38 +259,17 @@ void TQELLocalCursor::Delete() {
     if (recordLocked) ReleaseRecordLock();
     if (!inTransaction) FDiskTable->UnlockTable(SessionID(), kPostLock, false);
   };
-  if (multiUser) {
-    if (!WaitForTable(lock, kind, LockWaits.DeleteTableAttempts, LockWaits.DeleteTableDelayMs)) {
-      Status = csTableLocked;
-      return;
-    }
-    try {
-      recordLocked = WaitForRecord(lock, LockWaits.RecordAttempts, LockWaits.RecordDelayMs);
-    } catch (...) {
-      cleanUp();
-      throw;
-    }
-    if (!recordLocked) {
-      cleanUp();
-      Status = csRecordLocked;
-      return;
-    }
+  if (multiUser && !LockForChange(lock, kind, LockWaits.DeleteTableAttempts,
+                                   LockWaits.DeleteTableDelayMs, recordLocked, cleanUp)) {
+    return;
   }
+  TQELLockGuard release(cleanUp);
   std::vector<std::uint8_t> saved;
-  try {
-    if (IsTemporaryDatabase()) {
-      Status = csTemporaryDelete;
-    } else {
-      RunDelete(saved);
-    }
-  } catch (...) {
-    try {
-      cleanUp();
-    } catch (...) {
-    }
-    throw;
+  if (IsTemporaryDatabase()) {
+    Status = csTemporaryDelete;
+  } else {
+    RunDelete(saved);
   }
-  cleanUp();
 }
 
 // ---- Cancel ----------------------------------------------------------------

@@ -17,6 +17,21 @@ TQELBaseFieldType TextKind(TQELBaseFieldType type) {
   return type;
 }
 
+// Matches `text` against `like`, compiling the pattern only when it is not
+// the one the matcher holds already.
+template <class TView>
+bool MatchLike(TQELLikeMatcher& matcher, TView text, TView like, std::int32_t escape,
+               bool caseInsensitive, bool prefixOnly) {
+  if (!matcher.IsCompiled(like, escape, caseInsensitive, prefixOnly)) {
+    if (prefixOnly) {
+      matcher.CompilePrefix(like, caseInsensitive);
+    } else {
+      matcher.Compile(like, escape, caseInsensitive);
+    }
+  }
+  return matcher.Matches(text);
+}
+
 }  // namespace
 
 bool QELLikeValues(const TQELVariant& value, const TQELVariant& pattern, std::int32_t escape,
@@ -30,27 +45,12 @@ bool QELLikeValues(const TQELVariant& value, const TQELVariant& pattern, std::in
   if (IsWideStringBaseType(common)) {
     std::u16string valueCopy;
     std::u16string patternCopy;
-    const std::u16string_view text = QELWideTextOf(value, valueScratch, valueCopy);
-    const std::u16string_view like = QELWideTextOf(pattern, patternScratch, patternCopy);
-    if (!matcher.IsCompiled(like, escape, caseInsensitive, prefixOnly)) {
-      if (prefixOnly) {
-        matcher.CompilePrefix(like, caseInsensitive);
-      } else {
-        matcher.Compile(like, escape, caseInsensitive);
-      }
-    }
-    return matcher.Matches(text);
+    return MatchLike(matcher, QELWideTextOf(value, valueScratch, valueCopy),
+                     QELWideTextOf(pattern, patternScratch, patternCopy), escape,
+                     caseInsensitive, prefixOnly);
   }
-  const std::string_view text = QELTextOf(value, valueScratch);
-  const std::string_view like = QELTextOf(pattern, patternScratch);
-  if (!matcher.IsCompiled(like, escape, caseInsensitive, prefixOnly)) {
-    if (prefixOnly) {
-      matcher.CompilePrefix(like, caseInsensitive);
-    } else {
-      matcher.Compile(like, escape, caseInsensitive);
-    }
-  }
-  return matcher.Matches(text);
+  return MatchLike(matcher, QELTextOf(value, valueScratch), QELTextOf(pattern, patternScratch),
+                   escape, caseInsensitive, prefixOnly);
 }
 
 TQELExprNodeComparison::TQELExprNodeComparison(TQELExprOperator op,

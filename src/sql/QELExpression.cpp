@@ -63,17 +63,22 @@ void TQELExpression::BindAndPrepare() {
   FRootNode->Prepare();
 }
 
-void TQELExpression::ParseSearchCondition(TQELExprQuery* query, TQELLexer& lexer) {
+void TQELExpression::BeginParse(TQELExprQuery* query, TQELLexer& lexer,
+                                std::int32_t noTokenCode, bool takeQuerySettings) {
   Clear();
   FLexer = &lexer;
   FQuery = query;
-  if (query != nullptr) {
+  if (query != nullptr && takeQuerySettings) {
     FDatabaseName = query->DatabaseName();
     FInMemory = query->InMemory();
   }
   if (!lexer.GetCurrentToken(FToken)) {
-    throw EQELException(kQELErrNoConditionToken, "Unexpected end of SQL command");
+    throw EQELException(noTokenCode, "Unexpected end of SQL command");
   }
+}
+
+void TQELExpression::ParseSearchCondition(TQELExprQuery* query, TQELLexer& lexer) {
+  BeginParse(query, lexer, kQELErrNoConditionToken, true);
   TQELExpressionParser parser(*this, lexer);
   std::unique_ptr<TQELExprNode> root = parser.ParseCondition();
   FToken = parser.Current();
@@ -94,16 +99,7 @@ void TQELExpression::ParseSearchCondition(TQELExprQuery* query, TQELLexer& lexer
 }
 
 void TQELExpression::ParseValueExpression(TQELExprQuery* query, TQELLexer& lexer) {
-  Clear();
-  FLexer = &lexer;
-  FQuery = query;
-  if (query != nullptr) {
-    FDatabaseName = query->DatabaseName();
-    FInMemory = query->InMemory();
-  }
-  if (!lexer.GetCurrentToken(FToken)) {
-    throw EQELException(kQELErrNoValueToken, "Unexpected end of SQL command");
-  }
+  BeginParse(query, lexer, kQELErrNoValueToken, true);
   TQELExpressionParser parser(*this, lexer);
   FRootNode = parser.ParseValue();
   FToken = parser.Current();
@@ -111,12 +107,7 @@ void TQELExpression::ParseValueExpression(TQELExprQuery* query, TQELLexer& lexer
 }
 
 void TQELExpression::ParseSubquery(TQELExprQuery* query, TQELLexer& lexer) {
-  Clear();
-  FLexer = &lexer;
-  FQuery = query;
-  if (!lexer.GetCurrentToken(FToken)) {
-    throw EQELException(kQELErrNoSubqueryToken, "Unexpected end of SQL command");
-  }
+  BeginParse(query, lexer, kQELErrNoSubqueryToken, false);
   TQELExpressionParser parser(*this, lexer);
   FRootNode = parser.ParseSubquery();
   FToken = parser.Current();

@@ -127,6 +127,11 @@ class TQELExpression {
   friend class TQELExpressionParser;
 
   void Clear();
+  // Starts a parse at the lexer's current token: the expression emptied,
+  // the query's database settings taken when asked; no token raises
+  // "Unexpected end of SQL command" with `noTokenCode`.
+  void BeginParse(TQELExprQuery* query, TQELLexer& lexer, std::int32_t noTokenCode,
+                  bool takeQuerySettings);
   void FlattenConjunctions();
   void BindAndPrepare();
 

@@ -328,22 +328,26 @@ TNode TQELExpressionParser::S5() {
   return nullptr;
 }
 
+TNode TQELExpressionParser::FirstOf(std::int32_t start, std::span<const TAlternative> alternatives,
+                                    bool restoreOnFailure) {
+  for (const TAlternative alternative : alternatives) {
+    FPos = start;
+    if (TNode node = (this->*alternative)()) return node;
+  }
+  if (restoreOnFailure) FPos = start;
+  return nullptr;
+}
+
 TNode TQELExpressionParser::S6() {
   const std::int32_t start = FPos;
   if (TNode truth = L1()) return truth;
-  using TAlternative = TNode (TQELExpressionParser::*)();
   static constexpr TAlternative kAlternatives[] = {
       &TQELExpressionParser::QuantifiedComparison, &TQELExpressionParser::Comparison,
       &TQELExpressionParser::Like,                 &TQELExpressionParser::IsNullTest,
       &TQELExpressionParser::Between,              &TQELExpressionParser::In,
       &TQELExpressionParser::Exists,
   };
-  for (const TAlternative alternative : kAlternatives) {
-    FPos = start;
-    if (TNode node = (this->*alternative)()) return node;
-  }
-  FPos = start;
-  return nullptr;
+  return FirstOf(start, kAlternatives, true);
 }
 
 TNode TQELExpressionParser::QuantifiedComparison() {
@@ -414,16 +418,23 @@ TNode TQELExpressionParser::Comparison() {
   return node;
 }
 
-TNode TQELExpressionParser::Like() {
+TNode TQELExpressionParser::ValueBefore(std::uint16_t word, bool& negated) {
   TNode value = R2();
   if (!value) return nullptr;
-  bool negated = false;
+  negated = false;
   if (IsWord(rwNOT)) {
     negated = true;
     Next();
   }
-  if (!IsWord(rwLIKE)) return nullptr;
+  if (!IsWord(word)) return nullptr;
   Next();
+  return value;
+}
+
+TNode TQELExpressionParser::Like() {
+  bool negated = false;
+  TNode value = ValueBefore(rwLIKE, negated);
+  if (!value) return nullptr;
   TNode pattern = R2();
   if (!pattern) return nullptr;
   std::string escape;
@@ -480,15 +491,9 @@ TNode TQELExpressionParser::IsNullTest() {
 }
 
 TNode TQELExpressionParser::Between() {
-  TNode value = R2();
-  if (!value) return nullptr;
   bool negated = false;
-  if (IsWord(rwNOT)) {
-    negated = true;
-    Next();
-  }
-  if (!IsWord(rwBETWEEN)) return nullptr;
-  Next();
+  TNode value = ValueBefore(rwBETWEEN, negated);
+  if (!value) return nullptr;
   TNode low = R2();
   if (!low || !IsWord(rwAND)) return nullptr;
   Next();
@@ -502,15 +507,9 @@ TNode TQELExpressionParser::Between() {
 }
 
 TNode TQELExpressionParser::In() {
-  TNode value = R2();
-  if (!value) return nullptr;
   bool negated = false;
-  if (IsWord(rwNOT)) {
-    negated = true;
-    Next();
-  }
-  if (!IsWord(rwIN)) return nullptr;
-  Next();
+  TNode value = ValueBefore(rwIN, negated);
+  if (!value) return nullptr;
   if (!IsKind(tktLeftParenthesis)) return nullptr;
   Next();
   auto node = std::make_unique<TQELExprNodeBoolean>(negated ? eoNotIn : eoIn);
@@ -575,17 +574,12 @@ TNode TQELExpressionParser::V1() {
   TDepthGuard guard(*this);
   return Remembered(ruleV1, [&]() -> TNode {
     const std::int32_t start = FPos;
-    using TAlternative = TNode (TQELExpressionParser::*)();
     static constexpr TAlternative kAlternatives[] = {
         &TQELExpressionParser::N1, &TQELExpressionParser::D2, &TQELExpressionParser::D1,
         &TQELExpressionParser::C1, &TQELExpressionParser::L1, &TQELExpressionParser::L2,
         &TQELExpressionParser::MimeToBin,
     };
-    for (const TAlternative alternative : kAlternatives) {
-      FPos = start;
-      if (TNode node = (this->*alternative)()) return node;
-    }
-    return nullptr;
+    return FirstOf(start, kAlternatives, false);
   });
 }
 
@@ -669,35 +663,24 @@ TNode TQELExpressionParser::N4() {
 TNode TQELExpressionParser::P1() {
   return Remembered(ruleP1, [&]() -> TNode {
     const std::int32_t start = FPos;
-    using TAlternative = TNode (TQELExpressionParser::*)();
     static constexpr TAlternative kAlternatives[] = {
         &TQELExpressionParser::Literal,        &TQELExpressionParser::ColumnReference,
         &TQELExpressionParser::SetFunction,    &TQELExpressionParser::Subquery,
         &TQELExpressionParser::CaseExpression, &TQELExpressionParser::Coalesce,
         &TQELExpressionParser::ParenthesisedValue, &TQELExpressionParser::Cast,
     };
-    for (const TAlternative alternative : kAlternatives) {
-      FPos = start;
-      if (TNode node = (this->*alternative)()) return node;
-    }
-    return nullptr;
+    return FirstOf(start, kAlternatives, false);
   });
 }
 
 TNode TQELExpressionParser::F1() {
   const std::int32_t start = FPos;
-  using TAlternative = TNode (TQELExpressionParser::*)();
   static constexpr TAlternative kAlternatives[] = {
       &TQELExpressionParser::Position_,   &TQELExpressionParser::Extract,
       &TQELExpressionParser::Length,      &TQELExpressionParser::LastAutoinc,
       &TQELExpressionParser::MathFunction,
   };
-  for (const TAlternative alternative : kAlternatives) {
-    FPos = start;
-    if (TNode node = (this->*alternative)()) return node;
-  }
-  FPos = start;
-  return nullptr;
+  return FirstOf(start, kAlternatives, true);
 }
 
 TNode TQELExpressionParser::C1() {
@@ -752,16 +735,7 @@ TNode TQELExpressionParser::D1() {
       Require(tktLeftParenthesis, 30105, "(");
       TNode text = StringArgument();
       if (!text) RaiseArgument(30107, "ToDate");
-      Require(tktComma, 30108, ",");
-      if (!IsKind(tktQuotedString)) {
-        RaiseFound(30109, "Const DateFormat string expected, but '%s' found at line %d, column %d");
-      }
-      auto node = std::make_unique<TQELExprNodeDateFunction>(eoToDate);
-      node->SetFormat(Tok().Text);
-      Next();
-      Require(tktRightParenthesis, 30106, ")");
-      node->AddChild(std::move(text));
-      return node;
+      return FormatCall(eoToDate, std::move(text), {30108, 30109, 30106});
     }
     const TToken& token = Tok();
     if (token.TokenType == tktParameter && token.ParamValue && token.ParamValue->IsDateTime() &&
@@ -1047,73 +1021,64 @@ TNode TQELExpressionParser::SkipSelect() {
                                                 first, FPos - 1);
 }
 
-TNode TQELExpressionParser::CaseExpression() {
+TNode TQELExpressionParser::FormatCall(TQELExprOperator op, TNode value,
+                                       const TFormatCodes& codes) {
+  Require(tktComma, codes.Comma, ",");
+  if (!IsKind(tktQuotedString)) {
+    RaiseFound(codes.Format,
+               "Const DateFormat string expected, but '%s' found at line %d, column %d");
+  }
+  auto node = std::make_unique<TQELExprNodeDateFunction>(op);
+  node->SetFormat(Tok().Text);
+  Next();
+  Require(tktRightParenthesis, codes.Close, ")");
+  node->AddChild(std::move(value));
+  return node;
+}
+
+TNode TQELExpressionParser::Needed(TNode node, std::int32_t code, std::string_view message) const {
+  if (!node) RaiseFound(code, message);
+  return node;
+}
+
+void TQELExpressionParser::CaseBranches(TQELExprNodeCase& node, bool searched,
+                                        const TCaseCodes& codes) {
   constexpr const char* kCondition =
       "Search Condition for CASE function expected, but '%s' found at line %d, column %d";
+  constexpr const char* kWhen =
+      "When Expression for CASE function expected, but '%s' found at line %d, column %d";
   constexpr const char* kResult =
       "'Result Expression' for CASE function expected, but '%s' found at line %d, column %d";
   constexpr const char* kElseResult =
       "'Else Result Expression' for CASE function expected, but '%s' found at line %d, column %d";
+  while (IsWord(rwWHEN)) {
+    Next();
+    // A searched CASE tests conditions, a simple one compares values.
+    TNode when = searched ? Needed(S1(), codes.When, kCondition) : Needed(V1(), codes.When, kWhen);
+    RequireWord(rwTHEN, codes.Then, "THEN");
+    TNode result = Needed(V1(), codes.Result, kResult);
+    node.AddWhen(std::move(when), std::move(result));
+  }
+  if (IsWord(rwELSE)) {
+    Next();
+    node.SetElse(Needed(V1(), codes.Else, kElseResult));
+  }
+  RequireWord(rwEND, codes.End, "END");
+}
+
+TNode TQELExpressionParser::CaseExpression() {
   constexpr const char* kInput =
       "Input expression for CASE function expected, but '%s' found at line %d, column %d";
-  constexpr const char* kWhen =
-      "When Expression for CASE function expected, but '%s' found at line %d, column %d";
   if (!IsWord(rwCASE)) return nullptr;
   Next();
   auto node = std::make_unique<TQELExprNodeCase>();
   if (IsWord(rwWHEN)) {
-    while (IsWord(rwWHEN)) {
-      Next();
-      TNode condition = S1();
-      if (!condition) {
-        RaiseFound(30474, kCondition);
-      }
-      RequireWord(rwTHEN, 30475, "THEN");
-      TNode result = V1();
-      if (!result) {
-        RaiseFound(30476, kResult);
-      }
-      node->AddWhen(std::move(condition), std::move(result));
-    }
-    if (IsWord(rwELSE)) {
-      Next();
-      TNode otherwise = V1();
-      if (!otherwise) {
-        RaiseFound(30477, kElseResult);
-      }
-      node->SetElse(std::move(otherwise));
-    }
-    RequireWord(rwEND, 30478, "END");
+    CaseBranches(*node, true, {30474, 30475, 30476, 30477, 30478});
     return node;
   }
-  TNode input = V1();
-  if (!input) {
-    RaiseFound(30467, kInput);
-  }
-  node->SetInput(std::move(input));
+  node->SetInput(Needed(V1(), 30467, kInput));
   if (!IsWord(rwWHEN)) RaiseExpected(30468, "WHEN");
-  while (IsWord(rwWHEN)) {
-    Next();
-    TNode when = V1();
-    if (!when) {
-      RaiseFound(30469, kWhen);
-    }
-    RequireWord(rwTHEN, 30470, "THEN");
-    TNode result = V1();
-    if (!result) {
-      RaiseFound(30471, kResult);
-    }
-    node->AddWhen(std::move(when), std::move(result));
-  }
-  if (IsWord(rwELSE)) {
-    Next();
-    TNode otherwise = V1();
-    if (!otherwise) {
-      RaiseFound(30471, kElseResult);
-    }
-    node->SetElse(std::move(otherwise));
-  }
-  RequireWord(rwEND, 30472, "END");
+  CaseBranches(*node, false, {30469, 30470, 30471, 30471, 30472});
   return node;
 }
 
@@ -1229,16 +1194,7 @@ TNode TQELExpressionParser::StringFunction() {
     Require(tktLeftParenthesis, 30093, "(");
     TNode value = V1();
     if (!value) RaiseArgument(30094, "TOSTRING");
-    Require(tktComma, 30095, ",");
-    if (!IsKind(tktQuotedString)) {
-      RaiseFound(30096, "Const DateFormat string expected, but '%s' found at line %d, column %d");
-    }
-    auto node = std::make_unique<TQELExprNodeDateFunction>(eoToString);
-    node->SetFormat(Tok().Text);
-    Next();
-    Require(tktRightParenthesis, 30097, ")");
-    node->AddChild(std::move(value));
-    return node;
+    return FormatCall(eoToString, std::move(value), {30095, 30096, 30097});
   }
   return nullptr;
 }

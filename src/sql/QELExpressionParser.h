@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -22,6 +23,7 @@
 namespace qel {
 
 class TQELExpression;
+class TQELExprNodeCase;
 
 class TQELExpressionParser {
  public:
@@ -69,9 +71,20 @@ class TQELExpressionParser {
                                   std::string_view function) const;
   void Require(TTokenType kind, std::int32_t code, std::string_view expected);
   void RequireWord(std::uint16_t word, std::int32_t code, std::string_view expected);
+  // The value of "value [NOT] word" (NOT sets `negated`), the position past
+  // the word; null when the text is not of that form.
+  TNode ValueBefore(std::uint16_t word, bool& negated);
+  // `node`, or RaiseFound(code, message) when there is none.
+  TNode Needed(TNode node, std::int32_t code, std::string_view message) const;
 
   template <class TParse>
   TNode Remembered(TRule rule, TParse&& parse);
+  // The first of `alternatives` that parses from `start`; when none does
+  // the position goes back to `start` if asked, else stays where the last
+  // one left it (the errors that follow name the token there).
+  using TAlternative = TNode (TQELExpressionParser::*)();
+  TNode FirstOf(std::int32_t start, std::span<const TAlternative> alternatives,
+                bool restoreOnFailure);
 
   // Search conditions.
   TNode S1();
@@ -114,6 +127,19 @@ class TQELExpressionParser {
   TNode SetFunction();
   TNode Subquery();
   TNode CaseExpression();
+  // The codes of a CASE form's errors: a missing WHEN operand, THEN,
+  // result, ELSE result and END.
+  struct TCaseCodes {
+    std::int32_t When, Then, Result, Else, End;
+  };
+  // The ", 'format')" that ends TODATE and TOSTRING, and their node over
+  // `value`; the codes of a missing comma, format and ')'.
+  struct TFormatCodes {
+    std::int32_t Comma, Format, Close;
+  };
+  TNode FormatCall(TQELExprOperator op, TNode value, const TFormatCodes& codes);
+  // The WHEN ... THEN ... [ELSE ...] END of a CASE.
+  void CaseBranches(TQELExprNodeCase& node, bool searched, const TCaseCodes& codes);
   TNode Coalesce();
   TNode ParenthesisedValue();
   TNode Cast();

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "components/QELDataSet.h"
 #include "components/QELDatabase.h"
 #include "components/QELPrompt.h"
 #include "components/QELSession.h"
@@ -138,6 +139,27 @@ class TComponentTest : public ::testing::Test {
 
  private:
   std::size_t FDefaultDatabases = 0;
+};
+
+// Opens the named table of its database through a plain engine cursor,
+// with the engine's record lock waits or, when asked, short ones.
+class TTableDataSet : public TQELDataSet {
+ public:
+  std::string TableName = "T";
+  bool ShortRecordLockWaits = false;
+
+ protected:
+  std::unique_ptr<TQELCursor> CreateCursor() override {
+    auto cursor = std::make_unique<TQELLocalCursor>();
+    cursor->Session = Database()->EngineSession();
+    cursor->SetTableName(TableName);
+    if (ShortRecordLockWaits) {
+      cursor->LockWaits.RecordAttempts = 2;
+      cursor->LockWaits.RecordDelayMs = 5;
+    }
+    cursor->Open({}, {}, {});
+    return cursor;
+  }
 };
 
 }  // namespace qel::test

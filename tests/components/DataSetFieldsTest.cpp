@@ -17,22 +17,6 @@
 namespace qel::test {
 namespace {
 
-class TTableDataSet : public TQELDataSet {
- public:
-  std::string TableName = "T";
-
- protected:
-  std::unique_ptr<TQELCursor> CreateCursor() override {
-    auto cursor = std::make_unique<TQELLocalCursor>();
-    cursor->Session = Database()->EngineSession();
-    cursor->SetTableName(TableName);
-    cursor->LockWaits.RecordAttempts = 2;
-    cursor->LockWaits.RecordDelayMs = 5;
-    cursor->Open({}, {}, {});
-    return cursor;
-  }
-};
-
 double DateOf(int year, int month, int day) {
   std::int32_t number = 0;
   EXPECT_TRUE(QELTryEncodeDate(year, month, day, number));
@@ -46,6 +30,7 @@ class DataSetFieldsTest : public TComponentTest {
     CreateEngineFile(FileName);
     Database = NewDatabase();
     Database->SetConnected(true);
+    Data.ShortRecordLockWaits = true;
     TQELFieldDefs fields;
     fields.Add("ID", aftInteger, 0);
     fields.Add("S", aftString, 10);
@@ -298,6 +283,7 @@ TEST_F(DataSetFieldsTest, BadInputRaisesClearly) {
   EXPECT_THROW(Data.Locate("NOPE", {key}, 0), EDatabaseError);
   EXPECT_TRUE(Data.Lookup("ID;S", {key}, "S")[0].IsNull());
   TTableDataSet other;
+  other.ShortRecordLockWaits = true;
   other.TableName = "F";
   other.SetDatabaseName("KUVO");
   other.Open();

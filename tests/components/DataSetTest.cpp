@@ -17,21 +17,6 @@
 namespace qel::test {
 namespace {
 
-// Opens the named table of its database through a plain engine cursor.
-class TTableDataSet : public TQELDataSet {
- public:
-  std::string TableName = "T";
-
- protected:
-  std::unique_ptr<TQELCursor> CreateCursor() override {
-    auto cursor = std::make_unique<TQELLocalCursor>();
-    cursor->Session = Database()->EngineSession();
-    cursor->SetTableName(TableName);
-    cursor->Open({}, {}, {});
-    return cursor;
-  }
-};
-
 // Counts what reaches a link.
 class TCountingLink : public TDataLink {
  public:

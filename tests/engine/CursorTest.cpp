@@ -56,38 +56,7 @@ TFileCheck CheckFile(const std::string& fileName) {
 }
 
 // Each test runs on a database file and on the in-memory database.
-class CursorTest : public ::testing::TestWithParam<bool> {
- protected:
-  void SetUp() override {
-    const bool onDisk = GetParam();
-    Session = test::OpenSession(onDisk ? "KUVO" : "MEMORY", FileName);
-    if (onDisk) Session->CreateDatabase();
-    Session->SetConnected(true);
-    Table = std::make_unique<TCursorOn>(*Session);
-    Table->Create();
-    Table->Open();
-  }
-  void TearDown() override {
-    Table.reset();
-    if (!GetParam()) {
-      // The in-memory database lives on: leave nothing in it.
-      TCursorOn drop(*Session);
-      drop.Cursor.DeleteTable();
-    }
-    Session.reset();
-  }
-  std::set<std::int32_t> Ids() {
-    std::set<std::int32_t> ids;
-    Table->Cursor.First();
-    while (Table->Cursor.GetRecord(grmNext) == grOK) ids.insert(Table->Id());
-    return ids;
-  }
-
-  test::TScratchDir Dir;
-  std::string FileName = Dir.File("kuvo.qel");
-  std::unique_ptr<TQELLocalSession> Session;
-  std::unique_ptr<TCursorOn> Table;
-};
+using CursorTest = test::TGlossaryTableTest;
 
 TEST_P(CursorTest, InsertsReadBackWithTheirMemosAndAreFoundByLocate) {
   for (std::int32_t id = 1; id <= 30; ++id) {

@@ -3,13 +3,17 @@
 // memo) reached through an engine session and cursor, with the record
 // buffers a dataset would hold, for tests of the engine cursor.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "engine/QELLocalEngine.h"
 #include "streams/QELCompression.h"
+#include "support/TestSupport.h"
 
 namespace qel::test {
 
@@ -156,5 +160,41 @@ inline void ShortenLockWaits(TQELCursor& cursor, std::int32_t attempts = 3,
   waits.EditTableDelayMs = waits.RecordDelayMs = waits.PostTableDelayMs = delayMs;
   waits.DeleteTableDelayMs = waits.BlobReadDelayMs = delayMs;
 }
+
+// The glossary table, created and open through a session on a database
+// file (parameter true) or on the in-memory database (false), which it
+// leaves empty again.
+class TGlossaryTableTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    const bool onDisk = GetParam();
+    Session = OpenSession(onDisk ? "KUVO" : "MEMORY", FileName);
+    if (onDisk) Session->CreateDatabase();
+    Session->SetConnected(true);
+    Table = std::make_unique<TCursorOn>(*Session);
+    Table->Create();
+    Table->Open();
+  }
+  void TearDown() override {
+    Table.reset();
+    if (!GetParam()) {
+      // The in-memory database lives on: leave nothing in it.
+      TCursorOn drop(*Session);
+      drop.Cursor.DeleteTable();
+    }
+    Session.reset();
+  }
+  std::set<std::int32_t> Ids() {
+    std::set<std::int32_t> ids;
+    Table->Cursor.First();
+    while (Table->Cursor.GetRecord(grmNext) == grOK) ids.insert(Table->Id());
+    return ids;
+  }
+
+  TScratchDir Dir;
+  std::string FileName = Dir.File("kuvo.qel");
+  std::unique_ptr<TQELLocalSession> Session;
+  std::unique_ptr<TCursorOn> Table;
+};
 
 }  // namespace qel::test

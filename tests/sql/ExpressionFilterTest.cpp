@@ -20,31 +20,8 @@ namespace {
 using test::NativeErrorOf;
 using test::TCursorOn;
 
-class ExpressionFilterTest : public ::testing::TestWithParam<bool> {
+class ExpressionFilterTest : public test::TGlossaryTableTest {
  protected:
-  void SetUp() override {
-    const bool onDisk = GetParam();
-    Session = test::OpenSession(onDisk ? "KUVO" : "MEMORY", FileName);
-    if (onDisk) Session->CreateDatabase();
-    Session->SetConnected(true);
-    Table = std::make_unique<TCursorOn>(*Session);
-    Table->Create();
-    Table->Open();
-  }
-  void TearDown() override {
-    Table.reset();
-    if (!GetParam()) {
-      TCursorOn drop(*Session);
-      drop.Cursor.DeleteTable();
-    }
-    Session.reset();
-  }
-  std::set<std::int32_t> Ids() {
-    std::set<std::int32_t> ids;
-    Table->Cursor.First();
-    while (Table->Cursor.GetRecord(grmNext) == grOK) ids.insert(Table->Id());
-    return ids;
-  }
   std::set<std::int32_t> Filtered(const std::string& text, bool caseInsensitive = false,
                                    bool partialCompare = false) {
     Table->Cursor.SetFilter(text, caseInsensitive, partialCompare);
@@ -52,11 +29,6 @@ class ExpressionFilterTest : public ::testing::TestWithParam<bool> {
     EXPECT_EQ(Table->Cursor.GetRecordCount(), static_cast<std::int64_t>(ids.size())) << text;
     return ids;
   }
-
-  test::TScratchDir Dir;
-  std::string FileName = Dir.File("kuvo.qel");
-  std::unique_ptr<TQELLocalSession> Session;
-  std::unique_ptr<TCursorOn> Table;
 };
 
 TEST_P(ExpressionFilterTest, FilterTextsSelectRecords) {

@@ -10,6 +10,20 @@
 
 namespace qel {
 
+TSQLTimeStamp SQLTimeStampOf(const TQELDateTimeStamp& stamp) {
+  int year = 0, month = 0, day = 0;
+  QELTryDecodeDate(stamp.Date, year, month, day);
+  TSQLTimeStamp ts;
+  ts.Year = static_cast<std::int16_t>(year);
+  ts.Month = static_cast<std::uint16_t>(month);
+  ts.Day = static_cast<std::uint16_t>(day);
+  ts.Hour = static_cast<std::uint16_t>(stamp.Time / 3600000);
+  ts.Minute = static_cast<std::uint16_t>(stamp.Time / 60000 % 60);
+  ts.Second = static_cast<std::uint16_t>(stamp.Time / 1000 % 60);
+  ts.Fractions = static_cast<std::uint32_t>(stamp.Time % 1000);
+  return ts;
+}
+
 bool IsBlobFieldType(TFieldType type) {
   switch (type) {
     case ftBlob:
@@ -422,16 +436,7 @@ void TField::SetAsDateTime(double value) {
       return;
     }
     case ftTimeStamp: {
-      int year = 0, month = 0, day = 0;
-      QELTryDecodeDate(stamp.Date, year, month, day);
-      TSQLTimeStamp ts;
-      ts.Year = static_cast<std::int16_t>(year);
-      ts.Month = static_cast<std::uint16_t>(month);
-      ts.Day = static_cast<std::uint16_t>(day);
-      ts.Hour = static_cast<std::uint16_t>(stamp.Time / 3600000);
-      ts.Minute = static_cast<std::uint16_t>(stamp.Time / 60000 % 60);
-      ts.Second = static_cast<std::uint16_t>(stamp.Time / 1000 % 60);
-      ts.Fractions = static_cast<std::uint32_t>(stamp.Time % 1000);
+      const TSQLTimeStamp ts = SQLTimeStampOf(stamp);
       SetData(&ts);
       return;
     }

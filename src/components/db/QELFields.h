@@ -38,6 +38,10 @@ struct TSQLTimeStamp {
   std::uint32_t Fractions = 0;  // milliseconds
 };
 
+// A date-time stamp (day number and milliseconds) as a timestamp field's
+// native form.
+TSQLTimeStamp SQLTimeStampOf(const TQELDateTimeStamp& stamp);
+
 // Native forms: the date is its day number (0001-01-01 is day 1, so
 // 1899-12-30 is 693594), the time milliseconds since midnight, a date-time
 // the day number times 86 400 000 plus the time, as a double.
