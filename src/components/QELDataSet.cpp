@@ -8,6 +8,7 @@
 #include "components/QELSessionList.h"
 #include "components/db/QELDatabaseError.h"
 #include "components/db/QELSameText.h"
+#include "engine/QELDefConversions.h"
 #include "storage/QELRecordData.h"
 #include "values/QELValueCodec.h"
 
@@ -146,13 +147,61 @@ void TQELDataSet::InternalOpen() {
   } else {
     RemoveFilter();
   }
-  FCursor->CancelRange();
   FFilterBuffer = FCursor->AllocRecordBuffer();
+  for (auto& key : FKeyBuffers) {
+    key.assign(static_cast<std::size_t>(KeyBufferSize()), 0);
+    ClearKeyBuffer(key.data());
+  }
+  FKeyBuffer = nullptr;
+  BuildIndexFieldMap();
+  FCursor->CancelRange();
   AfterInternalOpen();
+}
+
+void TQELDataSet::ClearKeyBuffer(std::uint8_t* buffer) {
+  std::memset(buffer, 0, static_cast<std::size_t>(KeyBufferSize()));
+  FCursor->InitRecord(buffer, false);
+}
+
+void TQELDataSet::BuildIndexFieldMap() {
+  FIndexFieldNos.clear();
+  FIndexKeySize = 0;
+  if (!FCursor || FCursor->IndexName().empty()) return;
+  const auto* index = static_cast<const TQELIndexDef*>(FCursor->IndexDefs().FindByName(FCursor->IndexName()));
+  if (index == nullptr) return;
+  const TQELFieldDefs& visible = FCursor->VisibleFieldDefs();
+  for (std::int32_t i = 0; i < index->ColumnCount(); ++i) {
+    const std::int32_t no = visible.IndexOfName(index->Columns(i).FieldName);
+    if (no < 0) continue;
+    FIndexFieldNos.push_back(no + 1);
+    FIndexKeySize += visible[no].MemoryDataSize();
+  }
+}
+
+bool TQELDataSet::GetIsIndexField(const TField& field) const {
+  for (const std::int32_t no : FIndexFieldNos) {
+    if (no == field.FieldNo()) return true;
+  }
+  return false;
+}
+
+void TQELDataSet::SwitchToIndex(const std::string& indexName) {
+  FCursor->CancelRange();
+  for (const TKeyBufferRole role : {kbCurRangeStart, kbCurRangeEnd}) ClearKeyBuffer(KeyBuffer(role));
+  UpdateCursorPos();
+  FCursor->SetIndexName(indexName);
+  BuildIndexFieldMap();
+  Resync(false, false);
 }
 
 void TQELDataSet::InternalClose() {
   FreeOldBuffer();
+  // The cursor's range points into the key buffers.
+  if (FCursor) FCursor->CancelRange();
+  for (auto& key : FKeyBuffers) std::vector<std::uint8_t>().swap(key);
+  FKeyBuffer = nullptr;
+  FIndexFieldNos.clear();
+  FIndexKeySize = 0;
   if (FFilterBuffer != nullptr && FCursor) FCursor->FreeRecordBuffer(FFilterBuffer);
   FFilterBuffer = nullptr;
   BindFields(false);
@@ -163,22 +212,35 @@ void TQELDataSet::InternalClose() {
 
 void TQELDataSet::InternalInitFieldDefs() {
   FieldDefs().Clear();
-  if (!FCursor) return;
-  const TQELFieldDefs& defs = FCursor->VisibleFieldDefs();
+  // An open cursor has built its definitions (and a query's projection
+  // of them) already.
+  if (FCursor) FillDefinitions(*FCursor);
+}
+
+void TQELDataSet::FillDefinitions(TQELCursor& cursor) {
+  FieldDefs().Clear();
+  const TQELFieldDefs& defs = cursor.VisibleFieldDefs();
   for (std::int32_t i = 0; i < defs.Count(); ++i) {
-    const TQELFieldDef& def = defs[i];
-    const TFieldType type = AdvancedFieldTypeToFieldType(def.AdvancedFieldType());
-    std::int32_t size = 0;
-    if (def.AdvancedFieldType() == aftGuid) {
-      size = 38;
-    } else if (IsStringAdvancedType(def.AdvancedFieldType()) || IsBytesAdvancedType(def.AdvancedFieldType())) {
-      size = def.Size();
-    }
-    FieldDefs().Add(def.Name(), type, size);
+    const TQELPlatformFieldDef def = FieldDefToPlatformFieldDef(defs[i], cursor.ConstraintDefs());
+    const std::int32_t size = defs[i].AdvancedFieldType() == aftGuid ? 38 : def.Size;
+    FieldDefs().Add(def.Name, def.DataType, size, def.Required);
   }
+  FieldDefsToAdvFieldDefs(defs, cursor.ConstraintDefs(), AdvFieldDefs);
+  RestructureFieldDefs = AdvFieldDefs;
+  FillIndexDefs(cursor.IndexDefs());
+}
+
+void TQELDataSet::FillIndexDefs(const TQELIndexDefs& indexes) {
+  IndexDefsToAdvIndexDefs(indexes, AdvIndexDefs);
   IndexDefs().Clear();
-  const TQELIndexDefs& indexes = FCursor->IndexDefs();
-  for (std::int32_t i = 0; i < indexes.Count(); ++i) IndexDefs().Add(indexes[i].Name(), "");
+  for (std::int32_t i = 0; i < AdvIndexDefs.Count(); ++i) {
+    const TQELAdvIndexDef& adv = AdvIndexDefs[i];
+    TIndexDef& def = IndexDefs().Add(adv.Name, adv.Fields, adv.Options);
+    def.DescFields = adv.DescFields;
+    def.CaseInsFields = adv.CaseInsFields;
+  }
+  RestructureIndexDefs = AdvIndexDefs;
+  IndexDefs().Updated = true;
 }
 
 std::uint8_t* TQELDataSet::AllocRecordBuffer() { return FCursor->AllocRecordBuffer(); }
@@ -342,6 +404,8 @@ std::uint8_t* TQELDataSet::StateBuffer() const {
       return CalcBuffer();
     case dsFilter:
       return FFilterBuffer;
+    case dsSetKey:
+      return FKeyBuffer;
     case dsOldValue:
       return FOldBuffer ? FOldBuffer : ActiveBuffer();
     default:
@@ -360,6 +424,7 @@ bool TQELDataSet::GetFieldData(const TField& field, void* buffer) {
   std::uint8_t* record = StateBuffer();
   if (record == nullptr || !FCursor) return false;
   if (field.IsCalculated()) {
+    if (State() == dsSetKey) return false;
     const std::uint8_t* slot = CalcArea(record) + field.Offset();
     if (slot[0] == 0) return false;
     if (buffer != nullptr) std::memcpy(buffer, slot + 1, field.DataSize());
@@ -446,6 +511,11 @@ void TQELDataSet::SetFieldData(TField& field, const void* buffer) {
   }
   std::uint8_t* record = StateBuffer();
   if (record == nullptr || !FCursor) throw EQELException(10034, "Nil pointer occured");
+  // A key buffer holds the record alone: only key fields of the active
+  // index go there.
+  if (state == dsSetKey && (field.IsCalculated() || (!FIndexFieldNos.empty() && !GetIsIndexField(field)))) {
+    throw EQELException(20019, QELFormat("Field %s is not in the current index", {field.FieldName()}));
+  }
   if (field.IsCalculated()) {
     std::uint8_t* slot = CalcArea(record) + field.Offset();
     slot[0] = buffer != nullptr ? 1 : 0;

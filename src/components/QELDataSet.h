@@ -9,6 +9,7 @@
 //
 // TQELBLOBStream is the field-level stream over the cursor's BLOB stream.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 
 #include "components/QELDatabaseDataSet.h"
 #include "components/db/QELDataSet.h"
+#include "engine/QELAdvDefs.h"
 #include "engine/QELLocalCursor.h"
 #include "platform/QELException.h"
 
@@ -77,16 +79,62 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
   // releases it.
   void SetDBFlag(std::int32_t flag, bool value);
 
+  // The structure in component form, filled whenever the definitions are
+  // read; the Restructure lists start as copies of them and are what a
+  // restructure will produce.
+  TQELAdvFieldDefs AdvFieldDefs;
+  TQELAdvIndexDefs AdvIndexDefs;
+  TQELAdvFieldDefs RestructureFieldDefs;
+  TQELAdvIndexDefs RestructureIndexDefs;
+
+  // The index field map of the active index: its key fields' numbers (from
+  // 1, in key order) and the bytes their values take in a record.
+  std::int32_t IndexFieldCount() const { return static_cast<std::int32_t>(FIndexFieldNos.size()); }
+  std::int32_t IndexFieldNo(std::int32_t index) const { return FIndexFieldNos.at(static_cast<std::size_t>(index)); }
+  std::int32_t IndexKeySize() const { return FIndexKeySize; }
+  bool GetIsIndexField(const TField& field) const;
+  // Makes the named index active (empty: natural order): the range is
+  // reset, the records reread around the current one and the index field
+  // map rebuilt.
+  void SwitchToIndex(const std::string& indexName);
+
  protected:
   virtual std::unique_ptr<TQELCursor> CreateCursor() { return nullptr; }
   virtual void DestroyCursor() { FCursor.reset(); }
   virtual void AfterInternalOpen() {}
+  // The cursor may have been made read-only by its database while opening.
+  void TakeReadOnly(bool value) { FReadOnly = value; }
+
+  // The six key buffers of a table's key and range work, each the memory
+  // record followed by a modified byte, an exclusive byte and an int32 key
+  // field count (0: every field of the active index).
+  enum TKeyBufferRole : std::uint8_t {
+    kbLookup,
+    kbRangeStart,
+    kbRangeEnd,
+    kbCurRangeStart,
+    kbCurRangeEnd,
+    kbSavedKey,
+    kbCount,
+  };
+  std::uint8_t* KeyBuffer(TKeyBufferRole role) { return FKeyBuffers[role].data(); }
+  std::int32_t KeyBufferSize() const { return FCursor ? FCursor->RecordSize + 6 : 0; }
+  // Zeroes the whole buffer, then every field of its record becomes NULL.
+  void ClearKeyBuffer(std::uint8_t* buffer);
+  // The buffer field values go to in set-key state.
+  void SetActiveKeyBuffer(std::uint8_t* buffer) { FKeyBuffer = buffer; }
+  std::uint8_t* ActiveKeyBuffer() const { return FKeyBuffer; }
 
   void OpenCursor(bool infoQuery) override;
   void CloseCursor() override;
   void InternalOpen() override;
   void InternalClose() override;
   void InternalInitFieldDefs() override;
+  // FieldDefs, IndexDefs and the component-form lists from a cursor whose
+  // field definitions are built, and IndexDefs alone from index
+  // definitions.
+  void FillDefinitions(TQELCursor& cursor);
+  void FillIndexDefs(const TQELIndexDefs& indexes);
   bool IsCursorOpen() const override { return FCursor != nullptr; }
   std::uint8_t* AllocRecordBuffer() override;
   void FreeRecordBuffer(std::uint8_t*& buffer) override;
@@ -142,8 +190,14 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
   std::uint16_t FDBFlags = 0;
   TQELDatabase* FDatabase = nullptr;
   std::unique_ptr<TQELCursor> FCursor;
+  void BuildIndexFieldMap();
+
   std::uint8_t* FOldBuffer = nullptr;
   std::uint8_t* FFilterBuffer = nullptr;
+  std::array<std::vector<std::uint8_t>, kbCount> FKeyBuffers;
+  std::uint8_t* FKeyBuffer = nullptr;
+  std::vector<std::int32_t> FIndexFieldNos;
+  std::int32_t FIndexKeySize = 0;
 };
 
 // A field's BLOB value as a stream. Writing needs edit or insert state;

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "platform/QELException.h"
 
@@ -16,6 +18,20 @@ inline std::int32_t NativeErrorOf(const std::function<void()>& action) {
     return e.NativeError();
   }
   return 0;
+}
+
+// The native code and the message text (without the " - Native error: "
+// suffix) of the EQELException `action` raises; {0, ""} when none.
+inline std::pair<std::int32_t, std::string> CodeAndMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EQELException& e) {
+    std::string text = e.what();
+    const auto suffix = text.rfind(" - Native error: ");
+    if (suffix != std::string::npos) text.resize(suffix);
+    return {e.NativeError(), text};
+  }
+  return {0, {}};
 }
 
 }  // namespace qel::test

@@ -538,7 +538,7 @@ void TDataSet::BeginInsertAppend() {
 void TDataSet::EndInsertAppend() {
   SetState(dsInsert);
   try {
-    Fire(OnNewRecord);
+    DoOnNewRecord();
   } catch (...) {
     UpdateCursorPos();
     SetState(dsBrowse);

@@ -101,8 +101,10 @@ class TDataSet : public TQELComponent {
   void Edit();
   void Insert();
   void Append();
-  void Post();
-  void Cancel();
+  // Virtual so that a dataset with states of its own (a table's set-key
+  // state) can commit or discard them.
+  virtual void Post();
+  virtual void Cancel();
   void Delete();
   // A new record with these values (a NULL variant leaves a field NULL),
   // posted at once.
@@ -255,6 +257,10 @@ class TDataSet : public TQELComponent {
   void UpdateCursorPos();
   void CursorPosChanged() { FCurrentRecord = -1; }
   void SetFound(bool value) { FFound = value; }
+  void SetModified(bool value) { FModified = value; }
+  // Runs OnNewRecord for a new record; a derived dataset fills its own
+  // values first.
+  virtual void DoOnNewRecord() { Fire(OnNewRecord); }
   void DoBeforeScroll() { Fire(BeforeScroll); }
   void DoAfterScroll() { Fire(AfterScroll); }
   void Fire(const TDataSetNotifyEvent& event) {

@@ -89,6 +89,9 @@ class TIndexDef {
  public:
   std::string Name;
   std::string Fields;  // names separated by semicolons
+  // The fields of Fields that are descending and case-insensitive.
+  std::string DescFields;
+  std::string CaseInsFields;
   std::uint8_t Options = 0;
 };
 
@@ -128,6 +131,8 @@ class TField {
   TFieldKind FieldKind() const { return FKind; }
   bool IsCalculated() const { return FKind != fkData; }
   bool IsBlob() const { return IsBlobFieldType(FDataType); }
+  // Made by the dataset from its definitions, not added by the program.
+  bool IsDefault() const { return FDefault; }
   // 1-based column of a data field; 0 before binding, -1 for calculated.
   std::int32_t FieldNo() const { return FFieldNo; }
   std::int32_t DataSize() const { return NativeDataSize(FDataType, FSize); }
