@@ -54,6 +54,7 @@ TQELDataSet::~TQELDataSet() {
   } catch (...) {
   }
   FreeOldBuffer();
+  if (FCursorExternal) (void)FCursor.release();
   if (FDatabase != nullptr) {
     FDBFlags = 1;
     try {
@@ -119,7 +120,10 @@ void TQELDataSet::OpenCursor(bool infoQuery) {
   if (FDatabaseName.empty()) DatabaseError("DatabaseName property is blank", this);
   SetDBFlag(0, true);
   try {
-    if (!FCursor) FCursor = CreateCursor();
+    if (!FCursor) {
+      std::unique_ptr<TQELCursor> own = CreateCursor();
+      if (own) FCursor = std::move(own);
+    }
     if (!FCursor) throw EQELException(20001, "Error creating table handle");
     TDataSet::OpenCursor(infoQuery);
   } catch (...) {
@@ -127,6 +131,21 @@ void TQELDataSet::OpenCursor(bool infoQuery) {
     SetDBFlag(0, false);
     throw;
   }
+}
+
+void TQELDataSet::DestroyCursor() {
+  if (FCursorExternal) {
+    // Not ours to free.
+    (void)FCursor.release();
+    FCursorExternal = false;
+  }
+  FCursor.reset();
+}
+
+void TQELDataSet::SetExternalCursor(TQELCursor* cursor) {
+  DestroyCursor();
+  FCursor.reset(cursor);
+  FCursorExternal = cursor != nullptr;
 }
 
 void TQELDataSet::CloseCursor() {

@@ -77,7 +77,7 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
 
   // Usage flags: the first one set opens the database, clearing the last
   // releases it.
-  void SetDBFlag(std::int32_t flag, bool value);
+  virtual void SetDBFlag(std::int32_t flag, bool value);
 
   // The structure in component form, filled whenever the definitions are
   // read; the Restructure lists start as copies of them and are what a
@@ -100,7 +100,11 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
 
  protected:
   virtual std::unique_ptr<TQELCursor> CreateCursor() { return nullptr; }
-  virtual void DestroyCursor() { FCursor.reset(); }
+  // Frees the cursor, or only forgets one handed in from outside.
+  virtual void DestroyCursor();
+  // A cursor someone else owns (a query's result, owned by its statement
+  // processor); CreateCursor may hand one in instead of answering its own.
+  void SetExternalCursor(TQELCursor* cursor);
   virtual void AfterInternalOpen() {}
   // The cursor may have been made read-only by its database while opening.
   void TakeReadOnly(bool value) { FReadOnly = value; }
@@ -190,6 +194,7 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
   std::uint16_t FDBFlags = 0;
   TQELDatabase* FDatabase = nullptr;
   std::unique_ptr<TQELCursor> FCursor;
+  bool FCursorExternal = false;
   void BuildIndexFieldMap();
 
   std::uint8_t* FOldBuffer = nullptr;

@@ -487,12 +487,21 @@ void TQELTable::RepairTable() {
 
 std::int64_t TQELTable::GetLastAutoincValue(std::int32_t fieldIndex) {
   CheckActive();
-  return Cursor()->GetLastAutoincValue(Fields(fieldIndex).FieldNo() - 1);
+  if (fieldIndex < 0 || fieldIndex >= FieldCount()) DatabaseError("Field index out of range", this);
+  return LastAutoincValueOf(Fields(fieldIndex));
 }
 
 std::int64_t TQELTable::GetLastAutoincValue(const std::string& fieldName) {
   CheckActive();
-  return Cursor()->GetLastAutoincValue(FieldByName(fieldName).FieldNo() - 1);
+  return LastAutoincValueOf(FieldByName(fieldName));
+}
+
+std::int64_t TQELTable::LastAutoincValueOf(const TField& field) {
+  // The engine numbers the stored fields; a calculated field has none.
+  if (field.IsCalculated() || field.FieldNo() < 1) {
+    DatabaseErrorFmt("Field '%s' is not a data field", {field.FieldName()}, this);
+  }
+  return Cursor()->GetLastAutoincValue(Cursor()->SourceFieldNo(field.FieldNo() - 1));
 }
 
 // ---- for the SQL layer

@@ -94,6 +94,10 @@ class TQELTable : public TQELDataSet {
   // SetRangeEnd go into that key; Post keeps it, Cancel restores it.
   void SetRangeStart();
   void SetRangeEnd();
+  // In set-key state: how many leading fields of the active index the key
+  // being edited sets (0: all of them).
+  std::int32_t KeyFieldCount() const;
+  void SetKeyFieldCount(std::int32_t count);
   void ApplyRange();
   void CancelRange();
   void Post() override;
@@ -124,6 +128,7 @@ class TQELTable : public TQELDataSet {
   class TRepairFlag;
 
   void CheckTableName() const;
+  std::int64_t LastAutoincValueOf(const TField& field);
   // A cursor on the table, set up and opened as the table opens one.
   std::unique_ptr<TQELLocalCursor> NewEngineCursor();
   // The unopened cursor of a definition change.

@@ -75,6 +75,17 @@ void TQELTable::Cancel() {
   PostKeyBuffer(false);
 }
 
+std::int32_t TQELTable::KeyFieldCount() const {
+  if (State() != dsSetKey || ActiveKeyBuffer() == nullptr) return 0;
+  return TKeyBytes{ActiveKeyBuffer(), Cursor()->RecordSize}.FieldCount();
+}
+
+void TQELTable::SetKeyFieldCount(std::int32_t count) {
+  if (State() != dsSetKey || ActiveKeyBuffer() == nullptr) DatabaseError("Dataset not in set key state", this);
+  if (count < 0 || count > IndexFieldCount()) DatabaseError("Field index out of range", this);
+  TKeyBytes{ActiveKeyBuffer(), Cursor()->RecordSize}.SetFieldCount(count);
+}
+
 bool TQELTable::SetCursorRange() {
   TQELCursor* cursor = Cursor();
   if (cursor == nullptr) throw EQELException(10296, "Nil pointer occured");

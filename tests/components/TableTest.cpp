@@ -122,6 +122,46 @@ TEST_F(TableTest, IndexSelectionByNameOrFields) {
   EXPECT_EQ(Terms->FieldByName("ID").AsInteger(), 11);
 }
 
+// Every kind of index walks the records in the order of a sorted model.
+TEST_F(TableTest, IndexOrdersEqualASortedModel) {
+  Terms->FieldDefs().Add("ID", ftInteger);
+  Terms->FieldDefs().Add("TERM", ftString, 20);
+  Terms->CreateTable();
+  Terms->AddIndex("IX_ASC", "TERM", 0);
+  Terms->AddIndex("IX_DESC", "TERM", ixDescending);
+  Terms->AddIndex("IX_NOCASE", "TERM", ixCaseInsensitive);
+  const std::vector<std::string> words = {"beta", "Alpha", "gamma", "alpha", "Beta", "delta", "Gamma", "epsilon"};
+  Terms->Open();
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    TQELVariant id, term;
+    id.SetAsInteger(static_cast<std::int32_t>(i));
+    term.SetAsString(words[i]);
+    Terms->AppendRecord({id, term});
+  }
+  auto walk = [&](const std::string& index) {
+    Terms->SetIndexName(index);
+    std::vector<std::string> seen;
+    for (Terms->First(); !Terms->Eof(); Terms->Next()) seen.push_back(Terms->FieldByName("TERM").AsString());
+    return seen;
+  };
+  EXPECT_EQ(walk(""), words);
+  // Upper-case first where words differ only in case: the engine's
+  // collation orders letters before case.
+  std::vector<std::string> ascending = walk("IX_ASC");
+  std::vector<std::string> model = words;
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  std::stable_sort(model.begin(), model.end(), [&](const std::string& a, const std::string& b) { return lower(a) < lower(b); });
+  ASSERT_EQ(ascending.size(), model.size());
+  for (std::size_t i = 0; i < model.size(); ++i) EXPECT_EQ(lower(ascending[i]), lower(model[i])) << i;
+  std::vector<std::string> descending = walk("IX_DESC");
+  EXPECT_EQ(std::vector<std::string>(descending.rbegin(), descending.rend()), ascending);
+  std::vector<std::string> noCase = walk("IX_NOCASE");
+  for (std::size_t i = 0; i < model.size(); ++i) EXPECT_EQ(lower(noCase[i]), lower(model[i])) << i;
+}
+
 TEST_F(TableTest, TemporaryMovesToTheTemporaryDatabaseOnlyWhileClosed) {
   CreateTerms();
   TQELTable table;
@@ -300,6 +340,7 @@ TEST_F(TableTest, IndexChangesWaitForTheExclusiveLock) {
   const std::string message = "Cannot access table 'TERMS' in exclusive mode. Probably the table is open by another user";
   EXPECT_EQ(CodeAndMessage([&] { Terms->AddIndex("IX_ID", "ID", 0); }), std::make_pair(20228, message));
   EXPECT_EQ(CodeAndMessage([&] { Terms->DeleteIndex("IX_TERM"); }), std::make_pair(20228, message));
+  EXPECT_EQ(NativeErrorOf([&] { Terms->DeleteTable(); }), 20017);
   holder.Close();
   session.SetConnected(false);
   Terms->DeleteIndex("IX_TERM");
@@ -337,6 +378,26 @@ TEST_F(TableTest, RangesOverTheActiveIndex) {
   EXPECT_EQ(Column(*Terms, "GROUPID").size(), 50U);
   EXPECT_EQ(&Terms->GetIndexField(0), &Terms->FieldByName("GROUPID"));
   EXPECT_EQ(MessageOf<EDatabaseError>([&] { Terms->GetIndexField(1); }), "Field index out of range");
+}
+
+// A one-field key over a two-field index covers every second value.
+TEST_F(TableTest, RangeWithAShorterKey) {
+  CreateTerms();
+  Terms->AddIndex("IX_GROUP_ID", "GROUPID;ID", 0);
+  FillTerms(30);
+  Terms->SetIndexName("IX_GROUP_ID");
+  Terms->SetRangeStart();
+  Terms->FieldByName("GROUPID").SetAsInteger(1);
+  Terms->SetKeyFieldCount(1);
+  EXPECT_EQ(Terms->KeyFieldCount(), 1);
+  Terms->SetRangeEnd();
+  Terms->FieldByName("GROUPID").SetAsInteger(1);
+  Terms->SetKeyFieldCount(1);
+  Terms->ApplyRange();
+  EXPECT_EQ(Column(*Terms, "ID"), (std::vector<std::int32_t>{1, 6, 11, 16, 21, 26}));
+  Terms->CancelRange();
+  EXPECT_EQ(Terms->RecordCount(), 30);
+  EXPECT_THROW(Terms->SetKeyFieldCount(1), EDatabaseError);
 }
 
 TEST_F(TableTest, DetailFollowsItsMaster) {
@@ -413,6 +474,19 @@ TEST_F(TableTest, LastAutoincValue) {
   }
   EXPECT_EQ(Terms->GetLastAutoincValue(0), 3);
   EXPECT_EQ(Terms->GetLastAutoincValue("ID"), 3);
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { Terms->GetLastAutoincValue(2); }), "Field index out of range");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { Terms->GetLastAutoincValue(-1); }), "Field index out of range");
+}
+
+// A calculated field has no engine number: asking for its autoincrement
+// value is an error, not another field's value.
+TEST_F(TableTest, LastAutoincValueOfACalculatedField) {
+  CreateTerms();
+  Terms->AddField("ID", ftInteger);
+  Terms->AddField("DOUBLE", ftInteger, 0, fkCalculated);
+  Terms->AddField("TERM", ftString, 40);
+  Terms->Open();
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { Terms->GetLastAutoincValue(1); }), "Field 'DOUBLE' is not a data field");
 }
 
 }  // namespace

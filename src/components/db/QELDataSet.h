@@ -92,7 +92,9 @@ class TDataSet : public TQELComponent {
   bool Bof() const { return FBOF; }
   bool Eof() const { return FEOF; }
   bool IsEmpty() const { return FRecordCount == 0 && !(FState == dsInsert); }
-  void Refresh();
+  // Virtual: a dataset whose records are a snapshot refreshes by running
+  // again.
+  virtual void Refresh();
   // Rereads the buffers around the cursor's record: `exact` raises when it
   // is gone, `center` puts it in the middle of the ring.
   void Resync(bool exact, bool center);
