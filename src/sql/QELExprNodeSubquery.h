@@ -22,6 +22,8 @@ class TQELExprQuery {
   virtual ~TQELExprQuery() = default;
   virtual std::string DatabaseName() const = 0;
   virtual bool InMemory() const = 0;
+  // The session the database is looked up in; empty for the default one.
+  virtual std::string SessionName() const { return {}; }
 };
 
 class TQELExprNodeSubquery final : public TQELExprNode {

@@ -31,6 +31,13 @@ TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, std::string_view 
   FExpression.ParseFilter(&FSource, text, partialCompare, caseInsensitive);
 }
 
+TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition) : FSource(cursor) {
+  FExpression.SetCaseInsensitive(condition.CaseInsensitive());
+  FExpression.SetPartialCompare(condition.PartialCompare());
+  FExpression.SetRoot(condition.ReleaseRoot());
+  FExpression.BindToCursor(&FSource, nullptr, nullptr);
+}
+
 bool TQELExpressionFilter::Matches(const std::uint8_t* record) {
   // The fields read the record through the source, so that judging a
   // record takes no walk over the tree to hand it to every field.

@@ -45,6 +45,9 @@ class TQELExpressionFilter final : public TQELRecordFilter {
  public:
   TQELExpressionFilter(TQELCursor& cursor, std::string_view text, bool caseInsensitive,
                        bool partialCompare);
+  // A condition parsed elsewhere (a statement's WHERE): its tree is taken
+  // over and bound to the cursor's fields.
+  TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition);
   bool Matches(const std::uint8_t* record) override;
   TQELExpression& Expression() { return FExpression; }
 

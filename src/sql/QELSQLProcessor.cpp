@@ -16,6 +16,10 @@ std::string TQELSQLProcessor::TQueryView::DatabaseName() const {
   return FProcessor.FQuery != nullptr ? FProcessor.FQuery->DatabaseName() : std::string();
 }
 
+std::string TQELSQLProcessor::TQueryView::SessionName() const {
+  return FProcessor.FQuery != nullptr ? FProcessor.FQuery->SessionName() : std::string();
+}
+
 void TQELSQLProcessor::Start() {
   FRowsAffected = 0;
   FResultReadOnly = false;

@@ -70,6 +70,7 @@ class TQELSQLProcessor {
     explicit TQueryView(const TQELSQLProcessor& processor) : FProcessor(processor) {}
     std::string DatabaseName() const override;
     bool InMemory() const override { return FProcessor.FInMemory; }
+    std::string SessionName() const override;
 
    private:
     const TQELSQLProcessor& FProcessor;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "app/QELKuvoSearch.h"
+
 namespace qel::glossary {
 
 namespace {
@@ -205,15 +207,7 @@ std::string PlainText(const std::vector<TGlossarySpan>& spans) {
   return text;
 }
 
-std::string FollowKey(std::string_view phrase) {
-  while (!phrase.empty() && static_cast<unsigned char>(phrase.front()) <= 32) phrase.remove_prefix(1);
-  while (!phrase.empty() && static_cast<unsigned char>(phrase.back()) <= 32) phrase.remove_suffix(1);
-  std::string key(phrase);
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
-}
+std::string FollowKey(std::string_view phrase) { return kuvo::FollowKey(phrase); }
 
 bool IsValidUtf8(std::string_view text) {
   std::size_t i = 0;

@@ -1,0 +1,400 @@
+#include "components/query/QELAOTableExpr.h"
+
+#include <cstring>
+
+#include "components/db/QELSameText.h"
+#include "platform/QELException.h"
+#include "storage/QELRecordData.h"
+
+namespace qel {
+
+namespace {
+
+// Auto-increment columns are stored as plain integers of their width: the
+// copy supplies their values.
+TQELAdvancedFieldType StoredType(TQELAdvancedFieldType type) {
+  switch (type) {
+    case aftAutoinc:
+    case aftAutoincInteger:
+      return aftInteger;
+    case aftAutoincShortint:
+      return aftShortint;
+    case aftAutoincSmallint:
+      return aftSmallint;
+    case aftAutoincLargeint:
+      return aftLargeint;
+    case aftAutoincByte:
+      return aftByte;
+    case aftAutoincWord:
+      return aftWord;
+    case aftAutoincCardinal:
+      return aftCardinal;
+    case aftUnknown:
+      return aftString;
+    default:
+      return type;
+  }
+}
+
+bool SameValue(const TQELVariant& a, const TQELVariant& b) {
+  const std::int32_t code = a.Compare(b, false, false, false);
+  return code == ccEqual || code == ccBothNull;
+}
+
+bool SameValues(const std::vector<TQELVariant>& a, const std::vector<TQELVariant>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!SameValue(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TQELAOTableExpr::TQELAOTableExpr(std::unique_ptr<TQELAOTable> source, TQELSQLSelect& select)
+    : FSource(std::move(source)), FSelect(select) {
+  FRecordSource = std::make_unique<TQELCursorRecordSource>(*FSource->ResultCursor());
+}
+
+TQELAOTableExpr::~TQELAOTableExpr() { DropTable(FResult); }
+
+void TQELAOTableExpr::DropTable(std::unique_ptr<TQELTable>& table) {
+  if (!table) return;
+  try {
+    table->Close();
+    table->DeleteTable();
+  } catch (...) {
+  }
+  table.reset();
+}
+
+// ---- binding
+
+void TQELAOTableExpr::AddSourceField(std::int32_t fieldNo, const std::string& name) {
+  const TQELFieldDef& field = FSource->ResultCursor()->FieldDefs()[fieldNo];
+  TOutput& output = FOutputs.emplace_back();
+  output.Name = name.empty() ? field.Name() : name;
+  output.DataType = field.AdvancedFieldType();
+  output.Size = field.Size();
+  output.SourceField = fieldNo;
+}
+
+void TQELAOTableExpr::CheckGrouped(const TQELSelectListItem& item) const {
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  const std::int32_t fieldNo = fields.IndexOfName(item.FieldName);
+  for (const std::int32_t grouped : FGroupFields) {
+    if (grouped == fieldNo) return;
+  }
+  throw EQELException(10342,
+                      "Field is not included in GROUP BY list. Table name = '%s', Field name = '%s', FieldNo = "
+                      "%d, Found field name = '%s'",
+                      {item.TableName, item.FieldName, fieldNo, fieldNo >= 0 ? fields[fieldNo].Name() : std::string()});
+}
+
+void TQELAOTableExpr::BindSelectList() {
+  TQELCursor& cursor = *FSource->ResultCursor();
+  const TQELFieldDefs& fields = cursor.FieldDefs();
+  std::string groupNames;
+  for (std::int32_t i = 0; i < FSelect.GroupBy().Count(); ++i) {
+    const TQELSelectListItem& item = FSelect.GroupBy().Items[static_cast<std::size_t>(i)];
+    const std::int32_t fieldNo = fields.IndexOfName(item.FieldName);
+    if (item.Expression || fieldNo < 0) {
+      throw EQELException(20245,
+                          "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
+                          {cursor.TableName(), item.FieldName, i, 0});
+    }
+    FGroupFields.push_back(fieldNo);
+    if (!groupNames.empty()) groupNames += ';';
+    groupNames += fields[fieldNo].Name();
+  }
+  FAggregating = !FGroupFields.empty();
+  if (!FSelect.SelectAll()) {
+    for (const TQELSelectListItem& item : FSelect.SelectList()) {
+      if (item.Expression && item.Expression->HasAggregate()) FAggregating = true;
+    }
+  }
+  const auto addAll = [&] {
+    for (std::int32_t i = 0; i < fields.Count(); ++i) AddSourceField(i, {});
+  };
+  if (FSelect.SelectAll()) addAll();
+  for (TQELSelectListItem& item : FSelect.SelectList()) {
+    if (item.IsAllColumns) {
+      addAll();
+    } else if (!item.Expression) {
+      const std::int32_t fieldNo = fields.IndexOfName(item.FieldName);
+      if (fieldNo < 0) throw EQELException(10305, "Cannot find field %s", {item.FieldName});
+      if (FAggregating) CheckGrouped(item);
+      AddSourceField(fieldNo, item.Pseudonym);
+    } else {
+      TQELExpression& expression = *item.Expression;
+      expression.BindToCursor(FRecordSource.get(), nullptr, nullptr);
+      if (FAggregating && !expression.HasAggregate() && !expression.UsesOnlyFields(groupNames)) {
+        throw EQELException(20269,
+                            "Expression (Name=\"%s\", DisplayName=\"%s\") cannot be used with GROUP BY. Possibly "
+                            "expression is not aggregate, but it uses fields not included into group fields",
+                            {item.FieldName, item.Pseudonym});
+      }
+      TOutput& output = FOutputs.emplace_back();
+      output.Name = item.Pseudonym;
+      output.DataType = expression.GetDataType();
+      output.Size = expression.GetDataSize();
+      output.Expression = &expression;
+    }
+  }
+  if (FAggregating && FSelect.SelectAll()) {
+    for (const TOutput& output : FOutputs) {
+      TQELSelectListItem item;
+      item.FieldName = fields[output.SourceField].Name();
+      CheckGrouped(item);
+    }
+  }
+  if (FSelect.Having() != nullptr) FSelect.Having()->BindToCursor(FRecordSource.get(), nullptr, nullptr);
+  NameColumns();
+}
+
+// Every column gets a name; a repeated one (case ignored) takes the first
+// free suffix _1, _2, ...
+void TQELAOTableExpr::NameColumns() {
+  for (std::size_t i = 0; i < FOutputs.size(); ++i) {
+    std::string& name = FOutputs[i].Name;
+    if (name.empty()) name = QELUniqueName("Expr");
+    const auto taken = [&](const std::string& candidate) {
+      for (std::size_t j = 0; j < i; ++j) {
+        if (QELSameText(FOutputs[j].Name, candidate)) return true;
+      }
+      return false;
+    };
+    if (!taken(name)) continue;
+    for (int n = 1;; ++n) {
+      std::string candidate = name + "_" + std::to_string(n);
+      if (!taken(candidate)) {
+        name = std::move(candidate);
+        break;
+      }
+    }
+  }
+  FColumns.clear();
+  for (const TOutput& output : FOutputs) {
+    TQELFieldLink& column = FColumns.emplace_back();
+    column.DisplayName = output.Name;
+    column.FieldName = output.Name;
+    column.DataType = output.DataType;
+    column.Size = output.Size;
+    column.IsHidden = false;
+    column.IsExpression = output.Expression != nullptr;
+    column.IsAggregate = output.Expression != nullptr && output.Expression->HasAggregate();
+  }
+}
+
+void TQELAOTableExpr::SetOrder(const std::vector<TQELSortSpecification>& specs) {
+  for (const TQELSortSpecification& spec : specs) {
+    const bool isNumber = spec.TableName.empty() && !spec.FieldName.empty() &&
+                          spec.FieldName.find_first_not_of("0123456789") == std::string::npos;
+    std::string name;
+    if (isNumber) {
+      const long number = std::strtol(spec.FieldName.c_str(), nullptr, 10);
+      if (number < 1 || static_cast<std::size_t>(number) > FOutputs.size()) {
+        throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
+      }
+      name = FOutputs[static_cast<std::size_t>(number - 1)].Name;
+    } else {
+      for (const TOutput& output : FOutputs) {
+        if (QELSameText(output.Name, spec.FieldName)) name = output.Name;
+      }
+      if (name.empty()) throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
+    }
+    FOrderFields.push_back(name);
+    FOrderDirections.push_back(spec.Descending ? "DESC" : "ASC");
+  }
+}
+
+// ---- materialising
+
+std::unique_ptr<TQELTable> TQELAOTableExpr::NewResultTable() const {
+  auto table = std::make_unique<TQELTable>();
+  table->SetTemporary(true);
+  table->DisableTempFiles = true;
+  do {
+    table->SetTableName(QELUniqueName("TEMPORARY_TABLE_"));
+  } while (table->Exists());
+  for (const TOutput& output : FOutputs) {
+    TQELAdvFieldDef& field = table->AdvFieldDefs.Add();
+    field.Name = output.Name;
+    field.DataType = StoredType(output.DataType);
+    const bool sized = IsStringLikeAdvancedType(field.DataType) || IsBytesAdvancedType(field.DataType);
+    field.Size = sized ? std::max(output.Size, 1) : 0;
+  }
+  table->CreateTable();
+  try {
+    table->Open();
+  } catch (...) {
+    std::unique_ptr<TQELTable> failed = std::move(table);
+    DropTable(failed);
+    throw;
+  }
+  return table;
+}
+
+std::vector<TQELVariant> TQELAOTableExpr::GroupValues(const std::uint8_t* record) const {
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  std::vector<TQELVariant> values(FGroupFields.size());
+  for (std::size_t i = 0; i < FGroupFields.size(); ++i) {
+    GetFieldValue(FGroupFields[i], fields, record, values[i], cmCopy);
+  }
+  return values;
+}
+
+void TQELAOTableExpr::ResetGroup() {
+  for (TOutput& output : FOutputs) {
+    if (output.Expression != nullptr) output.Expression->ResetAggregate();
+  }
+  if (FSelect.Having() != nullptr) FSelect.Having()->ResetAggregate();
+}
+
+void TQELAOTableExpr::AccumulateRow() {
+  for (TOutput& output : FOutputs) {
+    if (output.Expression != nullptr) output.Expression->Accumulate();
+  }
+  if (FSelect.Having() != nullptr) FSelect.Having()->Accumulate();
+}
+
+void TQELAOTableExpr::AppendRow() {
+  if (FSelect.Having() != nullptr && !FSelect.Having()->Holds()) return;
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  const std::uint8_t* record = FRecordSource->CurrentRecord();
+  FResult->Append();
+  try {
+    TQELVariant value;
+    for (std::size_t i = 0; i < FOutputs.size(); ++i) {
+      const TOutput& output = FOutputs[i];
+      if (output.Expression != nullptr) {
+        value = output.Expression->GetValue(true);
+      } else if (IsBlobBaseType(fields[output.SourceField].BaseFieldType())) {
+        FRecordSource->ReadBlobValue(output.SourceField, record, value);
+      } else {
+        GetFieldValue(output.SourceField, fields, record, value, cmCopy);
+      }
+      FResult->Fields(static_cast<std::int32_t>(i)).SetAsVariant(value);
+    }
+    FResult->Post();
+  } catch (...) {
+    FResult->Cancel();
+    throw;
+  }
+}
+
+void TQELAOTableExpr::CopyRows() {
+  TQELCursor& cursor = *FSource->ResultCursor();
+  std::uint8_t* const saved = cursor.RecordBuffer;
+  std::uint8_t* buffer = cursor.AllocRecordBuffer();
+  cursor.RecordBuffer = buffer;
+  struct TRestore {
+    TQELCursor& Cursor;
+    std::uint8_t* Saved;
+    std::uint8_t*& Buffer;
+    TQELCursorRecordSource& Source;
+    ~TRestore() {
+      Source.SetJudgedRecord(nullptr);
+      Cursor.RecordBuffer = Saved;
+      Cursor.FreeRecordBuffer(Buffer);
+    }
+  } restore{cursor, saved, buffer, *FRecordSource};
+
+  const auto size = static_cast<std::size_t>(cursor.RecordSize);
+  std::vector<std::uint8_t> previous(size);
+  std::vector<TQELVariant> previousKeys;
+  bool any = false;
+  ResetGroup();
+  cursor.First();
+  while (cursor.GetRecord(grmNext) == grOK) {
+    if (!FAggregating) {
+      AppendRow();
+      continue;
+    }
+    std::vector<TQELVariant> keys = GroupValues(buffer);
+    if (any && !SameValues(keys, previousKeys)) {
+      FRecordSource->SetJudgedRecord(previous.data());
+      AppendRow();
+      FRecordSource->SetJudgedRecord(nullptr);
+      ResetGroup();
+    }
+    any = true;
+    AccumulateRow();
+    std::memcpy(previous.data(), buffer, size);
+    previousKeys = std::move(keys);
+  }
+  if (!FAggregating) return;
+  if (any) {
+    FRecordSource->SetJudgedRecord(previous.data());
+    AppendRow();
+  } else if (FGroupFields.empty()) {
+    // Aggregates over no rows still make their one row.
+    AppendRow();
+  }
+}
+
+void TQELAOTableExpr::OrderResult(const std::vector<std::string>& fields,
+                                  const std::vector<std::string>& directions) {
+  const std::vector<std::string> cases(fields.size(), "CASE");
+  FResult->SetIndexName(FResult->Cursor()->GetIndexForFields(fields, directions, cases));
+}
+
+void TQELAOTableExpr::Recopy(bool distinct, std::int64_t start, std::int64_t count) {
+  std::unique_ptr<TQELTable> target = NewResultTable();
+  try {
+    std::vector<TQELVariant> previous, values;
+    bool any = false;
+    std::int64_t row = 0;
+    std::int64_t kept = 0;
+    for (FResult->First(); !FResult->Eof() && (count < 0 || kept < count); FResult->Next()) {
+      values.clear();
+      for (std::int32_t i = 0; i < FResult->FieldCount(); ++i) values.push_back(FResult->Fields(i).AsVariant());
+      if (distinct && any && SameValues(values, previous)) continue;
+      any = true;
+      previous = values;
+      if (++row < start) continue;
+      target->Append();
+      for (std::size_t i = 0; i < values.size(); ++i) target->Fields(static_cast<std::int32_t>(i)).SetAsVariant(values[i]);
+      target->Post();
+      ++kept;
+    }
+  } catch (...) {
+    DropTable(target);
+    throw;
+  }
+  DropTable(FResult);
+  FResult = std::move(target);
+}
+
+// Equal rows lie next to each other in the order of all columns (BLOB
+// columns, which have no order, are left out of it).
+void TQELAOTableExpr::RemoveDuplicates() {
+  std::vector<std::string> fields;
+  for (const TOutput& output : FOutputs) {
+    if (!IsBlobAdvancedType(StoredType(output.DataType))) fields.push_back(output.Name);
+  }
+  if (!fields.empty()) OrderResult(fields, std::vector<std::string>(fields.size(), "ASC"));
+  Recopy(true, 1, -1);
+}
+
+// TOP counts in the ORDER BY order; the copy it keeps is in that order
+// already.
+void TQELAOTableExpr::ApplyOrderAndTop() {
+  if (!FOrderFields.empty()) OrderResult(FOrderFields, FOrderDirections);
+  if (FSelect.TopCount() >= 0) {
+    Recopy(false, FSelect.TopStart() > 0 ? FSelect.TopStart() : 1, FSelect.TopCount());
+  }
+}
+
+void TQELAOTableExpr::Open() {
+  FResult = NewResultTable();
+  CopyRows();
+  // The copy no longer needs its input.
+  FRecordSource.reset();
+  FSource.reset();
+  if (FSelect.Distinct()) RemoveDuplicates();
+  ApplyOrderAndTop();
+  FResult->First();
+}
+
+}  // namespace qel

@@ -1,0 +1,84 @@
+#pragma once
+// TQELAOTableExpr: the rows of one base table computed and copied into a
+// temporary table, for what a live read cannot deliver: computed columns,
+// grouping with aggregates and HAVING, DISTINCT and TOP. The rows are
+// walked once in the order of the GROUP BY columns; a group ends where a
+// row's group values differ from the previous row's (NULLs equal), and is
+// finished against that previous row, so that its plain columns and HAVING
+// read the group's own values.
+//
+// DISTINCT removes repeated rows for real (the temporary table checks no
+// unique index), ORDER BY becomes an index of the result, and TOP keeps the
+// rows from its start, counted in that order.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "components/query/QELAOTable.h"
+#include "sql/QELExpressionCursor.h"
+#include "sql/QELSQLSelect.h"
+
+namespace qel {
+
+class TQELAOTableExpr final : public TQELAO {
+ public:
+  // `source` is open; `select` (not owned) stays alive while the node does.
+  TQELAOTableExpr(std::unique_ptr<TQELAOTable> source, TQELSQLSelect& select);
+  ~TQELAOTableExpr() override;
+
+  // The output columns from the select list, bound to the source's fields;
+  // raises the GROUP BY errors for columns that are neither grouped nor
+  // aggregated.
+  void BindSelectList();
+  void SetOrder(const std::vector<TQELSortSpecification>& specs);
+  void Open() override;
+
+ private:
+  struct TOutput {
+    std::string Name;
+    TQELAdvancedFieldType DataType = aftUnknown;
+    std::int32_t Size = 0;
+    // A source field read as it is, or an expression of the select list
+    // (not owned).
+    std::int32_t SourceField = -1;
+    TQELExpression* Expression = nullptr;
+  };
+
+  bool Aggregating() const { return FAggregating; }
+  void AddSourceField(std::int32_t fieldNo, const std::string& name);
+  void CheckGrouped(const TQELSelectListItem& item) const;
+  void NameColumns();
+  // A new, open temporary table with one field per output.
+  std::unique_ptr<TQELTable> NewResultTable() const;
+  // Closes and deletes a temporary table of this node.
+  static void DropTable(std::unique_ptr<TQELTable>& table);
+  void CopyRows();
+  // Group boundaries: the group fields' values of `record`.
+  std::vector<TQELVariant> GroupValues(const std::uint8_t* record) const;
+  void ResetGroup();
+  void AccumulateRow();
+  // Appends the row the outputs compute from the source's current record,
+  // when HAVING (if any) holds for it.
+  void AppendRow();
+  // Makes the index over `fields` current on the result.
+  void OrderResult(const std::vector<std::string>& fields, const std::vector<std::string>& directions);
+  // Copies the result, in its current order, into a new temporary table
+  // that replaces it: without rows equal to the one before (`distinct`),
+  // and only the rows from `start` on, at most `count` of them (-1: all).
+  void Recopy(bool distinct, std::int64_t start, std::int64_t count);
+  void RemoveDuplicates();
+  void ApplyOrderAndTop();
+
+  std::unique_ptr<TQELAOTable> FSource;
+  TQELSQLSelect& FSelect;
+  std::unique_ptr<TQELCursorRecordSource> FRecordSource;
+  std::vector<TOutput> FOutputs;
+  std::vector<std::int32_t> FGroupFields;
+  bool FAggregating = false;
+  std::vector<std::string> FOrderFields;
+  std::vector<std::string> FOrderDirections;
+};
+
+}  // namespace qel

@@ -1,0 +1,71 @@
+#include "components/query/QELQueryExecutor.h"
+
+#include "platform/QELException.h"
+
+namespace qel {
+
+namespace {
+
+TQELPlanContext ContextOf(const TQELExprQuery* query) {
+  TQELPlanContext context;
+  if (query != nullptr) {
+    context.DatabaseName = query->DatabaseName();
+    context.InMemory = query->InMemory();
+    context.SessionName = query->SessionName();
+  }
+  return context;
+}
+
+template <class TStatement>
+TStatement* As(TQELSQLCommand& statement) {
+  return dynamic_cast<TStatement*>(&statement);
+}
+
+}  // namespace
+
+void TQELQueryExecutor::Execute(TQELSQLCommand& statement, TQELExprQuery* query, bool /*isQuery*/,
+                                TQELExprRecordSource* /*outerSource*/, const std::uint8_t* /*outerBuffer*/,
+                                bool& resultReadOnly, bool requestLive) {
+  const TQELPlanContext context = ContextOf(query);
+  if (auto* select = As<TQELSQLUnion>(statement)) {
+    QELExecuteSelect(*select, context, resultReadOnly, requestLive);
+  } else if (auto* create = As<TQELDDLCreateTable>(statement)) {
+    QELExecuteCreateTable(*create, context);
+  } else if (auto* drop = As<TQELDDLDropTable>(statement)) {
+    QELExecuteDropTable(*drop, context);
+  } else if (auto* truncate = As<TQELDDLTruncateTable>(statement)) {
+    QELExecuteTruncateTable(*truncate, context);
+  } else if (auto* createIndex = As<TQELDDLCreateIndex>(statement)) {
+    QELExecuteCreateIndex(*createIndex, context);
+  } else if (auto* dropIndex = As<TQELDDLDropIndex>(statement)) {
+    QELExecuteDropIndex(*dropIndex, context);
+  } else if (auto* insert = As<TQELSQLInsert>(statement)) {
+    QELExecuteInsert(*insert, context);
+  } else if (As<TQELSQLStartTransaction>(statement) != nullptr || As<TQELSQLCommit>(statement) != nullptr ||
+             As<TQELSQLRollback>(statement) != nullptr) {
+    QELExecuteTransaction(statement, context);
+  } else {
+    throw EQELException(30350, "Not implemented yet");
+  }
+}
+
+// The executor every processor uses unless given another; installed while
+// the program starts.
+namespace {
+struct TExecutorRegistration {
+  TExecutorRegistration() {
+    static TQELQueryExecutor executor;
+    QELSetSQLExecutor(&executor);
+  }
+};
+const TExecutorRegistration gRegistration;
+}  // namespace
+
+}  // namespace qel
+
+// Named by a link option of the components library, so that every program
+// that links it takes this file, and with it the registration above.
+extern "C" {
+extern const int qel_query_executor;
+const int qel_query_executor = 1;
+}

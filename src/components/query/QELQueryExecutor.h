@@ -1,0 +1,36 @@
+#pragma once
+// TQELQueryExecutor: runs the parsed statements of the statement processor
+// against the databases of the components. SELECT statements become plans
+// whose result cursor the query component shows; the definition and
+// modification statements work through table components; transactions
+// through the query's database.
+//
+// Linking the components installs it as the processor's executor before
+// main runs.
+
+#include <cstdint>
+
+#include "components/query/QELAOTable.h"
+#include "sql/QELSQLProcessor.h"
+
+namespace qel {
+
+class TQELQueryExecutor final : public TQELSQLExecutor {
+ public:
+  void Execute(TQELSQLCommand& statement, TQELExprQuery* query, bool isQuery,
+               TQELExprRecordSource* outerSource, const std::uint8_t* outerBuffer,
+               bool& resultReadOnly, bool requestLive) override;
+};
+
+// The statements, one function each.
+void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
+                      bool requestLive);
+void QELExecuteCreateTable(TQELDDLCreateTable& statement, const TQELPlanContext& context);
+void QELExecuteDropTable(TQELDDLDropTable& statement, const TQELPlanContext& context);
+void QELExecuteTruncateTable(TQELDDLTruncateTable& statement, const TQELPlanContext& context);
+void QELExecuteCreateIndex(TQELDDLCreateIndex& statement, const TQELPlanContext& context);
+void QELExecuteDropIndex(TQELDDLDropIndex& statement, const TQELPlanContext& context);
+void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context);
+void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& context);
+
+}  // namespace qel

@@ -1,0 +1,176 @@
+// SELECT: the plan of a query expression and the result the query
+// component shows.
+//
+// A single SELECT block over one table whose select list names plain
+// columns (or is "*") is served live from the table: the WHERE becomes the
+// cursor's filter, ORDER BY its index and the list its projection.
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "components/db/QELSameText.h"
+#include "components/query/QELAOTableExpr.h"
+#include "components/query/QELQueryExecutor.h"
+#include "platform/QELException.h"
+
+namespace qel {
+
+namespace {
+
+// Locking the tables of a statement while its plan opens: every table in
+// order, starting over after a pause when one is held elsewhere.
+constexpr int kLockRounds = 900;
+constexpr auto kLockPause = std::chrono::milliseconds(100);
+
+// What the statement leaves behind: the plan, whose root's table cursor is
+// the result.
+class TPlanResult final : public TQELSQLResult {
+ public:
+  explicit TPlanResult(std::unique_ptr<TQELAO> root) : FRoot(std::move(root)) {}
+  TQELCursor* Cursor() override { return FRoot->ResultCursor(); }
+
+ private:
+  std::unique_ptr<TQELAO> FRoot;
+};
+
+void LockForOpening(const std::vector<TQELAOTable*>& tables) {
+  for (int round = 0; round < kLockRounds; ++round) {
+    std::size_t locked = 0;
+    while (locked < tables.size() && tables[locked]->TryLock()) ++locked;
+    if (locked == tables.size()) return;
+    for (std::size_t i = 0; i < locked; ++i) tables[i]->Unlock(20226);
+    std::this_thread::sleep_for(kLockPause);
+  }
+  throw EQELException(20225, "Table is locked");
+}
+
+[[noreturn]] void NotYetPlanned() { throw EQELException(30350, "Not implemented yet"); }
+
+// Whether the block can be read live from its one table.
+bool IsLiveBlock(TQELSQLSelect& select) {
+  if (select.Distinct() || select.TopCount() >= 0 || select.GroupBy().Count() > 0 || select.Having() != nullptr) {
+    return false;
+  }
+  if (select.SelectAll()) return true;
+  for (const TQELSelectListItem& item : select.SelectList()) {
+    if (item.IsExpression || (item.IsAllColumns && !item.TableName.empty())) return false;
+  }
+  return true;
+}
+
+// The select list as field names and display names; "*" alone shows every
+// field (empty lists).
+void SelectListNames(TQELSQLSelect& select, TQELAOTable& node, std::vector<std::string>& names,
+                     std::vector<std::string>& displays) {
+  if (select.SelectAll()) return;
+  for (const TQELSelectListItem& item : select.SelectList()) {
+    if (item.IsAllColumns) {
+      for (const TQELFieldLink& column : node.Columns()) {
+        names.push_back(column.FieldName);
+        displays.emplace_back();
+      }
+      continue;
+    }
+    if (node.FindColumns(item.FieldName, item.TableName).empty()) {
+      throw EQELException(10305, "Cannot find field %s", {item.FieldName});
+    }
+    names.push_back(item.FieldName);
+    displays.push_back(item.Pseudonym);
+  }
+}
+
+// ORDER BY over the delivered columns: a name (or a pseudonym), or the
+// number of a column of the select list.
+void PlaceOrder(std::vector<TQELSortSpecification>& specs, TQELAOTable& node,
+                const std::vector<std::string>& names, const std::vector<std::string>& displays) {
+  std::vector<std::string> fields, directions, cases;
+  for (const TQELSortSpecification& spec : specs) {
+    std::string field;
+    const bool isNumber = spec.TableName.empty() && !spec.FieldName.empty() &&
+                          spec.FieldName.find_first_not_of("0123456789") == std::string::npos;
+    if (isNumber) {
+      const long number = std::strtol(spec.FieldName.c_str(), nullptr, 10);
+      const std::size_t count = names.empty() ? node.Columns().size() : names.size();
+      if (number < 1 || static_cast<std::size_t>(number) > count) {
+        throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
+      }
+      field = names.empty() ? node.Columns()[static_cast<std::size_t>(number - 1)].FieldName
+                            : names[static_cast<std::size_t>(number - 1)];
+    } else {
+      for (std::size_t i = 0; i < displays.size() && field.empty(); ++i) {
+        if (!displays[i].empty() && QELSameText(displays[i], spec.FieldName)) field = names[i];
+      }
+      if (field.empty() && !node.FindColumns(spec.FieldName, spec.TableName).empty()) field = spec.FieldName;
+      if (field.empty()) {
+        throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
+      }
+    }
+    fields.push_back(field);
+    directions.push_back(spec.Descending ? "DESC" : "ASC");
+    cases.push_back("CASE");
+  }
+  if (!fields.empty()) node.SetOrder(std::move(fields), std::move(directions), std::move(cases));
+}
+
+}  // namespace
+
+void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
+                      bool requestLive) {
+  TQELQueryExprNode* tree = statement.QueryTree();
+  if (tree == nullptr || tree->Operation != qoSelect || !tree->Select) NotYetPlanned();
+  if (!statement.IntoTable().empty()) NotYetPlanned();
+  TQELSQLSelect& select = *tree->Select;
+  if (select.TableRefCount() != 1 || select.TableRefs()[0]->Kind != trkTable ||
+      !select.TableRefs()[0]->DatabaseName.empty()) {
+    NotYetPlanned();
+  }
+  // A single block keeps its ORDER BY itself; a query expression's belongs
+  // to the whole.
+  std::vector<TQELSortSpecification>& order = statement.SortSpecCount() > 0 ? statement.SortSpecs() : select.SortSpecs();
+  const TQELTableReference& reference = *select.TableRefs()[0];
+  auto source = std::make_unique<TQELAOTable>(reference.TableName, reference.Alias,
+                                              reference.InMemory || context.InMemory, context);
+  source->OpenTable();
+  // The statement lock is held while the plan opens; a node that still
+  // holds it when it goes gives it back.
+  LockForOpening({source.get()});
+  if (select.Where() != nullptr) source->SetFilter(*select.Where());
+  std::unique_ptr<TQELAO> root;
+  if (IsLiveBlock(select)) {
+    std::vector<std::string> names, displays;
+    SelectListNames(select, *source, names, displays);
+    PlaceOrder(order, *source, names, displays);
+    source->SetVisible(names, displays);
+    source->Open();
+    source->Unlock(20227);
+    resultReadOnly = !requestLive || source->Result()->ReadOnly();
+    root = std::move(source);
+  } else {
+    // Grouped rows are read in the order of their group columns.
+    std::vector<std::string> groupFields;
+    for (std::size_t i = 0; i < select.GroupBy().Items.size(); ++i) {
+      const TQELSelectListItem& item = select.GroupBy().Items[i];
+      if (item.Expression || source->FindColumns(item.FieldName, item.TableName).empty()) {
+        throw EQELException(20245,
+                            "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
+                            {reference.TableName, item.FieldName, static_cast<std::int64_t>(i), 0});
+      }
+      groupFields.push_back(item.FieldName);
+    }
+    if (!groupFields.empty()) {
+      source->SetOrder(groupFields, std::vector<std::string>(groupFields.size(), "ASC"),
+                       std::vector<std::string>(groupFields.size(), "CASE"));
+    }
+    source->Open();
+    auto copy = std::make_unique<TQELAOTableExpr>(std::move(source), select);
+    copy->BindSelectList();
+    copy->SetOrder(order);
+    copy->Open();
+    resultReadOnly = true;
+    root = std::move(copy);
+  }
+  statement.SetResult(std::make_unique<TPlanResult>(std::move(root)));
+}
+
+}  // namespace qel

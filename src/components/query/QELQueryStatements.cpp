@@ -1,0 +1,234 @@
+// The statements without a result: CREATE, DROP and TRUNCATE TABLE,
+// CREATE and DROP INDEX, INSERT ... VALUES and the transaction statements,
+// each through a table component or the query's database.
+
+#include "components/QELDatabase.h"
+#include "components/QELSession.h"
+#include "components/QELSessionList.h"
+#include "components/query/QELQueryExecutor.h"
+#include "platform/QELException.h"
+
+namespace qel {
+
+namespace {
+
+// Locks an insert outside a transaction takes: kind 4 with long waits, then
+// one try at kind 3.
+constexpr std::uint8_t kWriteLock = 4;
+constexpr std::int32_t kWriteLockAttempts = 1125;
+constexpr std::int32_t kWriteLockDelayMs = 80;
+constexpr std::uint8_t kChangeLock = 3;
+
+// A table component on a statement's target, not opened.
+std::unique_ptr<TQELTable> TargetTable(const TQELTableTarget& target, const TQELPlanContext& context) {
+  if (!target.DatabaseName.empty()) throw EQELException(30350, "Not implemented yet");
+  auto table = std::make_unique<TQELTable>();
+  table->SetSessionName(context.SessionName);
+  if (target.InMemory || context.InMemory) {
+    table->SetInMemory(true);
+  } else {
+    table->SetDatabaseName(context.DatabaseName);
+  }
+  table->SetTableName(target.TableName);
+  table->DisableTempFiles = true;
+  return table;
+}
+
+// Runs `body`; a failure is raised again as `code` with `message` naming
+// the failure's text.
+template <class TBody>
+void Wrapped(std::int32_t code, const char* message, TBody&& body) {
+  try {
+    body();
+  } catch (const std::exception& error) {
+    throw EQELException(code, message, {std::string(error.what())});
+  }
+}
+
+std::string Joined(const std::vector<TQELSQLIndexField>& fields, bool (*wanted)(const TQELSQLIndexField&)) {
+  std::string text;
+  for (const TQELSQLIndexField& field : fields) {
+    if (!wanted(field)) continue;
+    if (!text.empty()) text += ';';
+    text += field.Name;
+  }
+  return text;
+}
+
+bool Every(const TQELSQLIndexField&) { return true; }
+bool IsDescending(const TQELSQLIndexField& field) { return field.Descending; }
+bool IsCaseInsensitive(const TQELSQLIndexField& field) { return field.CaseInsensitive; }
+
+std::uint8_t IndexOptions(const TQELSQLIndex& index) {
+  std::uint8_t options = 0;
+  if (index.IsPrimary) options |= ixPrimary | ixUnique;
+  if (index.IsUnique) options |= ixUnique;
+  return options;
+}
+
+void AddFieldDef(TQELAdvFieldDefs& defs, const TSQLFieldDef& field) {
+  TQELAdvFieldDef& adv = defs.Add();
+  adv.Name = field.Name;
+  adv.DataType = field.FieldType;
+  adv.Size = field.Size;
+  adv.Required = field.Required;
+  if (field.DefaultGiven) adv.DefaultValue = field.DefaultValue;
+  if (field.MinValueConstraintGiven) adv.MinValue = field.MinValueConstraint;
+  if (field.MaxValueConstraintGiven) adv.MaxValue = field.MaxValueConstraint;
+  adv.AutoincIncrement = field.Increment;
+  adv.AutoincInitialValue = field.InitialValue;
+  adv.AutoincMinValue = field.MinValue;
+  adv.AutoincMaxValue = field.MaxValue;
+  adv.AutoincCycled = field.Cycled;
+  adv.BlobCompressionAlgorithm = field.BlobCompressionAlgorithm;
+  adv.BlobCompressionMode = static_cast<std::uint8_t>(field.BlobCompressionMode);
+  adv.BlobBlockSize = field.BlobBlockSize;
+}
+
+// The query's database for the length of a transaction statement.
+class TDatabaseUse {
+ public:
+  explicit TDatabaseUse(const TQELPlanContext& context)
+      : FSession(TQELSessionList::Instance().GetSession(context.SessionName)),
+        FDatabase(FSession.OpenDatabase(context.DatabaseName)) {}
+  ~TDatabaseUse() {
+    try {
+      FSession.CloseDatabase(&FDatabase);
+    } catch (...) {
+    }
+  }
+  TDatabaseUse(const TDatabaseUse&) = delete;
+  TDatabaseUse& operator=(const TDatabaseUse&) = delete;
+  TQELDatabase& Database() const { return FDatabase; }
+
+ private:
+  TQELSession& FSession;
+  TQELDatabase& FDatabase;
+};
+
+}  // namespace
+
+void QELExecuteCreateTable(TQELDDLCreateTable& statement, const TQELPlanContext& context) {
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  if (table->Exists()) {
+    if (statement.IfNotExists()) return;
+    throw EQELException(30247, "Cannot create table. Table '%s' already exists", {statement.Table().TableName});
+  }
+  for (const TSQLFieldDef& field : statement.FieldDefs()) AddFieldDef(table->AdvFieldDefs, field);
+  for (const TQELSQLIndex& index : statement.Indexes()) {
+    TQELAdvIndexDef& adv = table->AdvIndexDefs.Add();
+    adv.Name = index.Name;
+    adv.Fields = Joined(index.Fields, Every);
+    adv.DescFields = Joined(index.Fields, IsDescending);
+    adv.CaseInsFields = Joined(index.Fields, IsCaseInsensitive);
+    adv.Options = IndexOptions(index);
+  }
+  Wrapped(30248, "Error creating table: '%s'", [&] { table->CreateTable(); });
+}
+
+void QELExecuteDropTable(TQELDDLDropTable& statement, const TQELPlanContext& context) {
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  // A missing table is no error.
+  if (!table->Exists()) return;
+  Wrapped(30250, "Error dropping table: '%s'", [&] { table->DeleteTable(); });
+}
+
+void QELExecuteTruncateTable(TQELDDLTruncateTable& statement, const TQELPlanContext& context) {
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  Wrapped(30491, "Error truncating table: '%s'", [&] { table->EmptyTable(); });
+}
+
+void QELExecuteCreateIndex(TQELDDLCreateIndex& statement, const TQELPlanContext& context) {
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  const TQELSQLIndex& index = statement.Index();
+  table->AddIndex(index.Name, Joined(index.Fields, Every), IndexOptions(index), Joined(index.Fields, IsDescending),
+                  Joined(index.Fields, IsCaseInsensitive));
+}
+
+void QELExecuteDropIndex(TQELDDLDropIndex& statement, const TQELPlanContext& context) {
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  table->DeleteIndex(statement.IndexName());
+}
+
+namespace {
+
+// Appends and posts every VALUES row; a row that fails is cancelled and
+// its error passed on.
+std::int32_t InsertRows(TQELSQLInsert& statement, TQELTable& table) {
+  std::int32_t rows = 0;
+  for (auto& row : statement.Rows()) {
+    const bool byName = statement.Columns().size() == row.size();
+    table.Append();
+    try {
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        TField& field = byName ? table.FieldByName(statement.Columns()[i]) : table.Fields(static_cast<std::int32_t>(i));
+        field.SetAsVariant(row[i]->GetValue(true));
+      }
+      table.Post();
+    } catch (...) {
+      table.Cancel();
+      throw;
+    }
+    ++rows;
+  }
+  return rows;
+}
+
+}  // namespace
+
+void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context) {
+  if (statement.Select() != nullptr) throw EQELException(30350, "Not implemented yet");
+  std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
+  table->Open();
+  // Rows of a column list were checked against it by the parser; without
+  // one a row may not hold more values than the table has fields.
+  for (const auto& row : statement.Rows()) {
+    if (statement.Columns().empty() && static_cast<std::int32_t>(row.size()) > table->FieldCount()) {
+      throw EQELException(20259, "Number of field names doesn't equal to the number of field values: %d <> %d. "
+                                 "Found at line %d, column %d",
+                          {static_cast<std::int64_t>(table->FieldCount()), static_cast<std::int64_t>(row.size()),
+                           statement.Line(), statement.Column()});
+    }
+  }
+  TQELDatabase& database = *table->Database();
+  if (database.InTransaction()) {
+    statement.SetRowsAffected(InsertRows(statement, *table));
+    return;
+  }
+  // Outside a transaction the rows go in together or not at all.
+  TQELCursor& cursor = *table->Cursor();
+  if (!cursor.LockTable(kWriteLock, kWriteLockAttempts, kWriteLockDelayMs, 1)) {
+    throw EQELException(20224, "Table is locked");
+  }
+  const bool changeLock = cursor.LockTable(kChangeLock, 1, 0, 1);
+  auto unlock = [&] {
+    if (changeLock) cursor.UnlockTable(kChangeLock, false);
+    cursor.UnlockTable(kWriteLock, false);
+  };
+  database.StartTransaction();
+  try {
+    statement.SetRowsAffected(InsertRows(statement, *table));
+    database.Commit();
+  } catch (...) {
+    try {
+      database.Rollback();
+    } catch (...) {
+    }
+    unlock();
+    throw;
+  }
+  unlock();
+}
+
+void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& context) {
+  TDatabaseUse use(context);
+  if (dynamic_cast<TQELSQLStartTransaction*>(&statement) != nullptr) {
+    use.Database().StartTransaction();
+  } else if (auto* commit = dynamic_cast<TQELSQLCommit*>(&statement)) {
+    use.Database().Commit(commit->Flush());
+  } else {
+    use.Database().Rollback();
+  }
+}
+
+}  // namespace qel
