@@ -174,6 +174,9 @@ void TQELDataSet::InternalOpen() {
   FKeyBuffer = nullptr;
   BuildIndexFieldMap();
   FCursor->CancelRange();
+  // A cursor handed in from elsewhere may stand anywhere: start before the
+  // first record.
+  FCursor->First();
   AfterInternalOpen();
 }
 

@@ -209,3 +209,69 @@ TEST_F(SQLMaterialisedTest, ComputedColumnsDistinctAndTop) {
 
 }  // namespace
 }  // namespace qel::test
+namespace qel::test {
+namespace {
+
+// A query opened again, on a file opened again, starts at its first row
+// and reads each row's own memo (with or without a password and an
+// explicit transaction when the rows were written).
+TEST_F(SQLExecutionTest, ReopenedQueriesStartAtTheirFirstRow) {
+  for (int variant = 0; variant < 4; ++variant) {
+    const bool password = (variant & 1) != 0;
+    const bool explicitTransaction = (variant & 2) != 0;
+    SCOPED_TRACE(variant);
+    TScratchDir dir;
+    {
+      TQELDatabase database;
+      database.SetDatabaseName("MK");
+      database.SetDatabaseFileName(dir.File("x.qel"));
+      if (password) database.SetPassword("pw");
+      database.CreateDatabase();
+      database.SetConnected(true);
+      TQELQuery query;
+      query.SetDatabaseName("MK");
+      query.SetSQLText("create table t (a varchar(10), m memo)");
+      query.ExecSQL();
+      if (explicitTransaction) database.StartTransaction();
+      query.SetSQLText("insert into t values ('x', 'memo of x'), ('y', 'memo of y'), ('z', '" +
+                       std::string(300, 'z') + "')");
+      query.ExecSQL();
+      if (explicitTransaction) database.Commit(true);
+      database.SetConnected(false);
+    }
+    TQELDatabase again;
+    again.SetDatabaseName("MK");
+    again.SetDatabaseFileName(dir.File("x.qel"));
+    if (password) again.SetPassword("pw");
+    again.SetConnected(true);
+    TQELQuery query;
+    query.SetDatabaseName("MK");
+    const std::pair<const char*, const char*> reads[] = {
+        {"select * from t where a = 'y'", "memo of y"},
+        {"select * from t", "memo of x"},
+        {"select m from t where a = 'z'", nullptr},
+    };
+    for (const auto& [sql, memo] : reads) {
+      query.SetSQLText(sql);
+      query.Open();
+      EXPECT_EQ(query.FieldByName("m").AsString(), memo != nullptr ? memo : std::string(300, 'z')) << sql;
+      query.Close();
+    }
+  }
+}
+
+TEST_F(SQLExecutionTest, MemoParameters) {
+  TQELQuery query;
+  query.SetDatabaseName("KUVO");
+  query.SetSQLText("insert into tblKuvo values (:a, :b, :c)");
+  for (int i = 0; i < 3; ++i) query.Params()[i].DataType = ftString;
+  query.Params()[0].Value.SetAsString("zz");
+  query.Params()[1].Value.SetAsString("memo text");
+  query.Params()[2].Value.SetAsString("notes");
+  query.ExecSQL();
+  EXPECT_EQ(Select("select * from tblKuvo where ISTILAH = 'zz'", "DESKRIPSI"), std::vector<std::string>{"memo text"});
+  EXPECT_EQ(Select("select * from tblKuvo where ISTILAH = 'zz'", "CATATAN"), std::vector<std::string>{"notes"});
+}
+
+}  // namespace
+}  // namespace qel::test
