@@ -916,7 +916,10 @@ std::unique_ptr<TQELStream> TQELDataSet::CreateBlobStream(TField& field, TBlobSt
   CheckOwnField(field);
   if (mode != TBlobStreamMode::Read && FReadOnly) throw EQELException(10107, "Dataset is in read only mode");
   auto stream = std::make_unique<TQELBLOBStream>(field, mode);
-  if (!stream->HasEngineStream() && !FRefreshing && State() == dsBrowse) {
+  // Only a record that vanished under the stream calls for a refresh; a
+  // dataset without a current record (empty, or still opening) has none to
+  // read.
+  if (stream->RecordVanished() && !FRefreshing && State() == dsBrowse) {
     FRefreshing = true;
     try {
       Refresh();
@@ -961,6 +964,7 @@ TQELBLOBStream::TQELBLOBStream(TField& field, TBlobStreamMode mode)
   try {
     FEngine = cursor->OpenBlob(state == dsInsert, state == dsEdit, state == dsBrowse || state == dsFilter,
                                engineMode, field.FieldNo() - 1);
+    FVanished = FEngine == nullptr;
   } catch (...) {
     cursor->RecordBuffer = savedBuffer;
     cursor->RestorePosition(saved);

@@ -221,6 +221,9 @@ class TQELBLOBStream : public TQELStream, public TQELBlobStreamWrapper {
   std::int64_t GetSize() override;
   void SetSize(std::int64_t size) override;
   bool HasEngineStream() const { return FEngine != nullptr; }
+  // The engine found no record where the buffer said one was (another
+  // session deleted it).
+  bool RecordVanished() const { return FVanished; }
 
  private:
   void EngineStreamClosed() override { FEngine = nullptr; }
@@ -229,6 +232,7 @@ class TQELBLOBStream : public TQELStream, public TQELBlobStreamWrapper {
   TQELDataSet& FDataSet;
   TQELLocalBLOBStream* FEngine = nullptr;
   bool FModified = false;
+  bool FVanished = false;
 };
 
 }  // namespace qel

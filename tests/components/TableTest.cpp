@@ -440,6 +440,37 @@ TEST_F(TableTest, DetailFollowsItsMaster) {
   Terms->Close();
 }
 
+// A control that reads a memo while the table opens (before any record is
+// current) must not make the table refresh and land on another record.
+TEST_F(TableTest, ReadingAMemoWhileOpeningKeepsTheFirstRecord) {
+  Terms->FieldDefs().Add("ID", ftInteger);
+  Terms->FieldDefs().Add("NOTE", ftMemo);
+  Terms->CreateTable();
+  Terms->Open();
+  for (int i = 1; i <= 3; ++i) {
+    TQELVariant id, note;
+    id.SetAsInteger(i);
+    note.SetAsString("note " + std::to_string(i));
+    Terms->AppendRecord({id, note});
+  }
+  Terms->Close();
+  struct TMemoReader : TDataLink {
+    std::vector<std::string> Seen;
+    void ActiveChanged() override {
+      if (Active()) Seen.push_back(DataSet()->FieldByName("NOTE").AsString());
+    }
+  } reader;
+  TDataSource source;
+  source.SetDataSet(Terms.get());
+  reader.SetDataSource(&source);
+  Terms->Open();
+  EXPECT_EQ(Terms->FieldByName("ID").AsInteger(), 1);
+  EXPECT_EQ(Terms->FieldByName("NOTE").AsString(), "note 1");
+  ASSERT_EQ(reader.Seen.size(), 1U);
+  Terms->Close();
+  reader.SetDataSource(nullptr);
+}
+
 TEST_F(TableTest, OperationsThatNeedACursor) {
   CreateTerms();
   const std::vector<std::string> none;

@@ -1,6 +1,6 @@
-// The main of the Qt layer's tests: one application object for every test,
-// on the offscreen platform unless the environment names another (the
-// end-to-end checks run under a real X server).
+// The main of the Qt layers' tests: one application object for every test,
+// on the offscreen platform unless the environment names another (a real X
+// server, to watch them or for the end-to-end checks).
 
 #include <gtest/gtest.h>
 
