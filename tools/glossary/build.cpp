@@ -37,6 +37,10 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// The size the memos are shown in, in half-points: a little larger than the
+// window's own 8-point text, for reading.
+constexpr std::int32_t kTextSize = 18;
+
 // One paragraph of runs: bold where the text marks it.
 std::string RichText(const std::vector<TGlossarySpan>& spans) {
   TQELRtfDocument document;
@@ -44,6 +48,7 @@ std::string RichText(const std::vector<TGlossarySpan>& spans) {
   for (const TGlossarySpan& span : spans) {
     TQELRtfCharFormat format;
     format.Bold = span.Bold;
+    format.FontSize = kTextSize;
     TQELRtfDocument::AppendRun(paragraph, span.Text, format);
   }
   return TQELRtfWriter::Write(document);
