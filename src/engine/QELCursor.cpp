@@ -135,9 +135,12 @@ void TQELCursor::CancelRange() {
   RestrictionsChanged();
 }
 
-void TQELCursor::SetSQLFilter(std::unique_ptr<TQELRecordFilter> expression) {
+void TQELCursor::SetSQLFilter(std::unique_ptr<TQELRecordFilter> expression,
+                              TQELScanSearchConditionArray derived) {
   FOwnedSQLFilter = std::move(expression);
   SQLFilter = FOwnedSQLFilter.get();
+  FSQLFilterConditions = SQLFilter != nullptr ? std::move(derived) : TQELScanSearchConditionArray();
+  SQLFilterConditions = FSQLFilterConditions.Count() > 0 ? &FSQLFilterConditions : nullptr;
   RestrictionsChanged();
 }
 

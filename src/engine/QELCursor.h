@@ -19,6 +19,7 @@
 #include "storage/QELConstraintDefs.h"
 #include "storage/QELFieldDefs.h"
 #include "storage/QELIndexDefs.h"
+#include "storage/QELScanSearchCondition.h"
 #include "storage/QELTableCursor.h"
 #include "values/QELVariant.h"
 
@@ -183,8 +184,10 @@ class TQELCursor : public TQELTableCursor {
   void SetRange(const std::uint8_t* startKey, const std::uint8_t* endKey, bool endExclusive,
                 bool startExclusive, std::int32_t endFieldCount, std::int32_t startFieldCount);
   void CancelRange();
-  // The query layer's condition, owned from now on (null removes it).
-  void SetSQLFilter(std::unique_ptr<TQELRecordFilter> expression);
+  // The query layer's condition, owned from now on (null removes it), with
+  // the index conditions derived from it (which go with it).
+  void SetSQLFilter(std::unique_ptr<TQELRecordFilter> expression,
+                    TQELScanSearchConditionArray derived = {});
   // The visible fields become the named ones, in order, aliases taken as
   // names and made unique. Lists of different lengths raise "Error -
   // different lists length. L1 = %d, L2 = %d" (10321), empty ones "No
@@ -244,6 +247,7 @@ class TQELCursor : public TQELTableCursor {
   std::string FIndexName;
   std::unique_ptr<TQELRecordFilter> FOwnedFilter;
   std::unique_ptr<TQELRecordFilter> FOwnedSQLFilter;
+  TQELScanSearchConditionArray FSQLFilterConditions;
 };
 
 }  // namespace qel

@@ -66,10 +66,9 @@ void TQELRecordSearch::BuildConditions() {
   if (FCursor.Filter != nullptr) FConditions.AddExpression(FCursor.Filter);
   if (FCursor.SQLFilter != nullptr) FConditions.AddExpression(FCursor.SQLFilter);
   if (activeIndex >= 0) AddActiveIndexConditions(activeIndex, keySize);
-  if (FRequest.DerivedConditions != nullptr) {
-    for (std::int32_t i = 0; i < FRequest.DerivedConditions->Count(); ++i) {
-      FConditions.Add((*FRequest.DerivedConditions)[i]);
-    }
+  for (const TQELScanSearchConditionArray* derived : {FRequest.DerivedConditions, FCursor.SQLFilterConditions}) {
+    if (derived == nullptr) continue;
+    for (std::int32_t i = 0; i < derived->Count(); ++i) FConditions.Add((*derived)[i]);
   }
 }
 

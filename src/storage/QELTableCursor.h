@@ -22,6 +22,8 @@ namespace qel {
 
 // A condition on a whole record, as the SQL layer's expressions and a
 // dataset's filter give it: true when the record satisfies it.
+class TQELScanSearchConditionArray;
+
 class TQELRecordFilter {
  public:
   virtual ~TQELRecordFilter() = default;
@@ -112,6 +114,9 @@ class TQELTableCursor : public TQELStorageCursor {
   // Not owned here; the engine's cursor owns its expressions.
   TQELRecordFilter* Filter = nullptr;
   TQELRecordFilter* SQLFilter = nullptr;
+  // Index conditions the SQL layer derived from SQLFilter, offered to every
+  // search as access paths (the filter still decides each record).
+  const TQELScanSearchConditionArray* SQLFilterConditions = nullptr;
   TQELFilterCallback FilterCallback;
 
   // Open options set by the cursor's opener: exclusive use of the table,

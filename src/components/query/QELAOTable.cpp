@@ -1,5 +1,6 @@
 #include "components/query/QELAOTable.h"
 
+#include "components/query/QELIndexConditions.h"
 #include "platform/QELException.h"
 #include "sql/QELExpressionCursor.h"
 
@@ -74,7 +75,9 @@ void TQELAOTable::SetOrder(std::vector<std::string> fields, std::vector<std::str
 void TQELAOTable::Open() {
   TQELCursor& cursor = *FResult->Cursor();
   if (FFilter != nullptr && !FFilter->IsEmpty()) {
-    cursor.SetSQLFilter(std::make_unique<TQELExpressionFilter>(cursor, *FFilter));
+    auto filter = std::make_unique<TQELExpressionFilter>(cursor, *FFilter);
+    TQELScanSearchConditionArray derived = QELDeriveIndexConditions(cursor, filter->Expression());
+    cursor.SetSQLFilter(std::move(filter), std::move(derived));
   }
   if (!FOrderFields.empty()) {
     cursor.SetIndexName(cursor.GetIndexForFields(FOrderFields, FOrderDirections, FOrderCases));
