@@ -247,6 +247,39 @@ TEST_F(KuvoWindowTest, FollowingWords) {
   EXPECT_FALSE(Window->FollowQuery().Active());
 }
 
+// Whatever is typed is searched for as text, never run as SQL.
+TEST_F(KuvoWindowTest, BadInput) {
+  const QString texts[] = {
+      QString(10000, QLatin1Char('a')), QStringLiteral("x'; drop table tblKuvo; --"), QStringLiteral("50%_\\"),
+      QStringLiteral("tab\tand\x01control"), QStringLiteral("'"), QStringLiteral("\"\"\""),
+  };
+  for (int mode : {1, 2, 3}) {
+    for (const QString& text : texts) {
+      SCOPED_TRACE(text.left(30).toStdString());
+      Window->ModeBox()->setCurrentIndex(mode);
+      Window->SearchBox()->setText(text);
+      Window->btnCariClick();
+      EXPECT_EQ(Window->LastMessage(), "Istilah yang dicari tidak ditemukan.");
+    }
+  }
+  // A mode the box does not list runs nothing and keeps the last result.
+  Window->SearchBox()->setText("bit");
+  Window->ModeBox()->setCurrentIndex(1);
+  Window->btnCariClick();
+  EXPECT_EQ(Count(), "Istilah: 1");
+  Window->ModeBox()->setEditText("Cari!");
+  Window->btnCariClick();
+  EXPECT_EQ(SQL(), "select * from tblKuvo where ISTILAH ='bit'");
+  EXPECT_EQ(Count(), "Istilah: 1");
+  Window->LetterBox()->setEditText("??");
+  Window->cbxAbjadChange();
+  EXPECT_EQ(SQL(), "select * from tblKuvo where ISTILAH Like '??%'");
+  // The glossary is still whole.
+  Window->ModeBox()->setCurrentIndex(0);
+  Window->cbxModeChange();
+  EXPECT_EQ(Count(), "Istilah: 6");
+}
+
 // Without its database the window does not start.
 TEST(KuvoStartTest, MissingDatabaseRaises) {
   TScratchDir dir;
