@@ -3,6 +3,7 @@
 // wall-clock throughput, the machine facts every report starts with, and
 // the way a benchmark stops when an answer is wrong.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -43,6 +44,19 @@ double BestThroughput(Body&& body, double bytesPerCall, double seconds = 0.25, i
     const double elapsed = std::chrono::duration<double>(now - start).count();
     const double mbPerSecond = bytesPerCall * static_cast<double>(calls) / elapsed / 1e6;
     if (mbPerSecond > best) best = mbPerSecond;
+  }
+  return best;
+}
+
+// Runs `body` `rounds` times and answers the shortest time in seconds;
+// `answer` keeps what the last run returned, for checking.
+template <class Body, class Answer>
+double BestSeconds(Body&& body, Answer& answer, int rounds = 5) {
+  double best = 1e30;
+  for (int i = 0; i < rounds; ++i) {
+    const auto start = Clock::now();
+    answer = body();
+    best = std::min(best, Seconds(start));
   }
   return best;
 }

@@ -142,16 +142,6 @@ TTally SqliteScan(sqlite3* db, bool filterTenth) {
   return tally;
 }
 
-template <class Body>
-double BestSeconds(Body&& body, TTally& tally, int rounds = 5) {
-  double best = 1e30;
-  for (int i = 0; i < rounds; ++i) {
-    const auto start = Clock::now();
-    tally = body();
-    best = std::min(best, Seconds(start));
-  }
-  return best;
-}
 
 }  // namespace
 

@@ -38,22 +38,12 @@ bool HasSizeOfItsOwn(TQELAdvancedFieldType type) {
 }
 
 // A default whose text is an expression to evaluate at insert time rather
-// than a value: it parses completely as a value expression, is no field
-// reference, and its value reads differently from its text.
+// than a value: it reads no column, and its value reads differently from
+// its text.
 bool IsExpressionDefault(const TQELVariant& value) {
   const std::string text = value.AsString();
-  if (!TQELExpression::IsValueExpressionText(text)) return false;
-  try {
-    TQELLexer lexer(text, nullptr);
-    lexer.NextCommand();
-    TQELExpression expression;
-    expression.ParseValueExpression(nullptr, lexer);
-    if (expression.IsEmpty() || expression.IsFieldReference()) return false;
-    return expression.GetValue(true).AsString() != text;
-  } catch (const std::exception&) {
-    // What cannot be evaluated here is taken as the plain text it is.
-    return false;
-  }
+  TQELVariant computed;
+  return TQELExpression::EvaluateConstantText(text, computed) && computed.AsString() != text;
 }
 
 // NULL for an empty text, else the value in the field's storage type.
@@ -425,19 +415,22 @@ void TQELTable::RenameField(const std::string& oldName, const std::string& newNa
   FExclusive = wasExclusive;
 }
 
+TQELCursor& TQELTable::IndexChangeCursor(std::unique_ptr<TQELLocalCursor>& own) {
+  if (Cursor() != nullptr) {
+    CheckBrowseMode();
+    CursorPosChanged();
+    return *Cursor();
+  }
+  own = NewEngineCursor();
+  return *own;
+}
+
 void TQELTable::AddIndex(const std::string& name, const std::string& fields, std::uint8_t options,
                          const std::string& descFields, const std::string& caseInsFields) {
   UpdateFieldDefs();
   TUsage usage(*this, kFlagIndexDefs);
   std::unique_ptr<TQELLocalCursor> own;
-  TQELCursor* cursor = Cursor();
-  if (cursor != nullptr) {
-    CheckBrowseMode();
-    CursorPosChanged();
-  } else {
-    own = NewEngineCursor();
-    cursor = own.get();
-  }
+  TQELCursor* cursor = &IndexChangeCursor(own);
   if (name.empty()) throw EQELException(20046, QELFormat("Invalid index name '%s'", {name}));
   if (fields.empty()) throw EQELException(20047, QELFormat("Cannot find index field '%s'", {fields}));
   CheckNoTransaction(*cursor, 20175, "AddIndex");
@@ -457,14 +450,7 @@ void TQELTable::AddIndex(const std::string& name, const std::string& fields, std
 void TQELTable::DeleteIndex(const std::string& name) {
   TUsage usage(*this, kFlagIndexDefs);
   std::unique_ptr<TQELLocalCursor> own;
-  TQELCursor* cursor = Cursor();
-  if (cursor != nullptr) {
-    CheckBrowseMode();
-    CursorPosChanged();
-  } else {
-    own = NewEngineCursor();
-    cursor = own.get();
-  }
+  TQELCursor* cursor = &IndexChangeCursor(own);
   CheckNoTransaction(*cursor, 20177, "DeleteIndex");
   cursor->InitFieldDefs();
   // The same exclusive lock as adding one: another process must not walk

@@ -131,6 +131,9 @@ class TQELTable : public TQELDataSet {
   std::int64_t LastAutoincValueOf(const TField& field);
   // A cursor on the table, set up and opened as the table opens one.
   std::unique_ptr<TQELLocalCursor> NewEngineCursor();
+  // The cursor an index change works on: the table's own when it is open
+  // (a pending edit posted first), else a new one kept in `own`.
+  TQELCursor& IndexChangeCursor(std::unique_ptr<TQELLocalCursor>& own);
   // The unopened cursor of a definition change.
   std::unique_ptr<TQELLocalCursor> DefinitionCursor(bool forCreate);
   bool EngineDisableTempFiles() const;

@@ -3,8 +3,6 @@
 #include <charconv>
 
 #include "platform/QELException.h"
-#include "sql/QELExprNodeField.h"
-#include "sql/QELExprNodeSubquery.h"
 #include "sql/QELExpression.h"
 #include "sql/QELSQLErrors.h"
 
@@ -38,17 +36,6 @@ TQELAdvancedFieldType AutoincOf(TQELAdvancedFieldType type) {
   }
 }
 
-bool HasFieldReference(const TQELExprNode& node) {
-  if (dynamic_cast<const TQELExprNodeField*>(&node) != nullptr ||
-      dynamic_cast<const TQELExprNodeSubquery*>(&node) != nullptr) {
-    return true;
-  }
-  for (std::int32_t i = 0; i < node.ChildCount(); ++i) {
-    if (HasFieldReference(node.Child(i))) return true;
-  }
-  return false;
-}
-
 // Conversions to a narrower integer wrap around (100000 becomes -31072 as
 // a SMALLINT): a value converted to an integer type must still be the
 // number it was, up to the truncation of a fraction.
@@ -68,14 +55,9 @@ bool FitsIntegerType(const TQELVariant& original, const TQELVariant& converted,
 // NOW or 1 + 2, whose value converts to `type`: a default the table
 // computes on each insert.
 bool IsComputedDefault(const std::string& text, TQELBaseFieldType type) {
-  if (!TQELExpression::IsValueExpressionText(text)) return false;
+  TQELVariant value;
+  if (!TQELExpression::EvaluateConstantText(text, value)) return false;
   try {
-    TQELLexer lexer(text, nullptr);
-    lexer.NextCommand();
-    TQELExpression expression;
-    expression.ParseValueExpression(nullptr, lexer);
-    if (expression.Root() == nullptr || HasFieldReference(*expression.Root())) return false;
-    const TQELVariant value = expression.GetValue(true);
     TQELVariant converted = value;
     converted.ConvertTo(type);
     return FitsIntegerType(value, converted, type);

@@ -135,6 +135,36 @@ void TQELExpression::ParseFilter(TQELExprRecordSource* cursor, std::string_view 
   }
 }
 
+namespace {
+
+bool ReadsColumns(const TQELExprNode& node) {
+  if (dynamic_cast<const TQELExprNodeField*>(&node) != nullptr ||
+      dynamic_cast<const TQELExprNodeSubquery*>(&node) != nullptr) {
+    return true;
+  }
+  for (std::int32_t i = 0; i < node.ChildCount(); ++i) {
+    if (ReadsColumns(node.Child(i))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TQELExpression::EvaluateConstantText(std::string_view text, TQELVariant& value) {
+  if (!IsValueExpressionText(text)) return false;
+  try {
+    TQELLexer lexer{std::string(text), nullptr};
+    lexer.NextCommand();
+    TQELExpression expression;
+    expression.ParseValueExpression(nullptr, lexer);
+    if (expression.Root() == nullptr || ReadsColumns(*expression.Root())) return false;
+    value = expression.GetValue(true);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 bool TQELExpression::IsValueExpressionText(std::string_view text) {
   try {
     TQELLexer lexer{std::string(text), nullptr};

@@ -55,6 +55,10 @@ class TQELExpression {
   // True when `text` is exactly one command that parses as one value
   // expression with nothing after it.
   static bool IsValueExpressionText(std::string_view text);
+  // The value of `text` read as one value expression that reads no column
+  // and runs no subquery (NOW, 1 + 2, 'x'); false when it is none or cannot
+  // be evaluated.
+  static bool EvaluateConstantText(std::string_view text, TQELVariant& value);
 
   // Field i = value i over the fields named in `fieldNames` (separated by
   // semicolons), ANDed; NULL is ordered, so a NULL key finds NULL fields. A

@@ -141,6 +141,24 @@ class TComponentTest : public ::testing::Test {
   std::size_t FDefaultDatabases = 0;
 };
 
+// A fixture with the database "KUVO" connected on the fixture's file, which
+// holds table T (ID integer).
+class TConnectedDatabaseTest : public TComponentTest {
+ protected:
+  void SetUp() override {
+    TComponentTest::SetUp();
+    CreateEngineFile(FileName);
+    Database = NewDatabase();
+    Database->SetConnected(true);
+  }
+  void TearDown() override {
+    Database.reset();
+    TComponentTest::TearDown();
+  }
+
+  std::unique_ptr<TQELDatabase> Database;
+};
+
 // Opens the named table of its database through a plain engine cursor,
 // with the engine's record lock waits or, when asked, short ones.
 class TTableDataSet : public TQELDataSet {

@@ -23,13 +23,10 @@ double DateOf(int year, int month, int day) {
   return number - kQELDateDelta;
 }
 
-class DataSetFieldsTest : public TComponentTest {
+class DataSetFieldsTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     Data.ShortRecordLockWaits = true;
     TQELFieldDefs fields;
     fields.Add("ID", aftInteger, 0);
@@ -78,8 +75,7 @@ class DataSetFieldsTest : public TComponentTest {
   }
   void TearDown() override {
     Data.Close();
-    Database.reset();
-    TComponentTest::TearDown();
+    TConnectedDatabaseTest::TearDown();
   }
   TField& F(const char* name) { return Data.FieldByName(name); }
   void AddRow(int id, const std::string& s) {
@@ -89,7 +85,6 @@ class DataSetFieldsTest : public TComponentTest {
     Data.Post();
   }
 
-  std::unique_ptr<TQELDatabase> Database;
   TTableDataSet Data;
 };
 

@@ -28,19 +28,15 @@ class TCountingLink : public TDataLink {
   void DataSetScrolled(std::int32_t) override { ++Scrolls; }
 };
 
-class DataSetTest : public TComponentTest {
+class DataSetTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     Data.SetDatabaseName("KUVO");
   }
   void TearDown() override {
     Data.Close();
-    Database.reset();
-    TComponentTest::TearDown();
+    TConnectedDatabaseTest::TearDown();
   }
   void Fill(int rows) {
     Data.Open();
@@ -51,7 +47,6 @@ class DataSetTest : public TComponentTest {
     }
   }
 
-  std::unique_ptr<TQELDatabase> Database;
   TTableDataSet Data;
 };
 

@@ -64,13 +64,10 @@ class TRecordingExecutor final : public TQELSQLExecutor {
   TQELDatabase& FDatabase;
 };
 
-class QueryTest : public TComponentTest {
+class QueryTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     Executor = std::make_unique<TRecordingExecutor>(*Database);
     Query.SetDatabaseName("KUVO");
     Query.SetExecutor(Executor.get());
@@ -88,11 +85,9 @@ class QueryTest : public TComponentTest {
     Query.Close();
     Query.UnPrepare();
     Executor.reset();
-    Database.reset();
-    TComponentTest::TearDown();
+    TConnectedDatabaseTest::TearDown();
   }
 
-  std::unique_ptr<TQELDatabase> Database;
   std::unique_ptr<TRecordingExecutor> Executor;
   TQELQuery Query;
 };

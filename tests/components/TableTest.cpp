@@ -17,19 +17,15 @@
 namespace qel::test {
 namespace {
 
-class TableTest : public TComponentTest {
+class TableTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     Terms = NewTable("TERMS");
   }
   void TearDown() override {
     Terms.reset();
-    Database.reset();
-    TComponentTest::TearDown();
+    TConnectedDatabaseTest::TearDown();
   }
 
   std::unique_ptr<TQELTable> NewTable(const std::string& name) {
@@ -67,7 +63,6 @@ class TableTest : public TComponentTest {
     return values;
   }
 
-  std::unique_ptr<TQELDatabase> Database;
   std::unique_ptr<TQELTable> Terms;
 };
 

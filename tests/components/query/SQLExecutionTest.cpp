@@ -17,13 +17,10 @@
 namespace qel::test {
 namespace {
 
-class SQLExecutionTest : public TComponentTest {
+class SQLExecutionTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     Exec("create table tblKuvo (ISTILAH varchar(40) not null, DESKRIPSI memo, CATATAN memo, "
          "primary key (ISTILAH))");
     Exec("insert into tblKuvo values ('abakus', 'alat hitung', null), ('bit', 'satuan terkecil', 'biner'),"
@@ -31,8 +28,7 @@ class SQLExecutionTest : public TComponentTest {
   }
   void TearDown() override {
     Query.reset();
-    Database.reset();
-    TComponentTest::TearDown();
+    TConnectedDatabaseTest::TearDown();
   }
 
   std::int32_t Exec(const std::string& sql) {
@@ -54,7 +50,6 @@ class SQLExecutionTest : public TComponentTest {
     return values;
   }
 
-  std::unique_ptr<TQELDatabase> Database;
   std::unique_ptr<TQELQuery> Query;
 };
 

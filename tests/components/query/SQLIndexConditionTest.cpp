@@ -15,13 +15,10 @@
 namespace qel::test {
 namespace {
 
-class SQLIndexConditionTest : public TComponentTest {
+class SQLIndexConditionTest : public TConnectedDatabaseTest {
  protected:
   void SetUp() override {
-    TComponentTest::SetUp();
-    CreateEngineFile(FileName);
-    Database = NewDatabase();
-    Database->SetConnected(true);
+    TConnectedDatabaseTest::SetUp();
     for (const char* table : {"plain", "indexed"}) {
       Exec(std::string("create table ") + table + " (id integer, i integer, s smallint, t varchar(30))");
       Exec(std::string("insert into ") + table +
@@ -33,10 +30,6 @@ class SQLIndexConditionTest : public TComponentTest {
     Exec("create index ix_s on indexed (s desc)");
     Exec("create index ix_t on indexed (t)");
     Exec("create index ix_t_nocase on indexed (t nocase)");
-  }
-  void TearDown() override {
-    Database.reset();
-    TComponentTest::TearDown();
   }
 
   void Exec(const std::string& sql) {
@@ -57,7 +50,6 @@ class SQLIndexConditionTest : public TComponentTest {
     return ids;
   }
 
-  std::unique_ptr<TQELDatabase> Database;
 };
 
 TEST_F(SQLIndexConditionTest, SameRowsWithAndWithoutIndexes) {
