@@ -47,7 +47,10 @@ bool ReadComparison(TQELExprNode& node, TFieldComparison& read) {
   auto* comparison = dynamic_cast<TQELExprNodeComparison*>(&node);
   if (comparison == nullptr || comparison->Quantifier() != qtNone || comparison->ChildCount() != 2) return false;
   TQELSearchConditionType kind = KindOf(comparison->Operator());
-  if (kind == sctNone) return false;
+  // Only equalities for now: a cursor that walks its records in natural
+  // order gathers an index range again at every step, which costs more
+  // than the scan it saves unless the range is small.
+  if (kind != sctEqual || comparison->PrefixChild() >= 0) return false;
   for (const std::int32_t fieldSide : {0, 1}) {
     const auto* field = dynamic_cast<const TQELExprNodeField*>(&comparison->Child(fieldSide));
     const auto* constant = dynamic_cast<const TQELExprNodeConst*>(&comparison->Child(1 - fieldSide));
