@@ -41,6 +41,12 @@ void TQELQueryExecutor::Execute(TQELSQLCommand& statement, TQELExprQuery* query,
     QELExecuteDropIndex(*dropIndex, context);
   } else if (auto* insert = As<TQELSQLInsert>(statement)) {
     QELExecuteInsert(*insert, context);
+  } else if (auto* update = As<TQELSQLUpdate>(statement)) {
+    QELExecuteUpdate(*update, context);
+  } else if (auto* deletion = As<TQELSQLDelete>(statement)) {
+    QELExecuteDelete(*deletion, context);
+  } else if (auto* rename = As<TQELDDLRenameTable>(statement)) {
+    QELExecuteRenameTable(*rename, context);
   } else if (As<TQELSQLStartTransaction>(statement) != nullptr || As<TQELSQLCommit>(statement) != nullptr ||
              As<TQELSQLRollback>(statement) != nullptr) {
     QELExecuteTransaction(statement, context);

@@ -22,6 +22,11 @@ class TQELQueryExecutor final : public TQELSQLExecutor {
                bool& resultReadOnly, bool requestLive) override;
 };
 
+// A table component on a statement's table, not opened (a database file
+// named before the dot is not supported yet: 30350).
+std::unique_ptr<TQELTable> QELStatementTable(const std::string& databaseName, const std::string& tableName,
+                                             bool inMemory, const TQELPlanContext& context);
+
 // The statements, one function each.
 void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
                       bool requestLive);
@@ -32,5 +37,8 @@ void QELExecuteCreateIndex(TQELDDLCreateIndex& statement, const TQELPlanContext&
 void QELExecuteDropIndex(TQELDDLDropIndex& statement, const TQELPlanContext& context);
 void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context);
 void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& context);
+void QELExecuteUpdate(TQELSQLUpdate& statement, const TQELPlanContext& context);
+void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context);
+void QELExecuteRenameTable(TQELDDLRenameTable& statement, const TQELPlanContext& context);
 
 }  // namespace qel

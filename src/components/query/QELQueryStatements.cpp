@@ -6,32 +6,15 @@
 #include "components/QELSession.h"
 #include "components/QELSessionList.h"
 #include "components/query/QELQueryExecutor.h"
+#include "components/query/QELStatementLocks.h"
 #include "platform/QELException.h"
 
 namespace qel {
 
 namespace {
 
-// Locks an insert outside a transaction takes: kind 4 with long waits, then
-// one try at kind 3.
-constexpr std::uint8_t kWriteLock = 4;
-constexpr std::int32_t kWriteLockAttempts = 1125;
-constexpr std::int32_t kWriteLockDelayMs = 80;
-constexpr std::uint8_t kChangeLock = 3;
-
-// A table component on a statement's target, not opened.
 std::unique_ptr<TQELTable> TargetTable(const TQELTableTarget& target, const TQELPlanContext& context) {
-  if (!target.DatabaseName.empty()) throw EQELException(30350, "Not implemented yet");
-  auto table = std::make_unique<TQELTable>();
-  table->SetSessionName(context.SessionName);
-  if (target.InMemory || context.InMemory) {
-    table->SetInMemory(true);
-  } else {
-    table->SetDatabaseName(context.DatabaseName);
-  }
-  table->SetTableName(target.TableName);
-  table->DisableTempFiles = true;
-  return table;
+  return QELStatementTable(target.DatabaseName, target.TableName, target.InMemory, context);
 }
 
 // Runs `body`; a failure is raised again as `code` with `message` naming
@@ -107,6 +90,21 @@ class TDatabaseUse {
 };
 
 }  // namespace
+
+std::unique_ptr<TQELTable> QELStatementTable(const std::string& databaseName, const std::string& tableName,
+                                             bool inMemory, const TQELPlanContext& context) {
+  if (!databaseName.empty()) throw EQELException(30350, "Not implemented yet");
+  auto table = std::make_unique<TQELTable>();
+  table->SetSessionName(context.SessionName);
+  if (inMemory || context.InMemory) {
+    table->SetInMemory(true);
+  } else {
+    table->SetDatabaseName(context.DatabaseName);
+  }
+  table->SetTableName(tableName);
+  table->DisableTempFiles = true;
+  return table;
+}
 
 void QELExecuteCreateTable(TQELDDLCreateTable& statement, const TQELPlanContext& context) {
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
@@ -190,34 +188,7 @@ void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context) 
                            statement.Line(), statement.Column()});
     }
   }
-  TQELDatabase& database = *table->Database();
-  if (database.InTransaction()) {
-    statement.SetRowsAffected(InsertRows(statement, *table));
-    return;
-  }
-  // Outside a transaction the rows go in together or not at all.
-  TQELCursor& cursor = *table->Cursor();
-  if (!cursor.LockTable(kWriteLock, kWriteLockAttempts, kWriteLockDelayMs, 1)) {
-    throw EQELException(20224, "Table is locked");
-  }
-  const bool changeLock = cursor.LockTable(kChangeLock, 1, 0, 1);
-  auto unlock = [&] {
-    if (changeLock) cursor.UnlockTable(kChangeLock, false);
-    cursor.UnlockTable(kWriteLock, false);
-  };
-  database.StartTransaction();
-  try {
-    statement.SetRowsAffected(InsertRows(statement, *table));
-    database.Commit();
-  } catch (...) {
-    try {
-      database.Rollback();
-    } catch (...) {
-    }
-    unlock();
-    throw;
-  }
-  unlock();
+  statement.SetRowsAffected(QELUnderStatementLocks(*table, 20224, [&] { return InsertRows(statement, *table); }));
 }
 
 void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& context) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ComponentsSupport.h"
+#include "SQLTestSupport.h"
 #include "components/QELQuery.h"
 #include "components/QELTable.h"
 #include "support/ErrorSupport.h"
@@ -17,40 +17,19 @@
 namespace qel::test {
 namespace {
 
-class SQLExecutionTest : public TConnectedDatabaseTest {
+class SQLExecutionTest : public TSQLTest {
  protected:
   void SetUp() override {
-    TConnectedDatabaseTest::SetUp();
+    TSQLTest::SetUp();
     Exec("create table tblKuvo (ISTILAH varchar(40) not null, DESKRIPSI memo, CATATAN memo, "
          "primary key (ISTILAH))");
     Exec("insert into tblKuvo values ('abakus', 'alat hitung', null), ('bit', 'satuan terkecil', 'biner'),"
          " ('bait', 'delapan bit', null), ('basis data', 'kumpulan data', null), ('cakram', 'media simpan', null)");
   }
-  void TearDown() override {
-    Query.reset();
-    TConnectedDatabaseTest::TearDown();
-  }
 
-  std::int32_t Exec(const std::string& sql) {
-    TQELQuery query;
-    query.SetDatabaseName("KUVO");
-    query.SetSQLText(sql);
-    query.ExecSQL();
-    return query.RowsAffected();
-  }
-
-  // The values of `field` over the result of `sql`.
-  std::vector<std::string> Select(const std::string& sql, const char* field = "ISTILAH") {
-    Query = std::make_unique<TQELQuery>();
-    Query->SetDatabaseName("KUVO");
-    Query->SetSQLText(sql);
-    Query->Open();
-    std::vector<std::string> values;
-    for (Query->First(); !Query->Eof(); Query->Next()) values.push_back(Query->FieldByName(field).AsString());
-    return values;
-  }
-
-  std::unique_ptr<TQELQuery> Query;
+  using TSQLTest::Select;
+  // The terms of the result of `sql`.
+  std::vector<std::string> Select(const std::string& sql) { return Select(sql, "ISTILAH"); }
 };
 
 TEST_F(SQLExecutionTest, TheGlossarySearches) {

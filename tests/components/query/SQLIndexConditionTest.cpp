@@ -9,16 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "ComponentsSupport.h"
+#include "SQLTestSupport.h"
 #include "components/QELQuery.h"
 
 namespace qel::test {
 namespace {
 
-class SQLIndexConditionTest : public TConnectedDatabaseTest {
+class SQLIndexConditionTest : public TSQLTest {
  protected:
   void SetUp() override {
-    TConnectedDatabaseTest::SetUp();
+    TSQLTest::SetUp();
     for (const char* table : {"plain", "indexed"}) {
       Exec(std::string("create table ") + table + " (id integer, i integer, s smallint, t varchar(30))");
       Exec(std::string("insert into ") + table +
@@ -30,13 +30,6 @@ class SQLIndexConditionTest : public TConnectedDatabaseTest {
     Exec("create index ix_s on indexed (s desc)");
     Exec("create index ix_t on indexed (t)");
     Exec("create index ix_t_nocase on indexed (t nocase)");
-  }
-
-  void Exec(const std::string& sql) {
-    TQELQuery query;
-    query.SetDatabaseName("KUVO");
-    query.SetSQLText(sql);
-    query.ExecSQL();
   }
 
   std::vector<std::int32_t> Ids(const std::string& table, const std::string& where) {
