@@ -276,6 +276,9 @@ void TQELLocalCursor::Delete() {
 
 void TQELLocalCursor::Cancel(bool isInsert) {
   TDatabaseLock lock = LockedDatabase();
+  // Cancelling cannot fail: the status of an earlier failed post is over.
+  Status = csOK;
+  ErrorText.clear();
   TQELTableData& table = OpenTableData();
   CloseBlobStreams(true);
   if (RecordBuffer != nullptr) {

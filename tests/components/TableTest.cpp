@@ -466,6 +466,48 @@ TEST_F(TableTest, ReadingAMemoWhileOpeningKeepsTheFirstRecord) {
   reader.SetDataSource(nullptr);
 }
 
+// A failed post reaches OnPostError, whose action decides: retry after
+// mending the record, abort silently, or fail with the error; a failed
+// insert can then be cancelled (the failure's status does not linger).
+TEST_F(TableTest, PostErrorEventDecides) {
+  Terms->FieldDefs().Add("ID", ftInteger, 0, true);
+  Terms->IndexDefs().Add("PK", "ID", ixPrimary | ixUnique);
+  Terms->CreateTable();
+  Terms->Open();
+  TQELVariant one;
+  one.SetAsInteger(1);
+  EXPECT_NO_THROW(Terms->AppendRecord({one}));
+  EXPECT_EQ(Terms->RecordCount(), 1);
+  std::vector<std::int32_t> codes;
+  TDataAction answer = daFail;
+  Terms->OnPostError = [&](TDataSet& dataSet, const std::exception& error, TDataAction& action) {
+    const auto* engine = dynamic_cast<const EQELEngineError*>(&error);
+    codes.push_back(engine != nullptr ? engine->ErrorCode() : 0);
+    if (answer == daRetry) dataSet.FieldByName("ID").SetAsInteger(2);
+    // A retry that keeps failing would go on for ever: stop it.
+    action = codes.size() > 5 ? daFail : answer;
+  };
+  for (const TDataAction action : {daFail, daAbort, daRetry}) {
+    SCOPED_TRACE(static_cast<int>(action));
+    answer = action;
+    EXPECT_NO_THROW(Terms->Append());
+    EXPECT_NO_THROW(Terms->FieldByName("ID").SetAsInteger(1));
+    if (action == daFail) {
+      EXPECT_THROW(Terms->Post(), EQELEngineError);
+    } else if (action == daAbort) {
+      EXPECT_THROW(Terms->Post(), EAbort);
+    } else {
+      EXPECT_NO_THROW(Terms->Post());
+    }
+    EXPECT_EQ(Terms->State(), action == daRetry ? dsBrowse : dsInsert);
+    if (Terms->State() == dsInsert) {
+      EXPECT_NO_THROW(Terms->Cancel());
+    }
+  }
+  EXPECT_EQ(codes, (std::vector<std::int32_t>{-8, -8, -8}));
+  EXPECT_EQ(Terms->RecordCount(), 2);
+}
+
 TEST_F(TableTest, OperationsThatNeedACursor) {
   CreateTerms();
   const std::vector<std::string> none;

@@ -511,6 +511,21 @@ void TDataSet::GetCalcFields(std::uint8_t* buffer) {
   RestoreState(old);
 }
 
+template <class TOperation>
+void TDataSet::RunWithErrorEvent(const TDataSetErrorEvent& handler, TOperation&& operation) {
+  for (;;) {
+    try {
+      operation();
+      return;
+    } catch (const std::exception& error) {
+      TDataAction action = daFail;
+      if (handler) handler(*this, error, action);
+      if (action == daFail) throw;
+      if (action == daAbort) throw EAbort();
+    }
+  }
+}
+
 void TDataSet::Edit() {
   if (FState == dsEdit || FState == dsInsert) return;
   if (FRecordCount == 0) {
@@ -521,7 +536,7 @@ void TDataSet::Edit() {
   CheckCanModify();
   Fire(BeforeEdit);
   UpdateCursorPos();
-  InternalEdit();
+  RunWithErrorEvent(OnEditError, [this] { InternalEdit(); });
   GetCalcFields(ActiveBuffer());
   SetState(dsEdit);
   DataEvent(deRecordChange);
@@ -591,7 +606,7 @@ void TDataSet::Post() {
   DataEvent(deCheckBrowseMode);
   Fire(BeforePost);
   if (FState == dsEdit) UpdateCursorPos();
-  InternalPost();
+  RunWithErrorEvent(OnPostError, [this] { InternalPost(); });
   SetState(dsBrowse);
   Resync(false, false);
   Fire(AfterPost);
@@ -622,7 +637,7 @@ void TDataSet::Delete() {
   Fire(BeforeDelete);
   DoBeforeScroll();
   UpdateCursorPos();
-  InternalDelete();
+  RunWithErrorEvent(OnDeleteError, [this] { InternalDelete(); });
   SetState(dsBrowse);
   Resync(false, false);
   Fire(AfterDelete);

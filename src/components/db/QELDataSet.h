@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -68,6 +69,17 @@ class TDataSource;
 class TDataLink;
 
 using TDataSetNotifyEvent = std::function<void(TDataSet& dataSet)>;
+
+// What a dataset does after an editing operation failed: raise the error
+// (the default), abort silently with EAbort, or try the operation again.
+enum TDataAction : std::uint8_t { daFail, daAbort, daRetry };
+using TDataSetErrorEvent = std::function<void(TDataSet& dataSet, const std::exception& error, TDataAction& action)>;
+
+// The silent exception of an operation a handler chose to abort.
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
 using TFilterRecordEvent = std::function<void(TDataSet& dataSet, bool& accept)>;
 
 class TDataSet : public TQELComponent {
@@ -188,6 +200,9 @@ class TDataSet : public TQELComponent {
   TDataSetNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
   TDataSetNotifyEvent BeforeDelete, AfterDelete, BeforeScroll, AfterScroll;
   TDataSetNotifyEvent BeforeRefresh, AfterRefresh, OnNewRecord, OnCalcFields;
+  // Told of a failed InternalEdit, InternalPost or InternalDelete, with the
+  // error; the action they set decides what follows.
+  TDataSetErrorEvent OnEditError, OnPostError, OnDeleteError;
 
   // Told of field changes by the fields; DataEvent tells the sources.
   void DataEvent(TDataEvent event, std::intptr_t info = 0);
@@ -299,6 +314,10 @@ class TDataSet : public TQELComponent {
   void BeginInsertAppend();
   void EndInsertAppend();
   void AddRecord(const std::vector<TQELVariant>& values, bool append);
+  // Runs `operation` until it succeeds or the handler of its failures stops
+  // it: daFail (or no handler) raises the error again, daAbort EAbort.
+  template <class TOperation>
+  void RunWithErrorEvent(const TDataSetErrorEvent& handler, TOperation&& operation);
   void AddDataSource(TDataSource* source);
   void RemoveDataSource(TDataSource* source);
 
