@@ -35,24 +35,6 @@ const std::vector<TToken>& CommandTokens(const TQELLexer& lexer) {
   return lexer.Commands()[static_cast<std::size_t>(command)].Tokens;
 }
 
-// A token's text fit for a message: control characters become "\xHH", so
-// that a zero byte cannot cut the message short.
-std::string Printable(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<std::uint8_t>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 std::int64_t CharacterCount(std::string_view text) {
   std::int64_t count = 0;
@@ -189,11 +171,11 @@ void TQELExpressionParser::Expect() {
 
 void TQELExpressionParser::RaiseExpected(std::int32_t code, std::string_view expected) const {
   throw EQELException(code, kQELTokenExpectedMsg,
-                      {expected, Printable(Tok().Text), Tok().Line, Tok().Column});
+                      {expected, QELPrintableTokenText(Tok().Text), Tok().Line, Tok().Column});
 }
 
 void TQELExpressionParser::RaiseFound(std::int32_t code, std::string_view message) const {
-  throw EQELException(code, message, {Printable(Tok().Text), Tok().Line, Tok().Column});
+  throw EQELException(code, message, {QELPrintableTokenText(Tok().Text), Tok().Line, Tok().Column});
 }
 
 void TQELExpressionParser::RaiseArgument(std::int32_t code, std::string_view function) const {
@@ -206,7 +188,7 @@ void TQELExpressionParser::RaiseAt(std::int32_t code, std::string_view message) 
 
 void TQELExpressionParser::RaiseFoundFor(std::int32_t code, std::string_view message,
                                          std::string_view function) const {
-  throw EQELException(code, message, {function, Printable(Tok().Text), Tok().Line, Tok().Column});
+  throw EQELException(code, message, {function, QELPrintableTokenText(Tok().Text), Tok().Line, Tok().Column});
 }
 
 void TQELExpressionParser::Require(TTokenType kind, std::int32_t code, std::string_view expected) {
@@ -1129,7 +1111,7 @@ TNode TQELExpressionParser::Cast() {
   // Byte strings have no conversion from other values.
   if (mapping == nullptr || mapping->AdvancedType == aftBytes || mapping->AdvancedType == aftVarBytes) {
     throw EQELException(kQELErrUnknownCastType, "Cannot convert an expression to specified type: '%s'",
-                        {Printable(Tok().Text)});
+                        {QELPrintableTokenText(Tok().Text)});
   }
   Next();
   auto node = std::make_unique<TQELExprNodeCast>(mapping->AdvancedType);

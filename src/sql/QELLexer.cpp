@@ -577,4 +577,21 @@ void TQELLexer::AddToken(const TToken& token) {
   command.CurrentToken = command.NumTokens() - 1;
 }
 
+std::string QELPrintableTokenText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace qel

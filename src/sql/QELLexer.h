@@ -128,6 +128,10 @@ inline bool IsReservedWord(const TToken& token, std::uint16_t word) {
   return token.TokenType == tktReservedWord && (word == rwAny || token.ReservedWord == word);
 }
 
+// A token's text fit for a message: control characters become "\xHH", so
+// that a zero byte cannot cut the message short.
+std::string QELPrintableTokenText(std::string_view text);
+
 // The names of the parameter markers of `sqlText` in order of appearance,
 // repeats included (":name" without its colon, "Param<n>" for the n-th "?"),
 // found by the same scan that lexes statements; raises the lexer's errors.

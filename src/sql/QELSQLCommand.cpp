@@ -17,22 +17,6 @@ thread_local std::int32_t gStatementDepth = 0;
 void QELSetSQLExecutor(TQELSQLExecutor* executor) { gExecutor = executor; }
 TQELSQLExecutor* QELSQLExecutor() { return gExecutor; }
 
-std::string QELPrintableTokenText(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<std::uint8_t>(c);
-    if (byte < 0x20 || byte == 0x7F) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 void QELSplitQuotedDatabase(std::string& tableName, std::string& databaseName) {
   if (tableName.size() < 2 || tableName[0] != '"') return;

@@ -199,9 +199,6 @@ inline constexpr TQELTableTargetCodes kQELTableTargetCodes{30230, 30231, 30230, 
 // (leaving other names as they are).
 void QELSplitQuotedDatabase(std::string& tableName, std::string& databaseName);
 
-// Text of a token fit for a message: control characters as "\xHH".
-std::string QELPrintableTokenText(std::string_view text);
-
 // Counts how deeply statements nest in each other (derived tables,
 // parenthesised query expressions and table references), so that a text
 // of thousands of parentheses ends in 30518 instead of exhausting the
