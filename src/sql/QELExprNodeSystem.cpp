@@ -4,8 +4,26 @@
 
 #include "platform/QELException.h"
 #include "sql/QELExpressionErrors.h"
+#include "storage/QELFieldTypes.h"
 
 namespace qel {
+
+namespace {
+TQELAutoincSourceFactory gAutoincSourceFactory = nullptr;
+}  // namespace
+
+void QELSetAutoincSourceFactory(TQELAutoincSourceFactory factory) { gAutoincSourceFactory = factory; }
+
+TQELAutoincSource& TQELExprNodeSystem::AutoincSource() {
+  if (!FAutoincSource) {
+    if (gAutoincSourceFactory == nullptr) {
+      throw EQELException(kQELErrLastAutoincNotAvailable, "LASTAUTOINC of table '%s' is not available here",
+                          {FTableName});
+    }
+    FAutoincSource = gAutoincSourceFactory(FDatabaseName, FInMemory, FTableName, FFieldName);
+  }
+  return *FAutoincSource;
+}
 
 void TQELExprNodeSystem::SetAutoincTarget(std::string tableName, std::string fieldName,
                                           bool inMemory, std::string databaseName) {
@@ -24,8 +42,9 @@ TQELVariant& TQELExprNodeSystem::Evaluate() {
       SetIntegerValue(FValue, ++FRowCount);
       return FValue;
     case eoLastAutoinc:
-      throw EQELException(kQELErrLastAutoincNotAvailable,
-                          "LASTAUTOINC of table '%s' is not available here", {FTableName});
+      FValue.SetAsLargeint(AutoincSource().LastValue());
+      FValue.ConvertTo(AdvancedToBaseFieldType(AutoincSource().FieldType()));
+      return FValue;
     default:
       throw EQELException(kQELErrUnknownSystemOperator, kQELUnknownOperatorMsg,
                           {ExprOperatorText(FOperator)});
@@ -34,8 +53,7 @@ TQELVariant& TQELExprNodeSystem::Evaluate() {
 
 TQELAdvancedFieldType TQELExprNodeSystem::GetDataType() {
   if (FOperator == eoRowNum) return aftInteger;
-  throw EQELException(kQELErrLastAutoincNotAvailable,
-                      "LASTAUTOINC of table '%s' is not available here", {FTableName});
+  return AutoincSource().FieldType();
 }
 
 }  // namespace qel

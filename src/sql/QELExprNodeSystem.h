@@ -12,6 +12,18 @@
 
 namespace qel {
 
+// Where LASTAUTOINC reads its value: the table the query layer opens for the
+// node. The layer installs the factory that opens it.
+class TQELAutoincSource {
+ public:
+  virtual ~TQELAutoincSource() = default;
+  virtual std::int64_t LastValue() = 0;
+  virtual TQELAdvancedFieldType FieldType() const = 0;
+};
+using TQELAutoincSourceFactory = std::unique_ptr<TQELAutoincSource> (*)(
+    const std::string& databaseName, bool inMemory, const std::string& tableName, const std::string& fieldName);
+void QELSetAutoincSourceFactory(TQELAutoincSourceFactory factory);
+
 class TQELExprNodeSystem final : public TQELExprNode {
  public:
   explicit TQELExprNodeSystem(TQELExprOperator op) : TQELExprNode(op) {}
@@ -34,11 +46,17 @@ class TQELExprNodeSystem final : public TQELExprNode {
   }
 
  private:
+  // The table of LASTAUTOINC, opened at the first use (30513 when no query
+  // layer is installed).
+  TQELAutoincSource& AutoincSource();
+
   std::string FTableName;
   std::string FFieldName;
   std::string FDatabaseName;
   bool FInMemory = false;
   std::int32_t FRowCount = 0;
+  // Shared by the node's copies.
+  std::shared_ptr<TQELAutoincSource> FAutoincSource;
 };
 
 }  // namespace qel

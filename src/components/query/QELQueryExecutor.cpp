@@ -1,6 +1,7 @@
 #include "components/query/QELQueryExecutor.h"
 
 #include "platform/QELException.h"
+#include "sql/QELExprNodeSystem.h"
 
 namespace qel {
 
@@ -55,13 +56,52 @@ void TQELQueryExecutor::Execute(TQELSQLCommand& statement, TQELExprQuery* query,
   }
 }
 
-// The executor every processor uses unless given another; installed while
-// the program starts.
+namespace {
+
+// LASTAUTOINC(table, field): the table opened read-only in the query's
+// database; each value is the last one this session generated.
+class TTableAutoincSource final : public TQELAutoincSource {
+ public:
+  TTableAutoincSource(const std::string& databaseName, bool inMemory, const std::string& tableName,
+                      const std::string& fieldName)
+      : FFieldName(fieldName) {
+    if (inMemory) {
+      FTable.SetInMemory(true);
+    } else {
+      FTable.SetDatabaseName(databaseName);
+    }
+    FTable.SetTableName(tableName);
+    FTable.SetReadOnly(true);
+    FTable.Open();
+    TField* field = FTable.FindField(fieldName);
+    if (field == nullptr) throw EQELException(30337, "Field '%s' not found", {fieldName});
+    const TQELFieldDefs& defs = FTable.Cursor()->VisibleFieldDefs();
+    FType = defs[field->FieldNo() - 1].AdvancedFieldType();
+  }
+  std::int64_t LastValue() override { return FTable.GetLastAutoincValue(FFieldName); }
+  TQELAdvancedFieldType FieldType() const override { return FType; }
+
+ private:
+  TQELTable FTable;
+  std::string FFieldName;
+  TQELAdvancedFieldType FType = aftUnknown;
+};
+
+std::unique_ptr<TQELAutoincSource> OpenAutoincSource(const std::string& databaseName, bool inMemory,
+                                                     const std::string& tableName, const std::string& fieldName) {
+  return std::make_unique<TTableAutoincSource>(databaseName, inMemory, tableName, fieldName);
+}
+
+}  // namespace
+
+// The executor every processor uses unless given another, and the table
+// LASTAUTOINC reads, installed while the program starts.
 namespace {
 struct TExecutorRegistration {
   TExecutorRegistration() {
     static TQELQueryExecutor executor;
     QELSetSQLExecutor(&executor);
+    QELSetAutoincSourceFactory(&OpenAutoincSource);
   }
 };
 const TExecutorRegistration gRegistration;

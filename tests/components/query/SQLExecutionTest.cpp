@@ -152,6 +152,14 @@ TEST_F(SQLMaterialisedTest, AggregatesAndGroups) {
   EXPECT_EQ(CodeAndMessage([&] { Select("select count(*) from n group by nope"); }).first, 20245);
 }
 
+TEST_F(SQLMaterialisedTest, LastAutoincReadsTheSessionsLastValue) {
+  Exec("create table numbered (id autoinc, name varchar(10))");
+  Exec("insert into numbered (name) values ('x'), ('y'), ('z')");
+  EXPECT_EQ(Select("select top 1 lastautoinc(numbered, id) as v from numbered", "v"), std::vector<std::string>{"3"});
+  EXPECT_EQ(CodeAndMessage([&] { Select("select top 1 lastautoinc(numbered, nope) as v from numbered", "v"); }),
+            std::make_pair(30337, std::string("Field 'nope' not found")));
+}
+
 TEST_F(SQLMaterialisedTest, AggregateEdges) {
   using TList = std::vector<std::string>;
   Exec("create table e (a integer)");
