@@ -33,7 +33,7 @@ inline constexpr std::string_view kQELMsgPseudonymExpected =
     "Field pseudonym expected, but '%s' found at line %d, column %d";
 inline constexpr std::string_view kQELMsgPasswordExpected =
     "Quoted password expected (for PASSWORD \"passwordData\"), but '%s' found at line %d, column %d";
-inline constexpr std::string_view kQELMsgSortSpecificationExpected =
+inline constexpr std::string_view kQELMsgSortKeyExpected =
     "Sort specification expected, but '%s' found at line %d, column %d";
 inline constexpr std::string_view kQELMsgParenthesisOrCommaExpected =
     "')' or ',' symbol expected, but '%s' found at line %d, column %d";

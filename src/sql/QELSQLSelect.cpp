@@ -97,33 +97,33 @@ void TQELSQLCursorCommand::ParseOrderBy() {
   if (!IsWord(rwORDER)) return;
   GetNextToken();
   if (!IsWord(rwBY)) RaiseExpected(30188, "BY");
-  if (!GetNextToken()) RaiseFound(30190, kQELMsgSortSpecificationExpected);
-  constexpr TTokenKinds kSpecKinds =
+  if (!GetNextToken()) RaiseFound(30190, kQELMsgSortKeyExpected);
+  constexpr TTokenKinds kSortKeyKinds =
       kNameKinds | KindBit(tktInt) | KindBit(tktReservedWord) | KindBit(tktParameter);
   while (true) {
-    if (!IsKindOf(kSpecKinds) || (IsKind(tktString) && !IsName())) {
+    if (!IsKindOf(kSortKeyKinds) || (IsKind(tktString) && !IsName())) {
       RaiseFound(30187, kQELMsgFieldNameExpected);
     }
-    TQELSortSpecification spec;
-    spec.FieldName = NameText();
+    TQELSortKey sortKey;
+    sortKey.FieldName = NameText();
     GetNextToken();
     if (IsKind(tktDot)) {
       if (!GetNextToken()) RaiseFound(30186, kQELMsgFieldNameExpected);
-      if (!IsKindOf(kSpecKinds & ~KindBit(tktInt)) || (IsKind(tktString) && !IsName())) {
+      if (!IsKindOf(kSortKeyKinds & ~KindBit(tktInt)) || (IsKind(tktString) && !IsName())) {
         RaiseFound(30186, kQELMsgFieldNameExpected);
       }
-      spec.TableName = std::move(spec.FieldName);
-      spec.FieldName = NameText();
+      sortKey.TableName = std::move(sortKey.FieldName);
+      sortKey.FieldName = NameText();
       GetNextToken();
     }
     if (IsWord(rwASC) || IsWord(rwDESC)) {
-      spec.Descending = IsWord(rwDESC);
+      sortKey.Descending = IsWord(rwDESC);
       GetNextToken();
     }
-    FSortSpecs.push_back(std::move(spec));
+    FSortKeys.push_back(std::move(sortKey));
     if (!IsKind(tktComma)) return;
-    if (!GetNextToken()) RaiseFound(30191, kQELMsgSortSpecificationExpected);
-    if (!IsKindOf(kSpecKinds)) RaiseFound(30189, kQELMsgSortSpecificationExpected);
+    if (!GetNextToken()) RaiseFound(30191, kQELMsgSortKeyExpected);
+    if (!IsKindOf(kSortKeyKinds)) RaiseFound(30189, kQELMsgSortKeyExpected);
   }
 }
 

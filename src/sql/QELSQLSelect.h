@@ -4,7 +4,7 @@
 // EXCEPT (MINUS) and INTERSECT, with its ORDER BY. Their parse trees carry
 // what the query layer plans from: the select list, the FROM references
 // with their join trees and derived tables, WHERE, GROUP BY, HAVING, the
-// sort specifications, TOP and the INTO target.
+// sort keys, TOP and the INTO target.
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +18,7 @@ namespace qel {
 
 class TQELSQLUnion;
 
-struct TQELSortSpecification {
+struct TQELSortKey {
   std::string TableName;
   // A column name, or a 1-based column number written as digits.
   std::string FieldName;
@@ -74,8 +74,8 @@ class TQELSQLCursorCommand : public TQELSQLCommand {
   const std::string& IntoTable() const { return FIntoTable; }
   bool IntoMemory() const { return FIntoMemory; }
   bool IntoImmediate() const { return FIntoImmediate; }
-  std::vector<TQELSortSpecification>& SortSpecs() { return FSortSpecs; }
-  std::int32_t SortSpecCount() const { return static_cast<std::int32_t>(FSortSpecs.size()); }
+  std::vector<TQELSortKey>& SortKeys() { return FSortKeys; }
+  std::int32_t SortKeyCount() const { return static_cast<std::int32_t>(FSortKeys.size()); }
 
   // True when every condition of the statement could be placed into its
   // plan (the query layer tells after planning): a subquery that is not is
@@ -83,14 +83,14 @@ class TQELSQLCursorCommand : public TQELSQLCommand {
   virtual bool IsSelfContained() const = 0;
 
  protected:
-  // [ORDER BY spec, ...] from FToken.
+  // [ORDER BY sortKey, ...] from FToken.
   void ParseOrderBy();
 
   std::string FIntoDatabase;
   std::string FIntoTable;
   bool FIntoMemory = false;
   bool FIntoImmediate = false;
-  std::vector<TQELSortSpecification> FSortSpecs;
+  std::vector<TQELSortKey> FSortKeys;
 };
 
 class TQELSQLSelect final : public TQELSQLCursorCommand {

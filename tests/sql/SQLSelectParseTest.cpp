@@ -147,9 +147,9 @@ TEST(SQLSelectParseTest, Clauses) {
   EXPECT_EQ(select.GroupBy().Items[1].FieldName, "CATATAN");
   EXPECT_EQ(Shape(*select.Having()->Root()), ">(COUNT(*)(), INTEGER:1)");
   std::string order;
-  for (const TQELSortSpecification& spec : select.SortSpecs()) {
-    order += (spec.TableName.empty() ? "" : spec.TableName + ".") + spec.FieldName +
-             (spec.Descending ? " desc;" : ";");
+  for (const TQELSortKey& sortKey : select.SortKeys()) {
+    order += (sortKey.TableName.empty() ? "" : sortKey.TableName + ".") + sortKey.FieldName +
+             (sortKey.Descending ? " desc;" : ";");
   }
   EXPECT_EQ(order, "2 desc;k.x;ISTILAH;");
 
@@ -181,7 +181,7 @@ TEST(SQLSelectParseTest, SetOperationsAndTheirPrecedence) {
   }
   // ORDER BY after a parenthesised query expression belongs to the union.
   TParsed ordered("(select a from t1 union select a from t2) order by 1");
-  EXPECT_EQ(ordered.As<TQELSQLUnion>().SortSpecCount(), 1);
+  EXPECT_EQ(ordered.As<TQELSQLUnion>().SortKeyCount(), 1);
 }
 
 TEST(SQLSelectParseTest, SubqueriesStayTokenRanges) {

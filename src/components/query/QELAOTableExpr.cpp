@@ -186,25 +186,25 @@ void TQELAOTableExpr::NameColumns() {
   }
 }
 
-void TQELAOTableExpr::SetOrder(const std::vector<TQELSortSpecification>& specs) {
-  for (const TQELSortSpecification& spec : specs) {
-    const bool isNumber = spec.TableName.empty() && !spec.FieldName.empty() &&
-                          spec.FieldName.find_first_not_of("0123456789") == std::string::npos;
+void TQELAOTableExpr::SetOrder(const std::vector<TQELSortKey>& sortKeys) {
+  for (const TQELSortKey& sortKey : sortKeys) {
+    const bool isNumber = sortKey.TableName.empty() && !sortKey.FieldName.empty() &&
+                          sortKey.FieldName.find_first_not_of("0123456789") == std::string::npos;
     std::string name;
     if (isNumber) {
-      const long number = std::strtol(spec.FieldName.c_str(), nullptr, 10);
+      const long number = std::strtol(sortKey.FieldName.c_str(), nullptr, 10);
       if (number < 1 || static_cast<std::size_t>(number) > FOutputs.size()) {
         throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
       }
       name = FOutputs[static_cast<std::size_t>(number - 1)].Name;
     } else {
       for (const TOutput& output : FOutputs) {
-        if (QELSameText(output.Name, spec.FieldName)) name = output.Name;
+        if (QELSameText(output.Name, sortKey.FieldName)) name = output.Name;
       }
-      if (name.empty()) throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
+      if (name.empty()) throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {sortKey.FieldName});
     }
     FOrderFields.push_back(name);
-    FOrderDirections.push_back(spec.Descending ? "DESC" : "ASC");
+    FOrderDirections.push_back(sortKey.Descending ? "DESC" : "ASC");
   }
 }
 

@@ -32,7 +32,7 @@ class TQELAOTableExpr final : public TQELAO {
   // raises the GROUP BY errors for columns that are neither grouped nor
   // aggregated.
   void BindSelectList();
-  void SetOrder(const std::vector<TQELSortSpecification>& specs);
+  void SetOrder(const std::vector<TQELSortKey>& sortKeys);
   void Open() override;
 
  private:

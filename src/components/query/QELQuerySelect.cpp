@@ -82,15 +82,15 @@ void SelectListNames(TQELSQLSelect& select, TQELAOTable& node, std::vector<std::
 
 // ORDER BY over the delivered columns: a name (or a pseudonym), or the
 // number of a column of the select list.
-void PlaceOrder(std::vector<TQELSortSpecification>& specs, TQELAOTable& node,
+void PlaceOrder(std::vector<TQELSortKey>& sortKeys, TQELAOTable& node,
                 const std::vector<std::string>& names, const std::vector<std::string>& displays) {
   std::vector<std::string> fields, directions, cases;
-  for (const TQELSortSpecification& spec : specs) {
+  for (const TQELSortKey& sortKey : sortKeys) {
     std::string field;
-    const bool isNumber = spec.TableName.empty() && !spec.FieldName.empty() &&
-                          spec.FieldName.find_first_not_of("0123456789") == std::string::npos;
+    const bool isNumber = sortKey.TableName.empty() && !sortKey.FieldName.empty() &&
+                          sortKey.FieldName.find_first_not_of("0123456789") == std::string::npos;
     if (isNumber) {
-      const long number = std::strtol(spec.FieldName.c_str(), nullptr, 10);
+      const long number = std::strtol(sortKey.FieldName.c_str(), nullptr, 10);
       const std::size_t count = names.empty() ? node.Columns().size() : names.size();
       if (number < 1 || static_cast<std::size_t>(number) > count) {
         throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
@@ -99,15 +99,15 @@ void PlaceOrder(std::vector<TQELSortSpecification>& specs, TQELAOTable& node,
                             : names[static_cast<std::size_t>(number - 1)];
     } else {
       for (std::size_t i = 0; i < displays.size() && field.empty(); ++i) {
-        if (!displays[i].empty() && QELSameText(displays[i], spec.FieldName)) field = names[i];
+        if (!displays[i].empty() && QELSameText(displays[i], sortKey.FieldName)) field = names[i];
       }
-      if (field.empty() && !node.FindColumns(spec.FieldName, spec.TableName).empty()) field = spec.FieldName;
+      if (field.empty() && !node.FindColumns(sortKey.FieldName, sortKey.TableName).empty()) field = sortKey.FieldName;
       if (field.empty()) {
-        throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {spec.FieldName});
+        throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {sortKey.FieldName});
       }
     }
     fields.push_back(field);
-    directions.push_back(spec.Descending ? "DESC" : "ASC");
+    directions.push_back(sortKey.Descending ? "DESC" : "ASC");
     cases.push_back("CASE");
   }
   if (!fields.empty()) node.SetOrder(std::move(fields), std::move(directions), std::move(cases));
@@ -127,7 +127,7 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
   }
   // A single block keeps its ORDER BY itself; a query expression's belongs
   // to the whole.
-  std::vector<TQELSortSpecification>& order = statement.SortSpecCount() > 0 ? statement.SortSpecs() : select.SortSpecs();
+  std::vector<TQELSortKey>& order = statement.SortKeyCount() > 0 ? statement.SortKeys() : select.SortKeys();
   const TQELTableReference& reference = *select.TableRefs()[0];
   auto source = std::make_unique<TQELAOTable>(reference.TableName, reference.Alias,
                                               reference.InMemory || context.InMemory, context);
