@@ -15,6 +15,7 @@
 
 #include "components/QELTable.h"
 #include "sql/QELExpression.h"
+#include "sql/QELSQLSelect.h"
 
 namespace qel {
 
@@ -59,6 +60,13 @@ class TQELAO {
   std::string FTableName;
   std::string FAlias;
 };
+
+// The position (from 0) of the column an ORDER BY key written as a number
+// names among `count` columns, raising 20243 when there is none; -1 for a
+// key written as a name.
+std::int32_t QELSortKeyPosition(const TQELSortKey& key, std::size_t count);
+// 30195: the key names no column.
+[[noreturn]] void QELRaiseSortKeyNotFound(const TQELSortKey& key);
 
 // A name made from `prefix` and a pseudo-random number below a million
 // ("TEMPORARY_TABLE_123456").

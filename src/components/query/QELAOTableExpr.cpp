@@ -188,20 +188,14 @@ void TQELAOTableExpr::NameColumns() {
 
 void TQELAOTableExpr::SetOrder(const std::vector<TQELSortKey>& sortKeys) {
   for (const TQELSortKey& sortKey : sortKeys) {
-    const bool isNumber = sortKey.TableName.empty() && !sortKey.FieldName.empty() &&
-                          sortKey.FieldName.find_first_not_of("0123456789") == std::string::npos;
     std::string name;
-    if (isNumber) {
-      const long number = std::strtol(sortKey.FieldName.c_str(), nullptr, 10);
-      if (number < 1 || static_cast<std::size_t>(number) > FOutputs.size()) {
-        throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
-      }
-      name = FOutputs[static_cast<std::size_t>(number - 1)].Name;
+    if (const std::int32_t position = QELSortKeyPosition(sortKey, FOutputs.size()); position >= 0) {
+      name = FOutputs[static_cast<std::size_t>(position)].Name;
     } else {
       for (const TOutput& output : FOutputs) {
         if (QELSameText(output.Name, sortKey.FieldName)) name = output.Name;
       }
-      if (name.empty()) throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {sortKey.FieldName});
+      if (name.empty()) QELRaiseSortKeyNotFound(sortKey);
     }
     FOrderFields.push_back(name);
     FOrderDirections.push_back(sortKey.Descending ? "DESC" : "ASC");

@@ -6,7 +6,6 @@
 // cursor's filter, ORDER BY its index and the list its projection.
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
 #include "components/db/QELSameText.h"
@@ -87,24 +86,16 @@ void PlaceOrder(std::vector<TQELSortKey>& sortKeys, TQELAOTable& node,
   std::vector<std::string> fields, directions, cases;
   for (const TQELSortKey& sortKey : sortKeys) {
     std::string field;
-    const bool isNumber = sortKey.TableName.empty() && !sortKey.FieldName.empty() &&
-                          sortKey.FieldName.find_first_not_of("0123456789") == std::string::npos;
-    if (isNumber) {
-      const long number = std::strtol(sortKey.FieldName.c_str(), nullptr, 10);
-      const std::size_t count = names.empty() ? node.Columns().size() : names.size();
-      if (number < 1 || static_cast<std::size_t>(number) > count) {
-        throw EQELException(20243, "Invalid field number in ORDER BY clause: %d", {static_cast<std::int64_t>(number)});
-      }
-      field = names.empty() ? node.Columns()[static_cast<std::size_t>(number - 1)].FieldName
-                            : names[static_cast<std::size_t>(number - 1)];
+    const std::size_t count = names.empty() ? node.Columns().size() : names.size();
+    if (const std::int32_t position = QELSortKeyPosition(sortKey, count); position >= 0) {
+      field = names.empty() ? node.Columns()[static_cast<std::size_t>(position)].FieldName
+                            : names[static_cast<std::size_t>(position)];
     } else {
       for (std::size_t i = 0; i < displays.size() && field.empty(); ++i) {
         if (!displays[i].empty() && QELSameText(displays[i], sortKey.FieldName)) field = names[i];
       }
       if (field.empty() && !node.FindColumns(sortKey.FieldName, sortKey.TableName).empty()) field = sortKey.FieldName;
-      if (field.empty()) {
-        throw EQELException(30195, "Column '%s' from ORDER BY clause not found", {sortKey.FieldName});
-      }
+      if (field.empty()) QELRaiseSortKeyNotFound(sortKey);
     }
     fields.push_back(field);
     directions.push_back(sortKey.Descending ? "DESC" : "ASC");
