@@ -228,8 +228,11 @@ void TQELDataSet::InternalClose() {
   FFilterBuffer = nullptr;
   BindFields(false);
   DestroyDefaultFields();
+  // Emptied lists are out of date: the next look reads them again.
   FieldDefs().Clear();
+  FieldDefs().Updated = false;
   IndexDefs().Clear();
+  IndexDefs().Updated = false;
 }
 
 void TQELDataSet::InternalInitFieldDefs() {

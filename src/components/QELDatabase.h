@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "components/QELSession.h"
@@ -25,6 +26,7 @@ namespace qel {
 
 class TQELDatabaseDataSet;
 class TQELLocalSession;
+class TQELProgress;
 
 class TQELDatabase;
 // Asked for a password: `Continue` comes in false; true retries the connect
@@ -32,8 +34,6 @@ class TQELDatabase;
 using TQELPasswordEvent = std::function<void(TQELDatabase& sender, bool& Continue)>;
 // Asked whether to repair a file: `DoRepair` comes in false.
 using TQELOnNeedRepairEvent = std::function<void(TQELDatabase& sender, bool& DoRepair)>;
-// Progress of a long operation: false in `Continue` stops it.
-using TQELProgressEvent = std::function<void(TQELComponent& sender, int PercentDone, bool& Continue)>;
 
 // The settings of a database copy.
 struct TQELCopyDatabaseOptions {
@@ -44,6 +44,17 @@ struct TQELCopyDatabaseOptions {
   std::string Password;
   // Copy what can be read of a damaged file, recording what cannot.
   bool RepairMode = false;
+};
+
+// What the last copy or repair of a database did, table by table.
+struct TQELRepairReport {
+  std::vector<std::string> CopiedTables;
+  // Each table that could not be copied whole, with the reason.
+  std::vector<std::pair<std::string, std::string>> FailedTables;
+  bool Cancelled = false;
+  // Where the original file was kept when a repair could not save all of
+  // it; empty when the repair replaced it.
+  std::string BackupFileName;
 };
 
 class TQELDatabase : public TQELComponent, public TQELSessionUser {
@@ -137,12 +148,16 @@ class TQELDatabase : public TQELComponent, public TQELSessionUser {
   // is no error. Refused while the file is open in this process.
   void DeleteDatabase();
   // Rebuilds the file through a copy beside it (DatabaseFileName + ".tmp")
-  // that then replaces it. `errorText` receives what went wrong.
+  // that then replaces it in one rename. `errorText` receives what went
+  // wrong. When a table could not be copied whole, the original is kept
+  // beside it (DatabaseFileName + ".bak", never overwritten); a cancelled or
+  // failed repair leaves the original as it was.
   void RepairDatabase(std::string& errorText);
-  // Copies the database into a new file; true when it succeeded (always in
-  // repair mode), with what went wrong in `errorText`.
+  // Copies every table into a new file; true when it succeeded (in repair
+  // mode: unless cancelled), with what went wrong in `errorText`.
   virtual bool CopyDatabase(const std::string& newFileName, std::string& errorText,
                             const TQELCopyDatabaseOptions& options);
+  const TQELRepairReport& LastRepairReport() const { return FRepairReport; }
 
   // The file's table names; connects for the call when needed (and
   // disconnects again). Any failure leaves `list` as it was.
@@ -188,6 +203,11 @@ class TQELDatabase : public TQELComponent, public TQELSessionUser {
   bool RepairWanted(TQELLocalSession& engine);
   std::unique_ptr<TQELLocalSession> RepairAndReconnect(std::unique_ptr<TQELLocalSession> engine);
   void CloseDataSets();
+  // Copies one table of the connected file into `newFileName`; the failure
+  // is recorded and, outside repair mode, raised.
+  bool CopyOneTable(const std::string& tableName, const std::string& newFileName,
+                    const TQELCopyDatabaseOptions& options, int progressMin, int progressMax, std::string& errorText,
+                    TQELProgress* dialog);
   // The session is going: close and forget it.
   void SessionGone(bool keepName);
 
@@ -214,6 +234,7 @@ class TQELDatabase : public TQELComponent, public TQELSessionUser {
   bool FBorrowed = false;
   bool FPromptsSuppressed = false;
   bool FStreamedConnected = false;
+  TQELRepairReport FRepairReport;
 };
 
 }  // namespace qel

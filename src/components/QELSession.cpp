@@ -11,6 +11,7 @@
 #include "components/db/QELSameText.h"
 #include "platform/QELException.h"
 #include "platform/QELFormat.h"
+#include "platform/QELRandom.h"
 
 namespace qel {
 
@@ -239,6 +240,13 @@ void TQELSession::LockSession() {
 void TQELSession::UnlockSession() {
   if (FLockCount > 0) --FLockCount;
   FList->SessionLock().unlock();
+}
+
+std::string TQELSession::UniqueDatabaseName(const std::string& base) const {
+  for (;;) {
+    std::string name = base + std::to_string(QELRandom(1000000));
+    if (FindDatabase(name) == nullptr) return name;
+  }
 }
 
 TQELDatabase* TQELSession::FindDatabase(std::string_view name) const {

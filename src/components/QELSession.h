@@ -73,6 +73,9 @@ class TQELSession : public TQELComponent {
   // First a database of `owner` that shares its connection (HandleShared)
   // under that name, else FindDatabase(name).
   TQELDatabase* FindDatabase(std::string_view name, const TQELComponent* owner) const;
+  // `base` followed by a random number below 1 000 000 that no database of
+  // the session is named with yet.
+  std::string UniqueDatabaseName(const std::string& base) const;
   // For datasets: the database of that name, created (temporary, owned by
   // the session, silent) when there is none, connected, with one user more.
   TQELDatabase& OpenDatabase(std::string_view name, const TQELComponent* owner = nullptr);

@@ -83,6 +83,35 @@ class TQELTable : public TQELDataSet {
                 const std::string& descFields = {}, const std::string& caseInsFields = {});
   void DeleteIndex(const std::string& name);
   void RepairTable();
+
+  // Whole-table copies (QELTableTransfer.cpp). Each reports its progress
+  // through its events, or a wait dialog when they are not assigned.
+  //
+  // Gives the closed table the structure of `source` (with `indexDefs` when
+  // `source` is not an engine dataset) and copies its records; true when
+  // nothing was logged.
+  bool ImportTable(TDataSet& source, std::string& log, const TIndexDefs* indexDefs = nullptr);
+  // Copies the table with its records into `databaseFileName` (empty: this
+  // table's database; "MEMORY": the in-memory database) as `newTableName`.
+  // False when anything was logged or the copy was cancelled.
+  bool CopyTable(const std::string& newTableName, std::string& log, bool& continueCopy,
+                 const std::string& databaseFileName, const std::string& password, bool ignoreErrors,
+                 bool overwriteExisting, bool copyIndexes, int progressMin = 0, int progressMax = 100);
+  // Rebuilds the closed table with RestructureFieldDefs and
+  // RestructureIndexDefs, keeping every record; fields are matched by their
+  // FieldID. On failure the table keeps its old structure and records.
+  bool RestructureTable(std::string& log);
+
+  TQELNotifyEvent BeforeCopy;
+  TQELProgressEvent OnCopyProgress;
+  TQELNotifyEvent AfterCopy;
+  TQELNotifyEvent BeforeImport;
+  TQELProgressEvent OnImportProgress;
+  TQELNotifyEvent AfterImport;
+  TQELNotifyEvent BeforeRestructure;
+  TQELProgressEvent OnRestructureProgress;
+  TQELNotifyEvent AfterRestructure;
+
   std::int64_t GetLastAutoincValue(std::int32_t fieldIndex);
   std::int64_t GetLastAutoincValue(const std::string& fieldName);
 
@@ -126,6 +155,7 @@ class TQELTable : public TQELDataSet {
  private:
   class TUsage;
   class TRepairFlag;
+  class TOperationProgress;
 
   void CheckTableName() const;
   std::int64_t LastAutoincValueOf(const TField& field);
@@ -148,6 +178,11 @@ class TQELTable : public TQELDataSet {
   std::string ResolveIndex(const std::string& text, bool isFieldNames);
   void SetIndex(const std::string& text, bool isFieldNames);
   void PrepareCreateDefinitions();
+  // The copy preconditions: 30447 for the table itself, 20297 for a field
+  // definition without its field object. False when logged instead.
+  bool CheckCopyTarget(const std::string& newTableName, const std::string& databaseFileName, bool ignoreErrors,
+                       std::string& log);
+  void UndoRestructureRename(const std::string& originalName);
 
   // Key and range work.
   void SetKeyBuffer(TKeyBufferRole role);

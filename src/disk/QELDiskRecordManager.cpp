@@ -123,6 +123,10 @@ void TQELDiskRecordManager::SaveIndexRoot(TQELStream& stream) const {
 bool TQELDiskRecordManager::IsValidRecordPage(const TQELPage* page) const {
   if (FPageManager.HeaderSize() == 0) return true;
   if (page->PageType() != ptTableRecord) return false;
+  // A repair, and the conversion of an older file, read pages whose version
+  // was never finished; the owner is still checked, or a stale pages index
+  // would hand another table's records to this one.
+  if (page_header::ObjectID(page->Header()) != FObjectID) return false;
   if (FDiskPageManager != nullptr) {
     const TQELDatabaseFreeSpaceManager* space = FDiskPageManager->FreeSpaceManager();
     if ((space != nullptr && space->RepairMode) ||
@@ -130,8 +134,7 @@ bool TQELDiskRecordManager::IsValidRecordPage(const TQELPage* page) const {
       return true;
     }
   }
-  return page->PageVersion() <= kMaxLivePageVersion &&
-         page_header::ObjectID(page->Header()) == FObjectID;
+  return page->PageVersion() <= kMaxLivePageVersion;
 }
 
 void TQELDiskRecordManager::CreatePagesIndex() { FPagesIndex.Create(kStructureSession); }
@@ -187,8 +190,7 @@ void TQELDiskRecordManager::RebuildPagesIndex(std::int32_t sessionID) {
       std::int64_t used = 0;
       try {
         // A cached page skipped the type check of the read: check it here.
-        if (IsValidRecordPage(page) && page_header::ObjectID(page->Header()) == FObjectID &&
-            (space == nullptr || space->IsPageUsed(pageNo))) {
+        if (IsValidRecordPage(page) && (space == nullptr || space->IsPageUsed(pageNo))) {
           used = RecordPage(page).GetUsedCount();
         }
       } catch (...) {

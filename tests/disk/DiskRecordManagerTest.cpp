@@ -683,6 +683,35 @@ TEST_F(DiskRecordManagerTest, PagesNotOfTheTableHoldNoRecords) {
   }
 }
 
+// A repair reads pages whose writing never finished, but a page that is
+// not a record page of this table still holds none of its records: a stale
+// pages index must not hand it another table's rows.
+TEST_F(DiskRecordManagerTest, RepairStillPassesOverPagesOfOtherKindsAndTables) {
+  const std::function<void(TQELPage*)> damages[] = {
+      [](TQELPage* page) { page->SetPageType(ptTableBlob); },
+      [](TQELPage* page) { page_header::SetObjectID(page->Header(), kOtherTable); },
+  };
+  for (const auto& damage : damages) {
+    Open(true);
+    FDisk->FreeSpaceManager()->RepairMode = true;
+    TModel model;
+    std::vector<TQELRecordID> ids;
+    for (std::int32_t key = 0; key < 120; ++key) {
+      ids.push_back(Insert(key));
+      model[PositionOf(ids.back())] = key;
+    }
+    Commit();
+    const std::int32_t middle = TQELSmallRecordPage::PageNoOf(ids[40]);
+    PatchPage(middle, damage);
+    for (std::size_t i = 40; i < 80; ++i) model.erase(PositionOf(ids[i]));
+    EXPECT_EQ(Walk(true), Expected(model));
+    TearDown();
+    FManager.reset();
+    FDisk.reset();
+    FPages = nullptr;  // the fixture's own TearDown must not reach the freed manager
+  }
+}
+
 TEST_F(DiskRecordManagerTest, FailedInsertChangesNothing) {
   // Small pages: 4 records of 240 bytes a page, 161 pages to a leaf of the
   // pages index.

@@ -20,6 +20,8 @@ class TQELComponent;
 
 // An event that carries only its sender.
 using TQELNotifyEvent = std::function<void(TQELComponent& sender)>;
+// Progress of a long operation: false in `Continue` stops it.
+using TQELProgressEvent = std::function<void(TQELComponent& sender, int PercentDone, bool& Continue)>;
 
 // What happened to the component a notification is about.
 enum TQELOperation { opInsert, opRemove };

@@ -120,6 +120,8 @@ class TDataSet : public TQELComponent {
   virtual void Post();
   virtual void Cancel();
   void Delete();
+  // Posts a pending edit; raises when not active.
+  void CheckBrowseMode();
   // A new record with these values (a NULL variant leaves a field NULL),
   // posted at once.
   void AppendRecord(const std::vector<TQELVariant>& values);
@@ -268,8 +270,6 @@ class TDataSet : public TQELComponent {
 
   void CheckActive() const;
   void CheckInactive() const;
-  // Posts a pending edit; raises when not active.
-  void CheckBrowseMode();
   void CheckCanModify();
   void UpdateCursorPos();
   void CursorPosChanged() { FCurrentRecord = -1; }
