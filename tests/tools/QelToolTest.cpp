@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "QelCommands.h"
@@ -9,7 +11,10 @@
 #include "disk/DiskTestSupport.h"
 #include "disk/TableFileSupport.h"
 #include "platform/QELException.h"
+#include "pagecache/QELPageHeader.h"
+#include "pagecache/QELPageType.h"
 #include "platform/QELFaultInjection.h"
+#include "support/FileBytes.h"
 #include "support/TestSupport.h"
 
 namespace qel::tool {
@@ -35,6 +40,7 @@ TEST(QelOptionsTest, ParsesCommandsAndRejectsBadUsage) {
       {"info"},
       {"info", "a.qel", "b.qel"},
       {"recover"},
+      {"repair"},
       {"create", "a.qel", "--cipher", "Rot13"},
       {"create", "a.qel", "--page-size", "70000"},
       {"create", "a.qel", "--page-size", "12x"},
@@ -142,6 +148,47 @@ TEST(QelCommandsTest, RecoverRollsBackAChangeThatCheckRefuses) {
   out.str("");
   EXPECT_EQ(RecoverCommand(*ParseOptions({"recover", path}, error), out), 0);
   EXPECT_NE(out.str().find("no unfinished change"), std::string::npos) << out.str();
+}
+
+// repair: a file that was not closed cleanly comes back clean and whole;
+// one whose record pages are damaged loses what they held, says so, and the
+// original stays beside it.
+TEST(QelCommandsTest, RepairReportsWhatItSavedAndKeepsTheOriginalWhenItLostRecords) {
+  test::TScratchDir dir;
+  const std::string path = dir.File("t.qel");
+  { test::TOpenTable create(path, "pw", 200); }
+  std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
+  bytes[42] = 1;  // the write state of a commit cut short
+  test::WriteFileBytes(path, bytes);
+  std::string error;
+  std::ostringstream out;
+  const TOptions options = *ParseOptions({"repair", path, "--password", "pw"}, error);
+  EXPECT_EQ(RepairCommand(options, out), 0) << out.str();
+  EXPECT_EQ(out.str(), "saved 2 tables: U, T\n" + path + " was replaced by the repaired file\n");
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 0) << out.str();
+  EXPECT_EQ(test::TOpenTable(path, "pw").Records().RecordCount(), 200);
+  EXPECT_FALSE(std::filesystem::exists(path + ".bak"));
+
+  // Every record page after the first fails its CRC.
+  bytes = test::ReadFileBytes(path);
+  std::uint16_t pageSize = 0;
+  std::memcpy(&pageSize, bytes.data() + 26, sizeof pageSize);
+  int damaged = 0;
+  for (std::size_t at = 380; at + pageSize <= bytes.size(); at += pageSize) {
+    if (page_header::PageType(bytes.data() + at) != ptTableRecord) continue;
+    if (damaged++ > 0) bytes[at + 100] ^= 0xFF;
+  }
+  ASSERT_GT(damaged, 2);
+  test::WriteFileBytes(path, bytes);
+  out.str("");
+  EXPECT_EQ(RepairCommand(options, out), 1);
+  const std::string report = out.str();
+  EXPECT_EQ(report.rfind("saved 1 table: U\ncould not save 1 table whole:\n  T: ", 0), 0U) << report;
+  EXPECT_NE(report.find("the original file is kept as " + path + ".bak\n"), std::string::npos) << report;
+  EXPECT_EQ(test::ReadFileBytes(path + ".bak"), bytes);
+  out.str("");
+  EXPECT_EQ(CheckCommand(*ParseOptions({"check", path, "--password", "pw"}, error), out), 0) << out.str();
 }
 
 }  // namespace

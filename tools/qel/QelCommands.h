@@ -12,5 +12,7 @@ int CreateCommand(const TOptions& options, std::ostream& out);
 int InfoCommand(const TOptions& options, std::ostream& out);
 int CheckCommand(const TOptions& options, std::ostream& out);
 int RecoverCommand(const TOptions& options, std::ostream& out);
+// Rebuilds the file through a copy of every table (QelRepair.cpp).
+int RepairCommand(const TOptions& options, std::ostream& out);
 
 }  // namespace qel::tool

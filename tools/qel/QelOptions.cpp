@@ -7,7 +7,7 @@
 namespace qel::tool {
 
 const char* UsageText() {
-  return R"(qel - inspect and create database files
+  return R"(qel - inspect, create and repair database files
 
 Usage:
   qel create FILE [--password P] [--cipher NAME] [--page-size N] [--extent N]
@@ -15,6 +15,7 @@ Usage:
   qel info   FILE [--password P]
   qel check  FILE [--password P]
   qel recover FILE [--password P]
+  qel repair FILE [--password P]
   qel --help
 
 Commands:
@@ -38,6 +39,15 @@ Commands:
            process left unfinished in the journal beside the file (FILE
            followed by "-journal") when it died, and says whether there was
            one.
+  repair   Rebuilds the file: copies every table, with its records, BLOB
+           values and indexes, into a fresh file in the current format beside
+           it (FILE followed by ".tmp"), which then replaces FILE in one
+           rename. A file that was not closed cleanly, is damaged or is of an
+           old format comes back current; the cipher and password are kept.
+           Reports the tables it saved and those it could not save whole;
+           when any could not be saved, the original is kept as FILE.bak (or
+           FILE.1.bak, ... when that exists). Shows a progress bar on a
+           terminal. Exits with status 1 when a table could not be saved.
 
 Options:
   --password P    The database password. With create, a non-empty password
@@ -124,7 +134,7 @@ std::optional<TOptions> ParseOptions(const std::vector<std::string>& args, std::
   }
   options.Command = positional[0];
   if (options.Command != "create" && options.Command != "info" && options.Command != "check" &&
-      options.Command != "recover") {
+      options.Command != "recover" && options.Command != "repair") {
     error = "unknown command '" + options.Command + "'";
     return std::nullopt;
   }

@@ -9,7 +9,7 @@
 namespace qel::tool {
 
 struct TOptions {
-  std::string Command;  // create, info, check, help
+  std::string Command;  // create, info, check, recover, repair, help
   std::string File;
   std::string Password;
   std::string Cipher = "Rijndael_128";

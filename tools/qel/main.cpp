@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     if (options->Command == "create") return CreateCommand(*options, std::cout);
     if (options->Command == "info") return InfoCommand(*options, std::cout);
     if (options->Command == "recover") return RecoverCommand(*options, std::cout);
+    if (options->Command == "repair") return RepairCommand(*options, std::cout);
     return CheckCommand(*options, std::cout);
   } catch (const std::exception& e) {
     std::cerr << "qel: " << e.what() << '\n';
