@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "components/QELDatabase.h"
 #include "components/QELTable.h"
 #include "platform/QELException.h"
 #include "platform/QELFormat.h"
@@ -40,7 +41,10 @@ bool HasGraphicHeader(TQELStream& stream) {
 }
 
 void CopyStream(TQELStream& from, TQELStream& to) {
-  std::vector<std::uint8_t> chunk(64 * 1024);
+  // On the stack: most values are a few hundred bytes, and a buffer taken
+  // from the heap (and zeroed) for each of them would cost more than the
+  // copy.
+  std::array<std::uint8_t, 8192> chunk;
   for (;;) {
     const std::int64_t got = from.Read(chunk.data(), static_cast<std::int64_t>(chunk.size()));
     if (got <= 0) return;
@@ -177,6 +181,34 @@ class TReturnToBookmark {
 };
 
 }  // namespace
+
+TQELBulkTransaction::TQELBulkTransaction(TQELDatabase* database) {
+  if (database == nullptr || !database->Connected() || database->InTransaction()) return;
+  database->StartTransaction();
+  FDatabase = database;
+}
+
+TQELBulkTransaction::~TQELBulkTransaction() {
+  try {
+    Commit();
+  } catch (...) {
+    // Leaving through an error already: that one is reported.
+  }
+}
+
+void TQELBulkTransaction::Commit() {
+  if (FDatabase == nullptr) return;
+  TQELDatabase* database = FDatabase;
+  FDatabase = nullptr;
+  database->Commit();
+}
+
+void TQELBulkTransaction::Rollback() {
+  if (FDatabase == nullptr) return;
+  TQELDatabase* database = FDatabase;
+  FDatabase = nullptr;
+  database->Rollback();
+}
 
 TQELCopyProgressSchedule::TQELCopyProgressSchedule(std::int64_t recordCount, int progressMin, int progressMax)
     : FRecordCount(recordCount), FMin(progressMin), FMax(progressMax), FStep(1) {

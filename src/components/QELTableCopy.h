@@ -13,6 +13,27 @@
 
 namespace qel {
 
+class TQELDatabase;
+
+// Runs a whole-table copy into a disk database as one transaction rather
+// than one commit per record, when the database is not in a transaction of
+// its own already. What was copied is committed at the end, also when the
+// copy stops early; Rollback drops it instead.
+class TQELBulkTransaction {
+ public:
+  // `database` may be null (the in-memory database, which has none).
+  explicit TQELBulkTransaction(TQELDatabase* database);
+  ~TQELBulkTransaction();
+  TQELBulkTransaction(const TQELBulkTransaction&) = delete;
+  TQELBulkTransaction& operator=(const TQELBulkTransaction&) = delete;
+
+  void Commit();
+  void Rollback();
+
+ private:
+  TQELDatabase* FDatabase = nullptr;
+};
+
 // When a copy of `recordCount` records reports progress, and with what
 // value, over the range min..max.
 class TQELCopyProgressSchedule {

@@ -61,7 +61,14 @@ bool TQELTable::RestructureTable(std::string& log) {
     RestructureFieldDefs = target;
     progress.Before();
     SetFilteredValue(false);
-    result = CopyRecords(this, *this, rebuilt, log, continueCopy, false, true, progress.Handler(), 0, 99);
+    TQELBulkTransaction transaction(Temporary() || InMemory() ? nullptr : Database());
+    try {
+      result = CopyRecords(this, *this, rebuilt, log, continueCopy, false, true, progress.Handler(), 0, 99);
+    } catch (...) {
+      transaction.Rollback();
+      throw;
+    }
+    transaction.Commit();
     SetFilteredValue(wasFiltered);
     progress.After();
     Close();

@@ -127,7 +127,9 @@ bool TQELTable::ImportTable(TDataSet& source, std::string& log, const TIndexDefs
     try {
       progress.Before();
       bool continueCopy = true;
+      TQELBulkTransaction transaction(Temporary() || InMemory() ? nullptr : Database());
       CopyRecords(this, source, *this, errors, continueCopy, true, false, progress.Handler(), 0, 100);
+      transaction.Commit();
       progress.After();
     } catch (...) {
       Cursor()->UnlockDatabase();
@@ -225,8 +227,10 @@ bool TQELTable::CopyTable(const std::string& newTableName, std::string& log, boo
   copy.Open();
   bool result = false;
   try {
+    TQELBulkTransaction transaction(copy.InMemory() || copy.Temporary() ? nullptr : target);
     result = CopyRecords(this, *this, copy, log, continueCopy, ignoreErrors, false, progress.Handler(), progressMin,
                          progressMax);
+    transaction.Commit();
   } catch (...) {
     copy.Close();
     throw;
