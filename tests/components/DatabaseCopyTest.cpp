@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ComponentsSupport.h"
+#include "FileCheckSupport.h"
 #include "TableTransferSupport.h"
 #include "components/QELDatabase.h"
 #include "components/QELTable.h"
@@ -32,24 +33,6 @@ namespace qel::test {
 namespace {
 
 using TSnapshot = std::map<std::string, std::vector<std::string>>;
-
-// Every fault `qel check` would report on the file.
-std::vector<std::string> FaultsOf(const std::string& file, const std::string& password) {
-  std::vector<std::string> faults;
-  {
-    TQELDiskPageManager manager;
-    const TQELOpenResult opened = manager.OpenDatabase(file, {password, 0}, {.ReadOnly = true});
-    if (opened.NeedRepair) faults.push_back("needs repair");
-    for (const TQELFileFault& fault : CheckDiskFile(manager).Faults) faults.push_back(fault.Message);
-    for (const TQELFileFault& fault : CheckDiskCatalog(manager)) faults.push_back(fault.Message);
-  }
-  TQELDiskDatabaseData database(file);
-  database.Open({password, 0}, {.ReadOnly = true});
-  for (const TQELDiskTableSummary& table : CheckDiskTables(database, {true})) {
-    for (const TQELTableFault& fault : table.Faults) faults.push_back(FormatTableFault(fault));
-  }
-  return faults;
-}
 
 std::int32_t ObjectIDOf(const std::string& file, const std::string& table, const std::string& password) {
   TQELDiskDatabaseData database(file);

@@ -48,6 +48,9 @@ void TQELQueryExecutor::Execute(TQELSQLCommand& statement, TQELExprQuery* query,
     QELExecuteDelete(*deletion, context);
   } else if (auto* rename = As<TQELDDLRenameTable>(statement)) {
     QELExecuteRenameTable(*rename, context);
+  } else if (auto* alter = As<TQELDDLAlterTable>(statement)) {
+    // After RENAME TABLE, which is an ALTER TABLE of its own.
+    QELExecuteAlterTable(*alter, context);
   } else if (As<TQELSQLStartTransaction>(statement) != nullptr || As<TQELSQLCommit>(statement) != nullptr ||
              As<TQELSQLRollback>(statement) != nullptr) {
     QELExecuteTransaction(statement, context);

@@ -40,5 +40,6 @@ void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& con
 void QELExecuteUpdate(TQELSQLUpdate& statement, const TQELPlanContext& context);
 void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context);
 void QELExecuteRenameTable(TQELDDLRenameTable& statement, const TQELPlanContext& context);
+void QELExecuteAlterTable(TQELDDLAlterTable& statement, const TQELPlanContext& context);
 
 }  // namespace qel

@@ -5,6 +5,7 @@
 #include "components/QELDatabase.h"
 #include "components/QELSession.h"
 #include "components/QELSessionList.h"
+#include "components/query/QELQueryDefinitions.h"
 #include "components/query/QELQueryExecutor.h"
 #include "components/query/QELStatementLocks.h"
 #include "platform/QELException.h"
@@ -15,57 +16,6 @@ namespace {
 
 std::unique_ptr<TQELTable> TargetTable(const TQELTableTarget& target, const TQELPlanContext& context) {
   return QELStatementTable(target.DatabaseName, target.TableName, target.InMemory, context);
-}
-
-// Runs `body`; a failure is raised again as `code` with `message` naming
-// the failure's text.
-template <class TBody>
-void Wrapped(std::int32_t code, const char* message, TBody&& body) {
-  try {
-    body();
-  } catch (const std::exception& error) {
-    throw EQELException(code, message, {std::string(error.what())});
-  }
-}
-
-std::string Joined(const std::vector<TQELSQLIndexField>& fields, bool (*wanted)(const TQELSQLIndexField&)) {
-  std::string text;
-  for (const TQELSQLIndexField& field : fields) {
-    if (!wanted(field)) continue;
-    if (!text.empty()) text += ';';
-    text += field.Name;
-  }
-  return text;
-}
-
-bool Every(const TQELSQLIndexField&) { return true; }
-bool IsDescending(const TQELSQLIndexField& field) { return field.Descending; }
-bool IsCaseInsensitive(const TQELSQLIndexField& field) { return field.CaseInsensitive; }
-
-std::uint8_t IndexOptions(const TQELSQLIndex& index) {
-  std::uint8_t options = 0;
-  if (index.IsPrimary) options |= ixPrimary | ixUnique;
-  if (index.IsUnique) options |= ixUnique;
-  return options;
-}
-
-void AddFieldDef(TQELAdvFieldDefs& defs, const TSQLFieldDef& field) {
-  TQELAdvFieldDef& adv = defs.Add();
-  adv.Name = field.Name;
-  adv.DataType = field.FieldType;
-  adv.Size = field.Size;
-  adv.Required = field.Required;
-  if (field.DefaultGiven) adv.DefaultValue = field.DefaultValue;
-  if (field.MinValueConstraintGiven) adv.MinValue = field.MinValueConstraint;
-  if (field.MaxValueConstraintGiven) adv.MaxValue = field.MaxValueConstraint;
-  adv.AutoincIncrement = field.Increment;
-  adv.AutoincInitialValue = field.InitialValue;
-  adv.AutoincMinValue = field.MinValue;
-  adv.AutoincMaxValue = field.MaxValue;
-  adv.AutoincCycled = field.Cycled;
-  adv.BlobCompressionAlgorithm = field.BlobCompressionAlgorithm;
-  adv.BlobCompressionMode = static_cast<std::uint8_t>(field.BlobCompressionMode);
-  adv.BlobBlockSize = field.BlobBlockSize;
 }
 
 // The query's database for the length of a transaction statement.
@@ -112,35 +62,28 @@ void QELExecuteCreateTable(TQELDDLCreateTable& statement, const TQELPlanContext&
     if (statement.IfNotExists()) return;
     throw EQELException(30247, "Cannot create table. Table '%s' already exists", {statement.Table().TableName});
   }
-  for (const TSQLFieldDef& field : statement.FieldDefs()) AddFieldDef(table->AdvFieldDefs, field);
-  for (const TQELSQLIndex& index : statement.Indexes()) {
-    TQELAdvIndexDef& adv = table->AdvIndexDefs.Add();
-    adv.Name = index.Name;
-    adv.Fields = Joined(index.Fields, Every);
-    adv.DescFields = Joined(index.Fields, IsDescending);
-    adv.CaseInsFields = Joined(index.Fields, IsCaseInsensitive);
-    adv.Options = IndexOptions(index);
-  }
-  Wrapped(30248, "Error creating table: '%s'", [&] { table->CreateTable(); });
+  for (const TSQLFieldDef& field : statement.FieldDefs()) table->AdvFieldDefs.Add() = QELAdvFieldDefOf(field);
+  for (const TQELSQLIndex& index : statement.Indexes()) QELAddAdvIndexDef(table->AdvIndexDefs, index);
+  QELWrapErrors(30248, "Error creating table: '%s'", [&] { table->CreateTable(); });
 }
 
 void QELExecuteDropTable(TQELDDLDropTable& statement, const TQELPlanContext& context) {
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
   // A missing table is no error.
   if (!table->Exists()) return;
-  Wrapped(30250, "Error dropping table: '%s'", [&] { table->DeleteTable(); });
+  QELWrapErrors(30250, "Error dropping table: '%s'", [&] { table->DeleteTable(); });
 }
 
 void QELExecuteTruncateTable(TQELDDLTruncateTable& statement, const TQELPlanContext& context) {
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
-  Wrapped(30491, "Error truncating table: '%s'", [&] { table->EmptyTable(); });
+  QELWrapErrors(30491, "Error truncating table: '%s'", [&] { table->EmptyTable(); });
 }
 
 void QELExecuteCreateIndex(TQELDDLCreateIndex& statement, const TQELPlanContext& context) {
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
   const TQELSQLIndex& index = statement.Index();
-  table->AddIndex(index.Name, Joined(index.Fields, Every), IndexOptions(index), Joined(index.Fields, IsDescending),
-                  Joined(index.Fields, IsCaseInsensitive));
+  table->AddIndex(index.Name, QELIndexFields(index), QELIndexOptions(index), QELIndexDescFields(index),
+                  QELIndexCaseInsFields(index));
 }
 
 void QELExecuteDropIndex(TQELDDLDropIndex& statement, const TQELPlanContext& context) {
