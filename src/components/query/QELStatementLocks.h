@@ -14,9 +14,19 @@
 namespace qel {
 
 inline constexpr std::uint8_t kQELWriteLock = 4;
-inline constexpr std::int32_t kQELWriteLockAttempts = 1125;
-inline constexpr std::int32_t kQELWriteLockDelayMs = 80;
 inline constexpr std::uint8_t kQELChangeLock = 3;
+
+// How long a statement waits for the write lock another session holds:
+// 1125 attempts 80 milliseconds apart, 90 seconds in all. Process-wide;
+// tests shorten it.
+struct TQELStatementLockWaits {
+  std::int32_t Attempts = 1125;
+  std::int32_t DelayMs = 80;
+};
+inline TQELStatementLockWaits& QELStatementLockWaits() {
+  static TQELStatementLockWaits waits;
+  return waits;
+}
 
 // Runs `change`, which answers the number of rows it changed, on the open
 // `table`; a write lock held elsewhere raises `lockedCode` "Table is
@@ -26,13 +36,16 @@ std::int32_t QELUnderStatementLocks(TQELTable& table, std::int32_t lockedCode, T
   TQELDatabase& database = *table.Database();
   if (database.InTransaction()) return change();
   TQELCursor& cursor = *table.Cursor();
-  if (!cursor.LockTable(kQELWriteLock, kQELWriteLockAttempts, kQELWriteLockDelayMs, 1)) {
+  const TQELStatementLockWaits& waits = QELStatementLockWaits();
+  if (!cursor.LockTable(kQELWriteLock, waits.Attempts, waits.DelayMs, 1)) {
     throw EQELException(lockedCode, "Table is locked");
   }
   const bool changeLock = cursor.LockTable(kQELChangeLock, 1, 0, 1);
+  // The end of the transaction gives the session's write locks back on a
+  // shared file already: a lock found missing here is no error.
   auto unlock = [&] {
-    if (changeLock) cursor.UnlockTable(kQELChangeLock, false);
-    cursor.UnlockTable(kQELWriteLock, false);
+    if (changeLock) cursor.UnlockTable(kQELChangeLock, true);
+    cursor.UnlockTable(kQELWriteLock, true);
   };
   std::int32_t rows = 0;
   try {
