@@ -71,6 +71,27 @@ class TEngineStatement {
 
 void ExecEngine(const std::string& sql) { TEngineStatement(sql).Run(); }
 
+// Runs the prepared "insert into t values (:id, :k, :n, :t)" for row `id`.
+std::int32_t EngineInsertRow(TEngineStatement& insert, int id) {
+  insert.Set("id", IntegerValue(id));
+  insert.Set("k", IntegerValue(KeyOf(id)));
+  insert.Set("n", IntegerValue(id % 100));
+  insert.Set("t", TextValue(TextOf(id)));
+  return insert.Run();
+}
+
+// Runs the prepared "INSERT INTO t VALUES(?, ?, ?, ?)" for row `id`.
+int SqliteInsertRow(sqlite3* db, sqlite3_stmt* insert, int id) {
+  const std::string text = TextOf(id);
+  sqlite3_bind_int(insert, 1, id);
+  sqlite3_bind_int(insert, 2, KeyOf(id));
+  sqlite3_bind_int(insert, 3, id % 100);
+  sqlite3_bind_text(insert, 4, text.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_step(insert);
+  sqlite3_reset(insert);
+  return sqlite3_changes(db);
+}
+
 void BuildEngine(TQELDatabase& database, const std::string& file) {
   database.SetDatabaseName("BENCH");
   database.SetDatabaseFileName(file);
@@ -80,13 +101,7 @@ void BuildEngine(TQELDatabase& database, const std::string& file) {
   ExecEngine("create index ix_k on t (k)");
   TEngineStatement insert("insert into t values (:id, :k, :n, :t)");
   database.StartTransaction();
-  for (int id = 1; id <= kRows; ++id) {
-    insert.Set("id", IntegerValue(id));
-    insert.Set("k", IntegerValue(KeyOf(id)));
-    insert.Set("n", IntegerValue(id % 100));
-    insert.Set("t", TextValue(TextOf(id)));
-    insert.Run();
-  }
+  for (int id = 1; id <= kRows; ++id) EngineInsertRow(insert, id);
   database.Commit(true);
 }
 
@@ -98,15 +113,7 @@ sqlite3* BuildSqlite(const std::string& file) {
   SqliteExec(db, "CREATE INDEX ix_k ON t(k)");
   SqliteExec(db, "BEGIN");
   sqlite3_stmt* insert = SqlitePrepare(db, "INSERT INTO t VALUES(?, ?, ?, ?)");
-  for (int id = 1; id <= kRows; ++id) {
-    const std::string text = TextOf(id);
-    sqlite3_bind_int(insert, 1, id);
-    sqlite3_bind_int(insert, 2, KeyOf(id));
-    sqlite3_bind_int(insert, 3, id % 100);
-    sqlite3_bind_text(insert, 4, text.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(insert);
-    sqlite3_reset(insert);
-  }
+  for (int id = 1; id <= kRows; ++id) SqliteInsertRow(db, insert, id);
   sqlite3_finalize(insert);
   SqliteExec(db, "COMMIT");
   return db;
@@ -168,13 +175,7 @@ TTally EngineInsert() {
   const int first = kRows + gRound++ * kInserted + 1;
   TEngineStatement insert("insert into t values (:id, :k, :n, :t)");
   TTally tally;
-  for (int id = first; id < first + kInserted; ++id) {
-    insert.Set("id", IntegerValue(id));
-    insert.Set("k", IntegerValue(KeyOf(id)));
-    insert.Set("n", IntegerValue(id % 100));
-    insert.Set("t", TextValue(TextOf(id)));
-    tally.Rows += insert.Run();
-  }
+  for (int id = first; id < first + kInserted; ++id) tally.Rows += EngineInsertRow(insert, id);
   return tally;
 }
 
@@ -182,16 +183,7 @@ TTally SqliteInsert(sqlite3* db) {
   const int first = kRows + gRound++ * kInserted + 1;
   sqlite3_stmt* insert = SqlitePrepare(db, "INSERT INTO t VALUES(?, ?, ?, ?)");
   TTally tally;
-  for (int id = first; id < first + kInserted; ++id) {
-    const std::string text = TextOf(id);
-    sqlite3_bind_int(insert, 1, id);
-    sqlite3_bind_int(insert, 2, KeyOf(id));
-    sqlite3_bind_int(insert, 3, id % 100);
-    sqlite3_bind_text(insert, 4, text.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(insert);
-    tally.Rows += sqlite3_changes(db);
-    sqlite3_reset(insert);
-  }
+  for (int id = first; id < first + kInserted; ++id) tally.Rows += SqliteInsertRow(db, insert, id);
   sqlite3_finalize(insert);
   return tally;
 }
