@@ -79,6 +79,18 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
   // releases it.
   virtual void SetDBFlag(std::int32_t flag, bool value);
 
+  // Provider hooks (QELDataSetProvider.cpp): SQL through a query on the
+  // same database, transactions of the database, names quoted with "`".
+  bool PSIsSQLBased() override { return true; }
+  bool PSIsSQLSupported() override { return true; }
+  std::string PSGetQuoteChar() override { return "`"; }
+  bool PSInTransaction() override;
+  void PSStartTransaction() override;
+  void PSEndTransaction(bool commit) override;
+  std::int32_t PSExecuteStatement(const std::string& sql, const TParams* params) override;
+  // Reopens an open dataset.
+  void PSReset() override;
+
   // The structure in component form, filled whenever the definitions are
   // read; the Restructure lists start as copies of them and are what a
   // restructure will produce.

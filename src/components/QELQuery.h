@@ -57,6 +57,17 @@ class TQELQuery : public TQELDataSet {
   // A read-only result is a snapshot: refreshing runs the statement again.
   void Refresh() override;
 
+  // Provider hooks (QELQueryProvider.cpp). The table name and the default
+  // order are read off the statement text: the first table after FROM, and
+  // the columns after ORDER BY.
+  void PSExecute() override { ExecSQL(); }
+  TParams* PSGetParams() override { return &FParams; }
+  // A non-empty list becomes Params; the query is closed.
+  void PSSetParams(const TParams& params) override;
+  void PSSetCommandText(const std::string& text) override;
+  std::string PSGetTableName() override;
+  std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
+
   bool IsQuery() const override { return true; }
   void CloseForDatabase() override;
   void SetDBFlag(std::int32_t flag, bool value) override;

@@ -119,6 +119,22 @@ class TQELTable : public TQELDataSet {
   // out of date.
   void UpdateIndexDefs();
 
+  // Provider hooks (QELTableProvider.cpp).
+  std::string PSGetTableName() override { return FTableName; }
+  // A non-empty text becomes TableName.
+  void PSSetCommandText(const std::string& text) override;
+  // The first unique index whose fields all have field objects (any unique
+  // one without field objects), else every field.
+  std::string PSGetKeyFields() override;
+  // The active index, else the first primary, else the first unique one.
+  std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
+  // From the index definitions as they are now.
+  TIndexDefs PSGetIndexDefs(std::uint8_t types) override;
+  // Parameters set a range over the active index: a named one on the field
+  // of its name, an unnamed one on the key field of its position; none
+  // cancel the range and reopen the table.
+  void PSSetParams(const TParams& params) override;
+
   // Ranges over the active index: values written after SetRangeStart or
   // SetRangeEnd go into that key; Post keeps it, Cancel restores it.
   void SetRangeStart();

@@ -25,6 +25,7 @@
 
 #include "components/db/QELComponent.h"
 #include "components/db/QELFields.h"
+#include "components/db/QELParams.h"
 
 namespace qel {
 
@@ -81,6 +82,12 @@ class EAbort : public std::runtime_error {
   EAbort() : std::runtime_error("Operation aborted") {}
 };
 using TFilterRecordEvent = std::function<void(TDataSet& dataSet, bool& accept)>;
+
+// A data provider's change to apply, and what became of it.
+enum TUpdateKind : std::uint8_t { ukModify, ukInsert, ukDelete };
+enum TUpdateAction : std::uint8_t { uaFail, uaAbort, uaSkip, uaRetry, uaApplied };
+using TUpdateRecordEvent =
+    std::function<void(TDataSet& dataSet, TDataSet& delta, TUpdateKind kind, TUpdateAction& action)>;
 
 class TDataSet : public TQELComponent {
  public:
@@ -205,6 +212,34 @@ class TDataSet : public TQELComponent {
   // Told of a failed InternalEdit, InternalPost or InternalDelete, with the
   // error; the action they set decides what follows.
   TDataSetErrorEvent OnEditError, OnPostError, OnDeleteError;
+
+  // The hooks a data provider reads a dataset and applies changes through
+  // (QELDataSetProvider.cpp). The defaults describe a dataset that knows no
+  // SQL, no transactions and no key of its own.
+  virtual bool PSIsSQLBased() { return false; }
+  virtual bool PSIsSQLSupported() { return false; }
+  // The character that quotes a name in the dataset's SQL.
+  virtual std::string PSGetQuoteChar() { return "\""; }
+  virtual bool PSInTransaction() { return false; }
+  virtual void PSStartTransaction() {}
+  virtual void PSEndTransaction(bool /*commit*/) {}
+  // Runs a statement without a result; answers the rows it changed.
+  virtual std::int32_t PSExecuteStatement(const std::string& sql, const TParams* params);
+  virtual void PSExecute();
+  virtual TParams* PSGetParams() { return nullptr; }
+  virtual void PSSetParams(const TParams& /*params*/) {}
+  virtual void PSSetCommandText(const std::string& /*text*/) {}
+  virtual std::string PSGetTableName() { return {}; }
+  virtual std::string PSGetKeyFields() { return {}; }
+  // The index the dataset's rows are ordered by, if it has one.
+  virtual std::unique_ptr<TIndexDef> PSGetDefaultOrder() { return nullptr; }
+  // The index definitions with any of the options in `types` (every one
+  // for 0).
+  virtual TIndexDefs PSGetIndexDefs(std::uint8_t types);
+  // Lets OnUpdateRecord apply a change; true when it did.
+  virtual bool PSUpdateRecord(TUpdateKind kind, TDataSet& delta);
+  virtual void PSReset() {}
+  TUpdateRecordEvent OnUpdateRecord;
 
   // Told of field changes by the fields; DataEvent tells the sources.
   void DataEvent(TDataEvent event, std::intptr_t info = 0);
