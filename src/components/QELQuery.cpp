@@ -159,7 +159,11 @@ void TQELQuery::FillProcessorParams() {
       value.Assign(param.Value);
       continue;
     }
-    const TQELBaseFieldType base = AdvancedToBaseFieldType(FieldTypeToAdvancedFieldType(param.DataType));
+    TQELBaseFieldType base = AdvancedToBaseFieldType(FieldTypeToAdvancedFieldType(param.DataType));
+    // A memo parameter is text: it goes into a memo column as the column
+    // takes a text, which a value of the memo storage type would refuse.
+    if (base == bftMemo) base = bftString;
+    if (base == bftWideMemo) base = bftWideString;
     value.Assign(param.Value);
     // BLOB values are raw bytes: converted as they are, zero bytes and all.
     value.ConvertTo(param.DataType == ftBlob || param.DataType == ftGraphic ? bftBlob : base);

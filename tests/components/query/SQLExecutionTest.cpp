@@ -243,16 +243,23 @@ TEST_F(SQLExecutionTest, ReopenedQueriesStartAtTheirFirstRow) {
 }
 
 TEST_F(SQLExecutionTest, MemoParameters) {
-  TQELQuery query;
-  query.SetDatabaseName("KUVO");
-  query.SetSQLText("insert into tblKuvo values (:a, :b, :c)");
-  for (int i = 0; i < 3; ++i) query.Params()[i].DataType = ftString;
-  query.Params()[0].Value.SetAsString("zz");
-  query.Params()[1].Value.SetAsString("memo text");
-  query.Params()[2].Value.SetAsString("notes");
-  query.ExecSQL();
-  EXPECT_EQ(Select("select * from tblKuvo where ISTILAH = 'zz'", "DESKRIPSI"), std::vector<std::string>{"memo text"});
-  EXPECT_EQ(Select("select * from tblKuvo where ISTILAH = 'zz'", "CATATAN"), std::vector<std::string>{"notes"});
+  // Typed as strings, and as memos (text all the same).
+  for (const TFieldType memoType : {ftString, ftMemo}) {
+    const std::string key = memoType == ftMemo ? "zm" : "zz";
+    TQELQuery query;
+    query.SetDatabaseName("KUVO");
+    query.SetSQLText("insert into tblKuvo values (:a, :b, :c)");
+    query.Params()[0].DataType = ftString;
+    query.Params()[1].DataType = memoType;
+    query.Params()[2].DataType = memoType;
+    query.Params()[0].Value.SetAsString(key);
+    query.Params()[1].Value.SetAsString("memo text");
+    query.Params()[2].Value.SetAsString("notes");
+    query.ExecSQL();
+    const std::string where = "select * from tblKuvo where ISTILAH = '" + key + "'";
+    EXPECT_EQ(Select(where, "DESKRIPSI"), std::vector<std::string>{"memo text"});
+    EXPECT_EQ(Select(where, "CATATAN"), std::vector<std::string>{"notes"});
+  }
 }
 
 }  // namespace
