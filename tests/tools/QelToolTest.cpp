@@ -33,6 +33,11 @@ TEST(QelOptionsTest, ParsesCommandsAndRejectsBadUsage) {
   EXPECT_EQ(create->PageSize, 8192);
   EXPECT_EQ(create->Extent, 16);
   EXPECT_EQ(ParseOptions({"info", "--help"}, error)->Command, "help");
+  // sql alone takes statements after its FILE.
+  const auto sql = ParseOptions({"sql", "a.qel", "select 1", "--password", "p", ".tables"}, error);
+  ASSERT_TRUE(sql.has_value()) << error;
+  EXPECT_EQ(sql->File, "a.qel");
+  EXPECT_EQ(sql->Sql, (std::vector<std::string>{"select 1", ".tables"}));
 
   const std::vector<std::vector<std::string>> bad = {
       {},
@@ -41,6 +46,7 @@ TEST(QelOptionsTest, ParsesCommandsAndRejectsBadUsage) {
       {"info", "a.qel", "b.qel"},
       {"recover"},
       {"repair"},
+      {"sql"},
       {"create", "a.qel", "--cipher", "Rot13"},
       {"create", "a.qel", "--page-size", "70000"},
       {"create", "a.qel", "--page-size", "12x"},

@@ -16,6 +16,7 @@ Usage:
   qel check  FILE [--password P]
   qel recover FILE [--password P]
   qel repair FILE [--password P]
+  qel sql    FILE [--password P] [SQL ...]
   qel --help
 
 Commands:
@@ -48,6 +49,20 @@ Commands:
            when any could not be saved, the original is kept as FILE.bak (or
            FILE.1.bak, ... when that exists). Shows a progress bar on a
            terminal. Exits with status 1 when a table could not be saved.
+  sql      The SQL shell on FILE (created when it does not exist). Each SQL
+           argument is a statement text or a dot command, run in order;
+           without one the shell reads a script from standard input, or,
+           on a terminal, statements typed with line editing and history
+           (~/.qel_history): a statement runs when a ';' ends it, Ctrl-C
+           abandons it, Ctrl-D leaves. Dot commands (.help lists them) set
+           the output mode (table, list, csv, json, line), headers, the
+           NULL text, the separator and timing, and show tables, schemas
+           and indexes, read scripts, import CSV files, dump the database
+           as statements and send output to a file. Outside a terminal the
+           output is plain (list mode, "|" between values, no headers) and
+           the first error ends the run with status 1. Errors print their
+           native code and message, with the statement's line and a caret
+           under the column the message names.
 
 Options:
   --password P    The database password. With create, a non-empty password
@@ -134,11 +149,13 @@ std::optional<TOptions> ParseOptions(const std::vector<std::string>& args, std::
   }
   options.Command = positional[0];
   if (options.Command != "create" && options.Command != "info" && options.Command != "check" &&
-      options.Command != "recover" && options.Command != "repair") {
+      options.Command != "recover" && options.Command != "repair" && options.Command != "sql") {
     error = "unknown command '" + options.Command + "'";
     return std::nullopt;
   }
-  if (positional.size() != 2) {
+  if (options.Command == "sql" && positional.size() >= 2) {
+    options.Sql.assign(positional.begin() + 2, positional.end());
+  } else if (positional.size() != 2) {
     error = "'" + options.Command + "' takes exactly one FILE";
     return std::nullopt;
   }

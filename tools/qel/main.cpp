@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "QelCommands.h"
 #include "QelOptions.h"
+#include "QelShell.h"
 
 int main(int argc, char** argv) {
   using namespace qel::tool;
@@ -26,6 +29,15 @@ int main(int argc, char** argv) {
     if (options->Command == "info") return InfoCommand(*options, std::cout);
     if (options->Command == "recover") return RecoverCommand(*options, std::cout);
     if (options->Command == "repair") return RepairCommand(*options, std::cout);
+    if (options->Command == "sql") {
+      if (!options->Sql.empty() || !isatty(STDIN_FILENO)) {
+        return SqlCommand(*options, std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) != 0);
+      }
+      TShell shell(options->File, options->Password, std::cout, std::cerr);
+      shell.Settings().Mode = TOutputMode::Table;
+      shell.ShowProgress = isatty(STDERR_FILENO) != 0;
+      return RunInteractiveShell(shell);
+    }
     return CheckCommand(*options, std::cout);
   } catch (const std::exception& e) {
     std::cerr << "qel: " << e.what() << '\n';
