@@ -568,11 +568,26 @@ void TField::SetAsVariant(const TQELVariant& value) {
     case ftBCD:
       SetAsFloat(value.AsDouble());
       return;
-    case ftDate:
     case ftTime:
+      // A time of day given as text ("13:45:10") reads as a time, not as a
+      // date-time.
+      SetAsDateTime(value.AsTime());
+      return;
+    case ftDate:
     case ftDateTime:
     case ftTimeStamp:
       SetAsDateTime(value.AsDateTime());
+      return;
+    case ftBytes:
+    case ftVarBytes:
+      // Bytes are taken as they are (cut or padded with zeros to the
+      // field's size); anything else gives the bytes of its text.
+      if (value.DataType() == bftBytes) {
+        SetAsBytes(std::vector<std::uint8_t>(value.Data(), value.Data() + value.DataSize()));
+      } else {
+        const std::string text = value.AsString();
+        SetAsBytes(std::vector<std::uint8_t>(text.begin(), text.end()));
+      }
       return;
     default:
       if (IsBlob()) {

@@ -242,6 +242,21 @@ TEST_F(SQLExecutionTest, ReopenedQueriesStartAtTheirFirstRow) {
   }
 }
 
+// Literals of every kind reach the columns they are written for: a time of
+// day and bytes given as text among them.
+TEST_F(SQLExecutionTest, TextLiteralsIntoTimeAndByteColumns) {
+  Exec("create table jenis (id integer, t time, d date, b bytes(3), vb varbytes(8))");
+  Exec("insert into jenis values (1, '13:45:10', '2024-02-29', 'abc', 'ab')");
+  EXPECT_EQ(Select("select * from jenis", "t"), std::vector<std::string>{"13:45:10"});
+  EXPECT_EQ(Query->FieldByName("b").AsBytes(), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  // (Byte strings keep no length of their own: the rest is zeros.)
+  EXPECT_EQ(Query->FieldByName("vb").AsBytes(), (std::vector<std::uint8_t>{'a', 'b', 0, 0, 0, 0, 0, 0}));
+  // A value read from a bytes column goes into another one unchanged.
+  Exec("update jenis set vb = b");
+  Select("select * from jenis", "id");
+  EXPECT_EQ(Query->FieldByName("vb").AsBytes(), (std::vector<std::uint8_t>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+}
+
 TEST_F(SQLExecutionTest, MemoParameters) {
   // Typed as strings, and as memos (text all the same).
   for (const TFieldType memoType : {ftString, ftMemo}) {
