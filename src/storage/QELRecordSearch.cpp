@@ -3,6 +3,10 @@
 
 #include "storage/QELRecordSearch.h"
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
+
 #include "pagecache/QELPageManager.h"
 #include "platform/QELEndian.h"
 #include "platform/QELException.h"
@@ -30,6 +34,13 @@ class TBitmapPositionBits final : public TQELIndexPositionBits {
   TQELBitsArray& FBits;
 };
 
+// Whether the cursor's gathered matches were gathered in its present order
+// at `changeCount`.
+bool IsGatheringCurrent(const TQELTableCursor& cursor, std::int32_t changeCount) {
+  const TQELTableCursor::TGatheredMatches& gathered = cursor.GatheredMatches;
+  return gathered.Active && gathered.ByIndexPosition == (cursor.IndexID >= 0) && gathered.Stamp == changeCount;
+}
+
 }  // namespace
 
 TQELRecordSearch::TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cursor,
@@ -41,6 +52,13 @@ TQELRecordSearch::TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cu
       FGetIndex([&tableData](std::int32_t indexID) -> TQELIndex& {
         return tableData.CheckedIndexManager(10380).GetIndex(indexID);
       }) {}
+
+TQELRecordSearch::TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cursor,
+                                   const TQELSearchRequest& request,
+                                   const TQELScanSearchConditionArray& alternative)
+    : TQELRecordSearch(tableData, cursor, request) {
+  FAlternative = &alternative;
+}
 
 TQELIndex& TQELRecordSearch::Index(std::int32_t indexID) { return FGetIndex(indexID); }
 
@@ -70,6 +88,110 @@ void TQELRecordSearch::BuildConditions() {
     if (derived == nullptr) continue;
     for (std::int32_t i = 0; i < derived->Count(); ++i) FConditions.Add((*derived)[i]);
   }
+  if (FAlternative != nullptr) {
+    for (std::int32_t i = 0; i < FAlternative->Count(); ++i) FConditions.Add((*FAlternative)[i]);
+  }
+}
+
+const std::vector<TQELScanSearchConditionArray>* TQELRecordSearch::Alternatives() const {
+  if (FAlternative != nullptr || FCursor.SQLFilter == nullptr) return nullptr;
+  const std::vector<TQELScanSearchConditionArray>* alternatives = FCursor.SQLFilter->Alternatives();
+  return alternatives != nullptr && !alternatives->empty() ? alternatives : nullptr;
+}
+
+void TQELRecordSearch::MarkAlternatives() {
+  for (const TQELScanSearchConditionArray& alternative : *Alternatives()) {
+    TQELRecordID unused{};
+    TQELRecordSearch(FTableData, FCursor, FRequest, alternative).Run(unused);
+  }
+}
+
+bool TQELRecordSearch::IsPlainStep() const {
+  return FAlternative == nullptr && FRequest.MarkAll == nullptr && FRequest.Expression == nullptr &&
+         !FRequest.HasKeyCondition && FRequest.DerivedConditions == nullptr &&
+         FRequest.PositionKey == nullptr && FCursor.DistinctFieldCount == 0;
+}
+
+bool TQELRecordSearch::HasCurrentBitmap() const {
+  const TQELRecordBitmap* bitmap = FCursor.RecordBitmap.get();
+  return bitmap != nullptr && bitmap->Active() &&
+         !bitmap->IsStale(FTableData.CheckedRecordManager(10015).ChangeCount());
+}
+
+bool TQELRecordSearch::HasCurrentGathering() const {
+  return IsGatheringCurrent(FCursor, FTableData.CheckedRecordManager(10015).ChangeCount());
+}
+
+std::optional<std::int64_t> TQELRecordSearch::CursorPlace() {
+  if (FCursor.IndexID < 0) return FTableData.RecordIDToRecordNumber(FCursor.Position);
+  TQELKeyPath path;
+  TQELIndex& active = Index(FCursor.IndexID);
+  if (!active.FindRecordEntry(FSessionID, FCursor.Position, path, CursorRecord())) return std::nullopt;
+  return active.PositionNumber(path);
+}
+
+void TQELRecordSearch::RecordAtPlace(std::int64_t place, TQELRecordID& found) {
+  if (FCursor.IndexID < 0) {
+    FTableData.RecordNumberToRecordID(found, place);
+  } else if (!Index(FCursor.IndexID).RecordIDAtPositionNumber(FSessionID, place, found)) {
+    throw EQELException(20253, "Cannot retreive record for index");
+  }
+}
+
+std::optional<bool> TQELRecordSearch::StepThroughBitmap(TQELRecordID& found) {
+  const bool forward = FRequest.Forward;
+  // Places outside the bits are clamped to them.
+  std::int64_t from = forward ? 0 : std::numeric_limits<std::int32_t>::max();
+  const bool include = FromEnd();
+  if (!include) {
+    const std::optional<std::int64_t> place = CursorPlace();
+    if (!place) return std::nullopt;
+    from = *place;
+  }
+  TQELRecordBitmap& bitmap = FTableData.BitmapOf(FCursor);
+  if (bitmap.ByIndexPosition() != (FCursor.IndexID >= 0)) return std::nullopt;
+  std::int64_t position = 0;
+  if (!bitmap.FindNextPosition(forward, include, from, position)) return false;
+  RecordAtPlace(position, found);
+  return true;
+}
+
+void TQELRecordSearch::KeepGathering(std::vector<std::int64_t> places) {
+  std::sort(places.begin(), places.end());
+  places.erase(std::unique(places.begin(), places.end()), places.end());
+  TQELTableCursor::TGatheredMatches& gathered = FCursor.GatheredMatches;
+  gathered.Positions = std::move(places);
+  gathered.ByIndexPosition = FCursor.IndexID >= 0;
+  gathered.Stamp = FTableData.CheckedRecordManager(10015).ChangeCount();
+  gathered.Active = true;
+}
+
+void TQELRecordSearch::GatherAlternatives() {
+  TQELRecordBitmap& bitmap = FTableData.BitmapOf(FCursor);
+  std::vector<std::int64_t> places;
+  places.reserve(static_cast<std::size_t>(bitmap.Bits().SetCount()));
+  std::int64_t place = 0;
+  for (bool include = true; bitmap.FindNextPosition(true, include, place, place); include = false) {
+    places.push_back(place);
+  }
+  KeepGathering(std::move(places));
+}
+
+std::optional<bool> TQELRecordSearch::StepThroughGathering(TQELRecordID& found) {
+  const std::vector<std::int64_t>& places = FCursor.GatheredMatches.Positions;
+  const bool forward = FRequest.Forward;
+  std::vector<std::int64_t>::const_iterator next;
+  if (FromEnd()) {
+    next = forward ? places.begin() : places.end();
+  } else {
+    const std::optional<std::int64_t> place = CursorPlace();
+    if (!place) return std::nullopt;
+    next = forward ? std::upper_bound(places.begin(), places.end(), *place)
+                   : std::lower_bound(places.begin(), places.end(), *place);
+  }
+  if (forward ? next == places.end() : next == places.begin()) return false;
+  RecordAtPlace(forward ? *next : *std::prev(next), found);
+  return true;
 }
 
 // The cursor's range, and the position key of a distinct walk.
@@ -119,6 +241,20 @@ bool TQELRecordSearch::FromEnd() const {
 bool TQELRecordSearch::Run(TQELRecordID& found) {
   // Nothing lies beyond the end the cursor already stands at.
   if (!FromEnd() && (FRequest.Forward ? FCursor.AfterLast : FCursor.BeforeFirst)) return false;
+  if (Alternatives() != nullptr && FRequest.MarkAll != nullptr) {
+    MarkAlternatives();
+    return false;
+  }
+  // Matches gathered or marked for the cursor already answer a step at
+  // once; the alternatives are gathered now.
+  if (IsPlainStep()) {
+    if (!HasCurrentGathering() && !HasCurrentBitmap() && Alternatives() != nullptr) GatherAlternatives();
+    if (HasCurrentGathering()) {
+      if (const std::optional<bool> stepped = StepThroughGathering(found)) return *stepped;
+    } else if (HasCurrentBitmap()) {
+      if (const std::optional<bool> stepped = StepThroughBitmap(found)) return *stepped;
+    }
+  }
   BuildConditions();
   if (!SimplifyScanSearchConditions(FConditions, FGetIndex)) return false;
   FPath = ChooseAccessPath(AccessPathInputs());
@@ -250,11 +386,18 @@ bool TQELRecordSearch::RangeScanInNaturalOrder(TQELRecordID& found) {
   TQELBaseRecordManager& records = FTableData.CheckedRecordManager(10015);
   const bool forward = FRequest.Forward;
   const bool fromEnd = FromEnd();
+  // A step of a walk keeps every match for the steps after it.
+  const bool gather = IsPlainStep();
+  std::vector<std::int64_t> places;
   bool matched = false;
   ScanChosenRange(false, [&](TQELIndex&, const TQELRangeScanState&, const TQELRecordID& recordID,
                              bool) {
     if (FRequest.MarkAll != nullptr) {
       FRequest.MarkAll->SetRecord(recordID);
+      return true;
+    }
+    if (gather) {
+      places.push_back(FTableData.RecordIDToRecordNumber(recordID));
       return true;
     }
     if (!fromEnd) {
@@ -269,7 +412,19 @@ bool TQELRecordSearch::RangeScanInNaturalOrder(TQELRecordID& found) {
     matched = true;
     return true;
   });
+  if (gather) return TakeGathering(std::move(places), found);
   return matched;
+}
+
+bool TQELRecordSearch::TakeGathering(std::vector<std::int64_t> places, TQELRecordID& found) {
+  KeepGathering(std::move(places));
+  const std::optional<bool> stepped = StepThroughGathering(found);
+  if (stepped) return *stepped;
+  // The cursor's record has no place (gone from the active index): the
+  // walk goes on from the end it moves away from.
+  TQELSearchRequest fromEnd = FRequest;
+  fromEnd.FromStart = true;
+  return TQELRecordSearch(FTableData, FCursor, fromEnd).Run(found);
 }
 
 // The range is on another index than the cursor's: each match is placed in
@@ -286,6 +441,8 @@ bool TQELRecordSearch::RangeScanIntoActiveIndex(TQELRecordID& found) {
     }
   }
   std::int64_t bestPosition = -1;
+  const bool gather = IsPlainStep();
+  std::vector<std::int64_t> places;
   ScanChosenRange(false, [&](TQELIndex&, const TQELRangeScanState&, const TQELRecordID& recordID,
                              bool recordRead) {
     if (!recordRead && !ReadRecord(recordID, FRecord.data())) return true;
@@ -300,6 +457,10 @@ bool TQELRecordSearch::RangeScanIntoActiveIndex(TQELRecordID& found) {
       FRequest.MarkAll->MarkPosition(position);
       return true;
     }
+    if (gather) {
+      places.push_back(position);
+      return true;
+    }
     if (cursorPosition >= 0 && (forward ? position <= cursorPosition : position >= cursorPosition)) {
       return true;
     }
@@ -309,6 +470,7 @@ bool TQELRecordSearch::RangeScanIntoActiveIndex(TQELRecordID& found) {
     }
     return true;
   });
+  if (gather) return TakeGathering(std::move(places), found);
   return bestPosition >= 0;
 }
 
@@ -323,7 +485,22 @@ bool TQELTableData::FindMatchingRecord(TQELTableCursor& cursor, const TQELSearch
 void TQELTableData::BuildBitmap(TQELTableCursor& cursor, TQELRecordBitmap& bitmap) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   const std::int32_t sessionID = cursor.SessionID();
-  bitmap.BeginBuild(sessionID, CheckedRecordManager(10015).ChangeCount(), cursor.IndexID >= 0);
+  const std::int32_t changeCount = CheckedRecordManager(10015).ChangeCount();
+  bitmap.BeginBuild(sessionID, changeCount, cursor.IndexID >= 0);
+  if (cursor.DistinctFieldCount == 0 && IsGatheringCurrent(cursor, changeCount)) {
+    // A walk has gathered the matches already.
+    for (const std::int64_t place : cursor.GatheredMatches.Positions) {
+      if (cursor.IndexID >= 0) {
+        bitmap.MarkPosition(place);
+      } else {
+        TQELRecordID recordID{};
+        RecordNumberToRecordID(recordID, place);
+        bitmap.SetRecord(recordID);
+      }
+    }
+    bitmap.SetActive(true);
+    return;
+  }
   TQELSearchRequest search;
   search.MarkAll = &bitmap;
   TQELRecordID unused{};

@@ -5,8 +5,16 @@
 // through the whole table in the cursor's order, or along a range of one
 // index. It either stops at the first match after the cursor's position or
 // marks every match in a record bitmap.
+//
+// A step whose best path is a range of an index other than the cursor's
+// own has to read that whole range to find the nearest match; it keeps
+// every match it read, in the cursor's order, for the steps after it (and
+// for the cursor's bitmap, which counts and numbers them). The alternatives
+// of an IN are searched one by one into the cursor's bitmap and gathered
+// from there.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "storage/QELAccessPath.h"
@@ -28,7 +36,37 @@ class TQELRecordSearch {
   const TQELAccessPath& Path() const { return FPath; }
 
  private:
+  // One alternative of the SQL filter's, searched as one more condition.
+  TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cursor,
+                   const TQELSearchRequest& request, const TQELScanSearchConditionArray& alternative);
+
   void BuildConditions();
+  // The SQL filter's alternatives this search may use; null for none.
+  const std::vector<TQELScanSearchConditionArray>* Alternatives() const;
+  // Marks the records of every alternative in turn.
+  void MarkAlternatives();
+  // A step from the cursor's record with nothing but the cursor's own
+  // restrictions, which its record bitmap holds.
+  bool IsPlainStep() const;
+  // The cursor's bitmap, or its gathered matches, are built and current.
+  bool HasCurrentBitmap() const;
+  bool HasCurrentGathering() const;
+  // The cursor's record as a place of the bitmap and the gathering: its
+  // record number, or its position in the active index (none when it has
+  // left that index).
+  std::optional<std::int64_t> CursorPlace();
+  void RecordAtPlace(std::int64_t place, TQELRecordID& found);
+  // The step answered from the cursor's bitmap or gathered matches; no
+  // answer when the cursor's record has no place.
+  std::optional<bool> StepThroughBitmap(TQELRecordID& found);
+  std::optional<bool> StepThroughGathering(TQELRecordID& found);
+  // Keeps `places` as the cursor's gathered matches.
+  void KeepGathering(std::vector<std::int64_t> places);
+  // The matches of the alternatives, marked and then gathered.
+  void GatherAlternatives();
+  // Keeps the matches a range scan gathered and answers the step from them.
+  bool TakeGathering(std::vector<std::int64_t> places, TQELRecordID& found);
+
   void AddActiveIndexConditions(std::int32_t activeIndex, std::int32_t keySize);
   TQELAccessPathInputs AccessPathInputs();
   TQELIndex& Index(std::int32_t indexID);
@@ -59,6 +97,7 @@ class TQELRecordSearch {
   const TQELSearchRequest& FRequest;
   const std::int32_t FSessionID;
   TQELIndexLookup FGetIndex;
+  const TQELScanSearchConditionArray* FAlternative = nullptr;
   TQELScanSearchConditionArray FConditions;
   TQELAccessPath FPath;
   std::vector<std::uint8_t> FRecord;

@@ -28,6 +28,12 @@ class TQELRecordFilter {
  public:
   virtual ~TQELRecordFilter() = default;
   virtual bool Matches(const std::uint8_t* record) = 0;
+  // Sets of index conditions of which every record the filter accepts
+  // satisfies at least one (a set for each value of an IN over an indexed
+  // field); null when the filter offers none. A search may mark the union
+  // of their records instead of reading the whole table; the filter still
+  // decides.
+  virtual const std::vector<TQELScanSearchConditionArray>* Alternatives() const { return nullptr; }
 };
 
 // A dataset's record filter event: called with a copy of the candidate
@@ -87,6 +93,7 @@ class TQELTableCursor : public TQELStorageCursor {
   // cache were built for the old ones.
   void RestrictionsChanged() {
     if (RecordBitmap) RecordBitmap->SetActive(false);
+    GatheredMatches.Active = false;
     IndexPositionCache.Clear();
   }
 
@@ -132,6 +139,19 @@ class TQELTableCursor : public TQELStorageCursor {
   // Index creation and removal leave the table's primary-key and unique
   // constraints alone when set (a restructure that carries its own).
   bool KeepIndexConstraints = false;
+
+  // The matches of the cursor's restrictions gathered once for a walk
+  // whose search reads a range of an index other than the active one (or
+  // the alternatives of an IN): ascending record numbers in natural order,
+  // or ascending positions in the active index. Valid for one ChangeCount
+  // of the table's records (the Stamp) and until the restrictions change.
+  struct TGatheredMatches {
+    bool Active = false;
+    bool ByIndexPosition = false;
+    std::int32_t Stamp = 0;
+    std::vector<std::int64_t> Positions;
+  };
+  TGatheredMatches GatheredMatches;
 
   // Created by the table data on first use.
   std::unique_ptr<TQELRecordBitmap> RecordBitmap;

@@ -75,9 +75,7 @@ void TQELAOTable::SetOrder(std::vector<std::string> fields, std::vector<std::str
 void TQELAOTable::Open() {
   TQELCursor& cursor = *FResult->Cursor();
   if (FFilter != nullptr && !FFilter->IsEmpty()) {
-    auto filter = std::make_unique<TQELExpressionFilter>(cursor, *FFilter);
-    TQELScanSearchConditionArray derived = QELDeriveIndexConditions(cursor, filter->Expression());
-    cursor.SetSQLFilter(std::move(filter), std::move(derived));
+    QELSetSQLFilter(cursor, *FFilter);
   }
   if (!FOrderFields.empty()) {
     cursor.SetIndexName(cursor.GetIndexForFields(FOrderFields, FOrderDirections, FOrderCases));

@@ -1,5 +1,6 @@
 #include "components/query/QELAOTableExpr.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "components/db/QELSameText.h"
@@ -252,8 +253,8 @@ void TQELAOTableExpr::AccumulateRow() {
   if (FSelect.Having() != nullptr) FSelect.Having()->Accumulate();
 }
 
-void TQELAOTableExpr::AppendRow() {
-  if (FSelect.Having() != nullptr && !FSelect.Having()->Holds()) return;
+bool TQELAOTableExpr::AppendRow() {
+  if (FSelect.Having() != nullptr && !FSelect.Having()->Holds()) return false;
   const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
   const std::uint8_t* record = FRecordSource->CurrentRecord();
   FResult->Append();
@@ -275,6 +276,30 @@ void TQELAOTableExpr::AppendRow() {
     FResult->Cancel();
     throw;
   }
+  return true;
+}
+
+bool TQELAOTableExpr::CountsOnly() const {
+  if (!FAggregating || !FGroupFields.empty() || FSelect.Having() != nullptr || FOutputs.empty()) return false;
+  return std::all_of(FOutputs.begin(), FOutputs.end(), [](const TOutput& output) {
+    return output.Expression != nullptr && output.Expression->IsCountAll();
+  });
+}
+
+void TQELAOTableExpr::ReadSourceInTopOrder() {
+  if (FSelect.TopCount() < 0 || FOrderFields.empty() || FAggregating || FSelect.Distinct()) return;
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  std::vector<std::string> names;
+  for (const std::string& orderField : FOrderFields) {
+    const auto output = std::find_if(FOutputs.begin(), FOutputs.end(),
+                                     [&](const TOutput& candidate) { return QELSameText(candidate.Name, orderField); });
+    if (output == FOutputs.end() || output->SourceField < 0) return;
+    const TQELFieldDef& field = fields[output->SourceField];
+    if (IsBlobBaseType(field.BaseFieldType())) return;
+    names.push_back(field.Name());
+  }
+  FSource->SetOrder(names, FOrderDirections, std::vector<std::string>(names.size(), "CASE"));
+  FCopyLimit = std::max<std::int64_t>(FSelect.TopStart(), 1) - 1 + FSelect.TopCount();
 }
 
 void TQELAOTableExpr::CopyRows() {
@@ -299,10 +324,19 @@ void TQELAOTableExpr::CopyRows() {
   std::vector<TQELVariant> previousKeys;
   bool any = false;
   ResetGroup();
+  if (CountsOnly()) {
+    // The cursor's count already honours the whole WHERE, which is its
+    // filter; with no rows it is 0, still one row.
+    const std::int64_t count = cursor.GetRecordCount();
+    for (TOutput& output : FOutputs) output.Expression->SetAggregateCount(static_cast<std::int32_t>(count));
+    AppendRow();
+    return;
+  }
+  std::int64_t copied = 0;
   cursor.First();
-  while (cursor.GetRecord(grmNext) == grOK) {
+  while ((FCopyLimit < 0 || copied < FCopyLimit) && cursor.GetRecord(grmNext) == grOK) {
     if (!FAggregating) {
-      AppendRow();
+      if (AppendRow()) ++copied;
       continue;
     }
     std::vector<TQELVariant> keys = GroupValues(buffer);
@@ -381,6 +415,8 @@ void TQELAOTableExpr::ApplyOrderAndTop() {
 }
 
 void TQELAOTableExpr::Open() {
+  ReadSourceInTopOrder();
+  FSource->Open();
   FResult = NewResultTable();
   CopyRows();
   // The copy no longer needs its input.

@@ -24,7 +24,8 @@ namespace qel {
 
 class TQELAOTableExpr final : public TQELAO {
  public:
-  // `source` is open; `select` (not owned) stays alive while the node does.
+  // `source` has its table open and is opened by Open; `select` (not
+  // owned) stays alive while the node does.
   TQELAOTableExpr(std::unique_ptr<TQELAOTable> source, TQELSQLSelect& select);
   ~TQELAOTableExpr() override;
 
@@ -60,8 +61,14 @@ class TQELAOTableExpr final : public TQELAO {
   void ResetGroup();
   void AccumulateRow();
   // Appends the row the outputs compute from the source's current record,
-  // when HAVING (if any) holds for it.
-  void AppendRow();
+  // when HAVING (if any) holds for it; answers whether it did.
+  bool AppendRow();
+  // Every output is COUNT(*) over one group of all rows: the count is the
+  // source cursor's, which honours the whole WHERE, without a row read.
+  bool CountsOnly() const;
+  // TOP over plain rows ordered by source fields: the source is read in
+  // that order, so that the copy can stop at the last row TOP keeps.
+  void ReadSourceInTopOrder();
   // Makes the index over `fields` current on the result.
   void OrderResult(const std::vector<std::string>& fields, const std::vector<std::string>& directions);
   // Copies the result, in its current order, into a new temporary table
@@ -79,6 +86,8 @@ class TQELAOTableExpr final : public TQELAO {
   bool FAggregating = false;
   std::vector<std::string> FOrderFields;
   std::vector<std::string> FOrderDirections;
+  // Rows the copy needs at most; -1: all.
+  std::int64_t FCopyLimit = -1;
 };
 
 }  // namespace qel

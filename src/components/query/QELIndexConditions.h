@@ -1,14 +1,20 @@
 #pragma once
 // Index conditions derived from a query's WHERE over one table: each
-// conjunct that compares a field of the table with a constant is offered to
-// every index whose first column is that field, as a scan condition the
-// search may take as its access path. Only equalities are offered today
-// (ranges and LIKE prefixes are read, and would be given their conditions,
-// once a live cursor keeps the range it walks instead of gathering it at
-// every step). The WHERE itself still judges every record the index hands over,
-// so a condition only ever has to let through at least the matching
-// records: a constant that does not convert to the field's type exactly
-// (2.5 for an integer, 70000 for a smallint) gives no condition at all.
+// conjunct that tests a field of the table against constants is offered to
+// every index whose first column is that field. '=', '<', '<=', '>', '>=',
+// BETWEEN, IS [NOT] NULL, UPPER/LOWER(field) = constant and LIKE 'prefix%'
+// give scan conditions the search may take as its access path; an IN list
+// gives alternatives, one point of the index per value, whose records the
+// search gathers one by one.
+//
+// The WHERE itself still judges every record the index hands over, so a
+// condition only ever has to let through at least the matching records: a
+// constant that does not convert to the field's type exactly (2.5 for an
+// integer, 70000 for a smallint) gives no condition at all, and a LIKE
+// prefix keeps its conjunct for the values the range holds beyond it.
+
+#include <memory>
+#include <vector>
 
 #include "engine/QELCursor.h"
 #include "sql/QELExpression.h"
@@ -16,7 +22,19 @@
 
 namespace qel {
 
+struct TQELDerivedIndexConditions {
+  // Each holds for every record the WHERE accepts.
+  TQELScanSearchConditionArray Conditions;
+  // Every record the WHERE accepts satisfies all conditions of one of
+  // them (empty: none).
+  std::vector<TQELScanSearchConditionArray> Alternatives;
+};
+
 // The conditions for `condition`, bound to `cursor`'s fields.
-TQELScanSearchConditionArray QELDeriveIndexConditions(const TQELCursor& cursor, TQELExpression& condition);
+TQELDerivedIndexConditions QELDeriveIndexConditions(const TQELCursor& cursor, TQELExpression& condition);
+
+// Takes `where`'s tree over as the cursor's SQL filter, with the index
+// conditions derived from it.
+void QELSetSQLFilter(TQELCursor& cursor, TQELExpression& where);
 
 }  // namespace qel

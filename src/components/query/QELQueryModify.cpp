@@ -50,11 +50,8 @@ class TChangeTarget {
       : FScan(NewTable(target, context)), FTable(NewTable(target, context)) {
     FScan->Open();
     if (where != nullptr && !where->IsEmpty()) {
-      TQELCursor& cursor = *FScan->Cursor();
-      auto filter = std::make_unique<TQELExpressionFilter>(cursor, *where);
       // An index over a compared field may serve as the scan's path.
-      TQELScanSearchConditionArray derived = QELDeriveIndexConditions(cursor, filter->Expression());
-      cursor.SetSQLFilter(std::move(filter), std::move(derived));
+      QELSetSQLFilter(*FScan->Cursor(), *where);
     }
     FTable->Open();
   }

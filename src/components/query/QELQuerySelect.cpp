@@ -153,7 +153,6 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
       source->SetOrder(groupFields, std::vector<std::string>(groupFields.size(), "ASC"),
                        std::vector<std::string>(groupFields.size(), "CASE"));
     }
-    source->Open();
     auto copy = std::make_unique<TQELAOTableExpr>(std::move(source), select);
     copy->BindSelectList();
     copy->SetOrder(order);
