@@ -41,6 +41,22 @@ void ImportIndexDefs(const TIndexDefs& given, TIndexDefs& into, std::string& log
   }
 }
 
+// The index definitions of `source` but its temporary ones and those that
+// name a field `fields` lacks: a result that shows some of a table's
+// columns carries the table's indexes, which the copy could not create.
+void ImportableIndexDefs(const TQELAdvIndexDefs& source, const TQELAdvFieldDefs& fields, TQELAdvIndexDefs& into) {
+  TQELAdvIndexDefs candidates;
+  candidates.Assign(source, true);
+  into.Clear();
+  for (std::int32_t i = 0; i < candidates.Count(); ++i) {
+    bool complete = true;
+    for (const std::string& name : SplitFieldNames(candidates[i].Fields)) {
+      if (fields.Find(name) == nullptr) complete = false;
+    }
+    if (complete) into.Add() = candidates[i];
+  }
+}
+
 // Whether two database file names name the same file, however written.
 bool IsSameFile(const std::string& a, const std::string& b) {
   TQELFileIdentity first;
@@ -104,7 +120,7 @@ bool TQELTable::ImportTable(TDataSet& source, std::string& log, const TIndexDefs
   AdvFieldDefs.Clear();
   if (auto* engine = dynamic_cast<TQELDataSet*>(&source)) {
     AdvFieldDefs = engine->AdvFieldDefs;
-    AdvIndexDefs.Assign(engine->AdvIndexDefs, true);
+    ImportableIndexDefs(engine->AdvIndexDefs, AdvFieldDefs, AdvIndexDefs);
   } else {
     const TFieldDefs& defs = source.FieldDefs();
     for (std::int32_t i = 0; i < defs.Count(); ++i) {

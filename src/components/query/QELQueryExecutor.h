@@ -42,4 +42,16 @@ void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context);
 void QELExecuteRenameTable(TQELDDLRenameTable& statement, const TQELPlanContext& context);
 void QELExecuteAlterTable(TQELDDLAlterTable& statement, const TQELPlanContext& context);
 
+// SELECT ... INTO and INSERT ... SELECT (QELQueryInto.cpp).
+// Copies a result's rows into `target`, which takes the result's structure
+// (10403 when a row cannot be copied); answers the rows.
+std::int32_t QELImportResult(TQELCursor& result, TQELTable& target, const TQELPlanContext& context);
+// Refuses an INTO target the statement also reads (30447), or in another
+// database (30350).
+void QELCheckIntoTarget(TQELSQLUnion& statement, const TQELTableReference& source, const TQELPlanContext& context);
+// Copies the executed statement's result into its INTO table.
+void QELSelectInto(TQELSQLUnion& statement, const TQELPlanContext& context);
+// Inserts the rows of the statement's SELECT into the open `table`.
+void QELInsertSelected(TQELSQLInsert& statement, TQELTable& table, const TQELPlanContext& context);
+
 }  // namespace qel

@@ -110,12 +110,12 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
                       bool requestLive) {
   TQELQueryExprNode* tree = statement.QueryTree();
   if (tree == nullptr || tree->Operation != qoSelect || !tree->Select) NotYetPlanned();
-  if (!statement.IntoTable().empty()) NotYetPlanned();
   TQELSQLSelect& select = *tree->Select;
   if (select.TableRefCount() != 1 || select.TableRefs()[0]->Kind != trkTable ||
       !select.TableRefs()[0]->DatabaseName.empty()) {
     NotYetPlanned();
   }
+  if (!statement.IntoTable().empty()) QELCheckIntoTarget(statement, *select.TableRefs()[0], context);
   // A single block keeps its ORDER BY itself; a query expression's belongs
   // to the whole.
   std::vector<TQELSortKey>& order = statement.SortKeyCount() > 0 ? statement.SortKeys() : select.SortKeys();
@@ -161,6 +161,7 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
     root = std::move(copy);
   }
   statement.SetResult(std::make_unique<TPlanResult>(std::move(root)));
+  if (!statement.IntoTable().empty()) QELSelectInto(statement, context);
 }
 
 }  // namespace qel

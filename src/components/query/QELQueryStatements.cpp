@@ -118,9 +118,12 @@ std::int32_t InsertRows(TQELSQLInsert& statement, TQELTable& table) {
 }  // namespace
 
 void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context) {
-  if (statement.Select() != nullptr) throw EQELException(30350, "Not implemented yet");
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
   table->Open();
+  if (statement.Select() != nullptr) {
+    QELInsertSelected(statement, *table, context);
+    return;
+  }
   // Rows of a column list were checked against it by the parser; without
   // one a row may not hold more values than the table has fields.
   for (const auto& row : statement.Rows()) {
