@@ -200,6 +200,22 @@ void TQELDatabaseFile::WriteBuffer(const void* buffer, std::int32_t nativeCode, 
   FFile.Seek(position + count);
 }
 
+void TQELDatabaseFile::WriteGather(const TQELWritePart* parts, std::size_t partCount,
+                                   std::int32_t nativeCode, std::int64_t position) {
+  CheckOpen("WriteBuffer");
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < partCount; ++i) count += static_cast<std::int64_t>(parts[i].Size);
+  if (!Seek(position)) {
+    throw EQELException(nativeCode, "Cannot Set File Position to %d. FileName='%s'. FilePosition = %d, FileSize = %d",
+                        {position, FFileName, FFile.Position(), SizeOrMinusOne()});
+  }
+  if (!FFile.WriteGatherAt(parts, partCount, position) &&
+      !(TryReopen() && FFile.WriteGatherAt(parts, partCount, position))) {
+    RaiseIOError("Write to", nativeCode, position, count);
+  }
+  FFile.Seek(position + count);
+}
+
 void TQELDatabaseFile::FlushFileBuffers() {
   CheckOpen("FlushFileBuffers");
   // No second attempt: a failed fsync may already have dropped the pages it

@@ -30,6 +30,7 @@ class TQELDatabaseFile {
   void OpenFile(const std::string& name, TQELFileAccess accessMode, TQELFileShare shareMode);
   void CloseFile();
   bool IsOpen() const { return FFile.IsOpen(); }
+  bool IsUnlinked() const { return FFile.IsUnlinked(); }
   const std::string& FileName() const { return FFileName; }
   TQELFileAccess AccessMode() const { return FAccessMode; }
 
@@ -52,6 +53,10 @@ class TQELDatabaseFile {
                                     std::int64_t count);
   void WriteBuffer(const void* buffer, std::int32_t nativeCode, std::int64_t position,
                    std::int64_t count);
+  // WriteBuffer of `partCount` buffers that lie one after the other in the
+  // file from `position`, in one write.
+  void WriteGather(const TQELWritePart* parts, std::size_t partCount, std::int32_t nativeCode,
+                   std::int64_t position);
   // Raises the failure of the last read with the caller's native code, the
   // file and the system's error.
   [[noreturn]] void RaiseReadError(std::int32_t nativeCode, std::int64_t position, std::int64_t count) {

@@ -174,6 +174,16 @@ void TQELDatabaseFreeSpaceManager::ReleaseUncommittedPageNos(
   });
 }
 
+void TQELDatabaseFreeSpaceManager::TrimFreeTail() {
+  AsOneChange(20232, [&] {
+    FLastUsedPageNo = FindLastUsedPage();
+    // The last used page is never a space page, so the file does not end
+    // with one.
+    if (FLastUsedPageNo >= 0 && FLastUsedPageNo + 1 < FTotalPageCount) CutTail(FLastUsedPageNo + 1);
+    return 0;
+  });
+}
+
 // Clears what the growth beyond `totalBefore` left in space pages that stay
 // (the bits of space pages created in the tail, the states of its
 // extents), then cuts the file.

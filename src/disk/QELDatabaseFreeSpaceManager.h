@@ -40,6 +40,11 @@ class TQELDatabaseFreeSpaceManager {
   void ReleaseUncommittedPageNos(const std::vector<std::int32_t>& pageNos,
                                  std::int32_t totalBefore);
 
+  // Cuts off the free pages at the end of the file (what growing ahead of
+  // need left unused), with their space-page state, as CutTail does for a
+  // rolled-back growth.
+  void TrimFreeTail();
+
   bool IsSpacePage(std::int32_t pageNo) const;
   // Raises "Cannot delete PFS or EAM page. PageNo=%d" (30434) for a space page.
   void CheckNotSpacePage(std::int32_t pageNo) const;

@@ -114,13 +114,15 @@ void TQELDiskBlobManager::FreeEntry(std::uint8_t* slot) {
   SetSlotHandle(slot, 0);
 }
 
-std::vector<std::int32_t> TQELDiskBlobManager::BlobFields() const {
+// Found afresh each time (the fields may have been redefined), into a list
+// that keeps its room: every insert and delete asks.
+const std::vector<std::int32_t>& TQELDiskBlobManager::BlobFields() {
   const TQELFieldDefs& defs = FFieldManager.FieldDefs();
-  std::vector<std::int32_t> fields;
+  FBlobFields.clear();
   for (std::int32_t i = 0; i < defs.Count(); ++i) {
-    if (IsBlobBaseType(defs[i].BaseFieldType())) fields.push_back(i);
+    if (IsBlobBaseType(defs[i].BaseFieldType())) FBlobFields.push_back(i);
   }
-  return fields;
+  return FBlobFields;
 }
 
 // Page 0 is never a BLOB page (a reference to it means "nothing stored"),
@@ -173,18 +175,37 @@ std::unique_ptr<TQELDiskBlobManager::TCacheEntry> TQELDiskBlobManager::ReadValue
   return ReadLarge(sessionID, ref.PageNo);
 }
 
+std::unique_ptr<TQELDiskBlobManager::TCacheEntry> TQELDiskBlobManager::EntryFromSink(
+    TQELFunctionRef<bool(const TValueSink&)> read) {
+  auto entry = std::make_unique<TCacheEntry>();
+  std::int64_t filled = 0;
+  const auto begin = [&](const TQELBlobDescriptor& stored) {
+    entry->BlockCount = stored.BlockCount;
+    entry->UncompressedSize = stored.UncompressedSize;
+    entry->Allocate(stored.DataSize);
+  };
+  const auto append = [&](const std::uint8_t* data, std::int64_t size) {
+    std::memcpy(entry->Data + filled, data, static_cast<std::size_t>(size));
+    filled += size;
+  };
+  if (!read(TValueSink{begin, append})) return nullptr;
+  return entry;
+}
+
 std::unique_ptr<TQELDiskBlobManager::TCacheEntry> TQELDiskBlobManager::ReadShared(
     std::int32_t sessionID, const TQELBlobReference& ref) {
+  return EntryFromSink([&](const TValueSink& sink) { return ReadSharedTo(sessionID, ref, sink); });
+}
+
+bool TQELDiskBlobManager::ReadSharedTo(std::int32_t sessionID, const TQELBlobReference& ref,
+                                       const TValueSink& sink) {
   TQELPageGuard page(FPageManager, GetBlobPage(sessionID, ref.PageNo));
   const TQELSmallBlobPage shared(page.Get());
   TQELSmallBlobPage::TEntry found;
-  if (!shared.FindEntry(ref.EntryID, found)) return nullptr;
-  auto entry = std::make_unique<TCacheEntry>();
-  entry->BlockCount = found.BlockCount;
-  entry->UncompressedSize = found.UncompressedSize;
-  entry->Allocate(found.DataSize);
-  if (found.DataSize > 0) std::memcpy(entry->Data, found.Data, static_cast<std::size_t>(found.DataSize));
-  return entry;
+  if (!shared.FindEntry(ref.EntryID, found)) return false;
+  sink.Begin({found.BlockCount, found.UncompressedSize, found.DataSize});
+  if (found.DataSize > 0) sink.Append(found.Data, found.DataSize);
+  return true;
 }
 
 // With P the page data size, the first page of a large value holds a size
@@ -271,21 +292,25 @@ TQELDiskBlobManager::TLargeValue TQELDiskBlobManager::ReadLargeLayout(std::int32
 
 std::unique_ptr<TQELDiskBlobManager::TCacheEntry> TQELDiskBlobManager::ReadLarge(
     std::int32_t sessionID, std::int32_t firstPageNo) {
+  return EntryFromSink([&](const TValueSink& sink) {
+    ReadLargeTo(sessionID, firstPageNo, sink);
+    return true;
+  });
+}
+
+void TQELDiskBlobManager::ReadLargeTo(std::int32_t sessionID, std::int32_t firstPageNo,
+                                      const TValueSink& sink) {
   const TLargeValue value = ReadLargeLayout(sessionID, firstPageNo);
-  auto entry = std::make_unique<TCacheEntry>();
-  entry->BlockCount = value.BlockCount;
-  entry->UncompressedSize = value.UncompressedSize;
-  entry->Allocate(value.DataSize);
+  sink.Begin({value.BlockCount, value.UncompressedSize, value.DataSize});
   const std::int64_t p = FPageManager.DataSize();
   std::int64_t done = 0;
   for (std::size_t i = 0; i < value.DataPages.size() && done < value.DataSize; ++i) {
     TQELPageGuard page(FPageManager, GetBlobPage(sessionID, value.DataPages[i]));
     const std::int64_t offset = i == 0 ? kLargeHeaderSize : 0;
     const std::int64_t chunk = std::min(p - offset, value.DataSize - done);
-    std::memcpy(entry->Data + done, page->Data() + offset, static_cast<std::size_t>(chunk));
+    sink.Append(page->Data() + offset, chunk);
     done += chunk;
   }
-  return entry;
 }
 
 void TQELDiskBlobManager::LoadBlob(std::int32_t sessionID, std::uint8_t* record,
@@ -490,7 +515,8 @@ void TQELDiskBlobManager::DeleteBlob(std::int32_t sessionID, std::uint8_t* recor
 // The slots change only once every value is gone, so that a failure leaves
 // a buffer that still names what the cancelled session did not delete.
 void TQELDiskBlobManager::DeleteBlobs(std::int32_t sessionID, std::uint8_t* record) {
-  std::vector<std::int32_t> deleted;
+  std::vector<std::int32_t>& deleted = FDeletedFields;
+  deleted.clear();
   for (const std::int32_t fieldNo : BlobFields()) {
     const TQELBlobReference ref = TQELBlobReference::Load(Slot(record, fieldNo));
     if (IsNull(fieldNo, record) || !ref.IsStored()) continue;
@@ -507,11 +533,8 @@ void TQELDiskBlobManager::DeleteBlobs(std::int32_t sessionID, std::uint8_t* reco
 
 void TQELDiskBlobManager::PostFields(std::int32_t sessionID, std::uint8_t* record,
                                      const std::vector<std::int32_t>& fieldNos) {
-  struct TPosted {
-    std::uint8_t* Slot;
-    TQELBlobReference Ref;
-  };
-  std::vector<TPosted> posted;
+  std::vector<TPosted>& posted = FPosted;
+  posted.clear();
   for (const std::int32_t fieldNo : fieldNos) {
     std::uint8_t* slot = Slot(record, fieldNo);
     const TCacheEntry* entry = FindEntry(slot);
@@ -547,19 +570,39 @@ void TQELDiskBlobManager::ReadBlobToStream(std::int32_t sessionID, std::uint8_t*
   descriptor = TQELBlobDescriptor{};
   std::uint8_t* slot = Slot(record, fieldNo);
   if (IsNull(fieldNo, record)) return;
-  LoadBlob(sessionID, record, fieldNo);
-  const TCacheEntry* entry = FindEntry(slot);
-  if (entry == nullptr) throw EQELException(20162, "Cannot read BLOB field value");
-  if (entry->DataSize > 0) {
-    const std::int64_t written = stream.Write(entry->Data, entry->DataSize);
-    if (written != entry->DataSize) {
+  const auto write = [&](const std::uint8_t* data, std::int64_t size) {
+    const std::int64_t written = stream.Write(data, size);
+    if (written != size) {
       throw EQELException(10147,
                           "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, "
                           "Bytes Write = %d",
-                          {stream.Position(), stream.GetSize(), entry->DataSize, written});
+                          {stream.Position(), stream.GetSize(), size, written});
     }
+  };
+  if (const TCacheEntry* entry = FindEntry(slot)) {
+    if (entry->DataSize > 0) write(entry->Data, entry->DataSize);
+    descriptor = {entry->BlockCount, entry->UncompressedSize, entry->DataSize};
+    return;
   }
-  descriptor = {entry->BlockCount, entry->UncompressedSize, entry->DataSize};
+  const TQELBlobReference ref = TQELBlobReference::Load(slot);
+  if (!ref.IsStored()) throw EQELException(20162, "Cannot read BLOB field value");
+  TQELBlobDescriptor stored;
+  const auto begin = [&](const TQELBlobDescriptor& value) { stored = value; };
+  const TValueSink sink{begin, write};
+  // The usual references go from the pages into the stream; the ambiguous
+  // kind of older files may need a second try, which a half-written stream
+  // would not survive, so it goes through an entry of its own.
+  if (ref.EntryID == kLargeEntryID) {
+    ReadLargeTo(sessionID, ref.PageNo, sink);
+  } else if (ref.EntryID != kAmbiguousEntryID) {
+    if (!ReadSharedTo(sessionID, ref, sink)) throw EQELException(20162, "Cannot read BLOB field value");
+  } else {
+    const std::unique_ptr<TCacheEntry> entry = ReadValue(sessionID, ref);
+    if (entry == nullptr) throw EQELException(20162, "Cannot read BLOB field value");
+    if (entry->DataSize > 0) write(entry->Data, entry->DataSize);
+    stored = {entry->BlockCount, entry->UncompressedSize, entry->DataSize};
+  }
+  descriptor = stored;
 }
 
 void TQELDiskBlobManager::StoreBlobFromStream(std::uint8_t* record, std::int32_t fieldNo,

@@ -12,7 +12,9 @@
 // with room; its count per page is the bytes the entries take. The page
 // formats are described in QELSmallBlobPage.h.
 //
-// Cache entries hold the values of the record buffers being read or edited.
+// Cache entries hold the values of the record buffers being edited, and
+// those whose stored bytes were handed out (GetBlobData); a value read into
+// a stream goes there straight from its pages.
 // A handle is a number the manager hands out, never an address: a handle
 // counts only while the manager has an entry under it, so a stale or copied
 // slot can never reach freed memory.
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "pagecache/QELPageManager.h"
+#include "platform/QELFunctionRef.h"
 #include "storage/QELBTreePageIndex.h"
 #include "storage/QELBlobValueStream.h"  // TQELBlobDescriptor
 #include "values/QELBaseFieldType.h"
@@ -109,8 +112,9 @@ class TQELDiskBlobManager {
 
   // Writes the value's stored block data into `stream` at its position and
   // answers its descriptor; a NULL field gives a zero descriptor and writes
-  // nothing. A value that cannot be loaded raises "Cannot read BLOB field
-  // value" (20162).
+  // nothing. The data comes from the field's cache entry when it has one,
+  // else straight from its pages, without making an entry. A value that
+  // cannot be loaded raises "Cannot read BLOB field value" (20162).
   void ReadBlobToStream(std::int32_t sessionID, std::uint8_t* record, TQELStream& stream,
                         TQELBlobDescriptor& descriptor, std::int32_t fieldNo);
   // Replaces the field's value by the one `blobStream` holds: a new, changed
@@ -185,10 +189,23 @@ class TQELDiskBlobManager {
   std::uint32_t NextHandle();
   TQELPage* GetBlobPage(std::int32_t sessionID, std::int32_t pageNo);
 
-  // Reading; null when a shared page has no entry of the reference's id.
+  // Where a value read from its pages goes: its descriptor first, then its
+  // block data in pieces, in order.
+  struct TValueSink {
+    TQELFunctionRef<void(const TQELBlobDescriptor&)> Begin;
+    TQELFunctionRef<void(const std::uint8_t*, std::int64_t)> Append;
+  };
+
+  // Reading; null (or false) when a shared page has no entry of the
+  // reference's id.
   std::unique_ptr<TCacheEntry> ReadValue(std::int32_t sessionID, const TQELBlobReference& ref);
   std::unique_ptr<TCacheEntry> ReadShared(std::int32_t sessionID, const TQELBlobReference& ref);
   std::unique_ptr<TCacheEntry> ReadLarge(std::int32_t sessionID, std::int32_t firstPageNo);
+  // The same reads into a sink, straight from the pages.
+  bool ReadSharedTo(std::int32_t sessionID, const TQELBlobReference& ref, const TValueSink& sink);
+  void ReadLargeTo(std::int32_t sessionID, std::int32_t firstPageNo, const TValueSink& sink);
+  static std::unique_ptr<TCacheEntry> EntryFromSink(
+      TQELFunctionRef<bool(const TValueSink&)> read);
   TLargeValue ReadLargeLayout(std::int32_t sessionID, std::int32_t firstPageNo);
   bool LooksLarge(std::int32_t sessionID, std::int32_t pageNo);
 
@@ -207,7 +224,8 @@ class TQELDiskBlobManager {
   // writes the new references and frees the entries.
   void PostFields(std::int32_t sessionID, std::uint8_t* record,
                   const std::vector<std::int32_t>& fieldNos);
-  std::vector<std::int32_t> BlobFields() const;
+  // The numbers of the table's BLOB fields (valid until the next call).
+  const std::vector<std::int32_t>& BlobFields();
 
   TQELPageManager& FPageManager;
   TQELRecordReader& FRecordManager;
@@ -215,6 +233,15 @@ class TQELDiskBlobManager {
   TQELBTreeBlobPageIndex FIndex;
   std::unordered_map<std::uint32_t, std::unique_ptr<TCacheEntry>> FCache;
   std::uint32_t FLastHandle = 0;
+
+  // Lists every insert, update and delete fills, kept with their room.
+  struct TPosted {
+    std::uint8_t* Slot;
+    TQELBlobReference Ref;
+  };
+  std::vector<std::int32_t> FBlobFields;
+  std::vector<std::int32_t> FDeletedFields;
+  std::vector<TPosted> FPosted;
 };
 
 }  // namespace qel

@@ -70,12 +70,22 @@ void TQELDiskDatabaseData::OpenSystemFiles() {
   FSessionsLocked = false;
 }
 
+// When no other process has a session in the file (this handle can take
+// every session byte), nobody else can be writing it, and the journal file
+// goes with the close. The bytes stay taken until the file is closed.
 void TQELDiskDatabaseData::CloseDatabase() {
   TQELCriticalSectionGuard guard(Lock());
+  bool onlyOpener = false;
+  if (FSessions && DiskPageManager().IsOpen() && !DiskPageManager().IsReadOnly()) {
+    try {
+      onlyOpener = FSessionsLocked || FSessions->LockAllSessions();
+    } catch (const EQELException&) {
+    }
+  }
   FLockManager.reset();
   FSessions.reset();
   FSessionsLocked = false;
-  if (DiskPageManager().IsOpen()) DiskPageManager().CloseDatabase();
+  if (DiskPageManager().IsOpen()) DiskPageManager().CloseDatabase(onlyOpener);
 }
 
 // ---- Sessions --------------------------------------------------------------

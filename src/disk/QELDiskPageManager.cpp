@@ -1,12 +1,11 @@
 #include "disk/QELDiskPageManager.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <exception>
 
 #include "disk/QELLockGuard.h"
+#include "platform/QELCrc32.h"
 #include "platform/QELException.h"
 #include "platform/QELFile.h"
 #include "platform/QELRandom.h"
@@ -18,9 +17,7 @@ namespace {
 // Pages smaller than this leave no useful data area.
 constexpr std::uint16_t kMinPageSize = 128;
 
-std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
-  return static_cast<std::uint32_t>(crc32(0, data, static_cast<uInt>(size)));
-}
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) { return QELCrc32(0, data, size); }
 
 // The version a page gets when it is written: one more, skipping the three
 // highest values, which mark freed or unreadable pages.
@@ -44,7 +41,8 @@ TQELDiskPageManager::~TQELDiskPageManager() {
 void TQELDiskPageManager::SetGeometry(std::uint16_t pageSize) {
   SetPageGeometry(pageSize, kQELPageHeaderSize);
   FLoadBuffer.reset();
-  FWriteBuffer = std::make_unique<std::uint8_t[]>(pageSize);
+  // Made at the first encrypted write; a plain file never needs it.
+  FWriteBuffer.reset();
   FHeld.Configure(pageSize, kQELHeaderSize);
 }
 
@@ -217,10 +215,10 @@ void TQELDiskPageManager::CheckPassword() {
   }
 }
 
-void TQELDiskPageManager::CloseDatabase() {
+void TQELDiskPageManager::CloseDatabase(bool onlyOpener) {
   std::exception_ptr failure;
   try {
-    WriteHeldPendingOnClose();
+    WriteHeldPendingOnClose(FExclusive || onlyOpener);
   } catch (...) {
     // The file is closed all the same; the failure is reported after.
     failure = std::current_exception();
@@ -229,13 +227,27 @@ void TQELDiskPageManager::CloseDatabase() {
   FChangeDepth = 0;
   FChangeLocked = false;
   if (FJournal.Attached()) {
-    // Only an exclusive opener knows no other process has the journal open.
+    // The journal is removed under the header lock, which every writer
+    // holds while it writes its journal: a writer that opened the file
+    // before then finds its journal file gone and makes a new one.
     bool remove = false;
+    bool locked = false;
     try {
-      remove = FExclusive && FFile.IsOpen() && !IsReadOnly() && !FJournal.HasValidHeader();
+      if ((FExclusive || onlyOpener) && !failure && FFile.IsOpen() && !IsReadOnly()) {
+        locked = FHeaderLockCount == 0 && LockHeader();
+        remove = locked && !FJournal.HasValidHeader();
+      }
     } catch (const EQELException&) {
+      remove = false;
     }
     remove ? FJournal.DetachAndRemove() : FJournal.Detach();
+    if (locked) {
+      try {
+        UnlockHeader();
+      } catch (const EQELException&) {
+        // Closing the file below gives the lock up anyway.
+      }
+    }
   }
   FFreeSpace.reset();
   FHeaderLockCount = 0;
@@ -248,10 +260,19 @@ void TQELDiskPageManager::CloseDatabase() {
 // and releases then cancel out, except for a page another session's commit
 // wrote as used and whose allocation was given back later: it is marked
 // free only here. Dropped (when this fails) they leave such pages marked
-// used, never a committed page free.
-void TQELDiskPageManager::WriteHeldPendingOnClose() {
+// used, never a committed page free. The only opener also cuts off the
+// free pages at the end, so that a closed file carries no room grown ahead
+// of need (nobody else can be allocating).
+void TQELDiskPageManager::WriteHeldPendingOnClose(bool trimFreeTail) {
   if (!FFile.IsOpen() || FChangeDepth != 0 || IsReadOnly() || !FFreeSpace) return;
   CancelAllNewPages();
+  if (trimFreeTail) {
+    try {
+      FFreeSpace->TrimFreeTail();
+    } catch (const EQELException&) {
+      // Only room is at stake; the trim is undone and the rest still goes.
+    }
+  }
   if (FHeld.Empty()) return;
   RunChangeSequence(20213, true, [&] { WriteHeldChange({}, {}, FFlushEveryCommit); }, [] {});
 }
@@ -382,8 +403,9 @@ bool TQELDiskPageManager::ReadPage(TQELPage* page) {
 }
 
 // The bytes a page is stored as, with its version moved on: its own
-// buffer, or an encrypted copy, so that the cached page stays plain.
-const std::uint8_t* TQELDiskPageManager::StoredBytes(TQELPage* page) {
+// buffer, or an encrypted copy in slot `slot` of the write scratch, so
+// that the cached page stays plain.
+const std::uint8_t* TQELDiskPageManager::StoredBytes(TQELPage* page, std::size_t slot) {
   page->SetPageVersion(NextPageVersion(page->PageVersion()));
   if (IsPlainPage(page->PageNo)) return page->Buffer();
   std::uint8_t* header = page->Header();
@@ -391,20 +413,35 @@ const std::uint8_t* TQELDiskPageManager::StoredBytes(TQELPage* page) {
     page_header::SetCryptoAlgorithm(header, FPassword.CryptoAlgorithm);
     page_header::SetDataCRC(header, Crc32(page->Data(), page->DataSize()));
   }
-  std::memcpy(FWriteBuffer.get(), page->Buffer(), PageSize());
+  if (FWriteBuffer == nullptr) FWriteBuffer = std::make_unique<std::uint8_t[]>(kPagesPerWrite * PageSize());
+  std::uint8_t* copy = FWriteBuffer.get() + slot * PageSize();
+  std::memcpy(copy, page->Buffer(), PageSize());
   if (page->EncryptOnWrite) {
-    EncryptData(FPassword.CryptoAlgorithm, FWriteBuffer.get() + HeaderSize(), DataSize(),
-                FPassword.Password);
+    EncryptData(FPassword.CryptoAlgorithm, copy + HeaderSize(), DataSize(), FPassword.Password);
   }
-  return FWriteBuffer.get();
+  return copy;
 }
 
 void TQELDiskPageManager::WritePage(TQELPage* page) {
-  WriteBytes(StoredBytes(page), 10469, GetPageOffset(page->PageNo), PageSize());
+  WriteBytes(StoredBytes(page, 0), 10469, GetPageOffset(page->PageNo), PageSize());
 }
 
-void TQELDiskPageManager::WritePageToFile(TQELPage* page) {
-  FFile.WriteBuffer(StoredBytes(page), 10469, GetPageOffset(page->PageNo), PageSize());
+// Pages that follow each other in the file (`pages` is sorted by number)
+// go out as one gathered write of up to kPagesPerWrite pages, instead of a
+// system call each.
+void TQELDiskPageManager::WritePagesToFile(const std::vector<TQELPage*>& pages) {
+  TQELWritePart parts[kPagesPerWrite];
+  for (std::size_t i = 0; i < pages.size();) {
+    const std::int32_t first = pages[i]->PageNo;
+    std::size_t n = 0;
+    while (i + n < pages.size() && n < kPagesPerWrite &&
+           std::int64_t{pages[i + n]->PageNo} == std::int64_t{first} + static_cast<std::int64_t>(n)) {
+      parts[n] = {StoredBytes(pages[i + n], n), PageSize()};
+      ++n;
+    }
+    FFile.WriteGather(parts, n, 10469, GetPageOffset(first));
+    i += n;
+  }
 }
 
 void TQELDiskPageManager::AllocatePage(TQELPage* page) {
@@ -611,7 +648,7 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
       writing.Store(bytes);
       FFile.WriteBuffer(bytes, 10462, FBaseOffset, kQELHeaderSize);
     }
-    for (TQELPage* page : pages) WritePageToFile(page);
+    WritePagesToFile(pages);
     for (const auto& [pageNo, image] : FHeld.Pages()) {
       const std::int64_t offset = GetPageOffset(pageNo);
       if (offset < size) FFile.WriteBuffer(image.Bytes.get(), 10469, offset, std::min<std::int64_t>(PageSize(), size - offset));
@@ -667,6 +704,13 @@ bool TQELDiskPageManager::ReadBytes(void* buffer, std::int64_t position, std::in
   }
   if (!FHeld.Started()) return FFile.ReadBuffer(buffer, position, count, bytesRead);
   auto* out = static_cast<std::uint8_t*>(buffer);
+  // The header as a change holds it needs no file access either: every
+  // allocation of a long transaction reads it.
+  if (position == FBaseOffset && count == kQELHeaderSize && FHeld.HeaderChanged()) {
+    std::memcpy(out, FHeld.Header(), static_cast<std::size_t>(count));
+    bytesRead = count;
+    return true;
+  }
   // A read within one held page needs no file access.
   if (position >= FPage0Offset && position + count <= FHeld.Size()) {
     const std::int64_t inPage = (position - FPage0Offset) % PageSize();

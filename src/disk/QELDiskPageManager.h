@@ -73,7 +73,12 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   // an encrypted file names its own, which comes back in the result.
   TQELOpenResult OpenDatabase(const std::string& fileName, const TQELPassword& password,
                               const TQELOpenOptions& options = {});
-  void CloseDatabase();
+  // Closes the file. When this handle is the file's only opener (opened
+  // exclusively, or `onlyOpener` as the caller knows: no other process has
+  // a session in the file) the free pages at the end of the file are cut
+  // off and the journal file goes with the close. The journal stays when
+  // it is hot, or when the header lock is taken.
+  void CloseDatabase(bool onlyOpener = false);
   bool IsOpen() const { return FFile.IsOpen(); }
 
   // Writes the session's changes as one atomic change; with `flush` the
@@ -222,9 +227,11 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   void WriteHeldChange(const std::vector<TQELPage*>& pages, const std::vector<std::int32_t>& fresh,
                        bool flush);
   void JournalOriginal(std::int64_t position, std::int64_t count);
-  const std::uint8_t* StoredBytes(TQELPage* page);
-  void WritePageToFile(TQELPage* page);
-  void WriteHeldPendingOnClose();
+  // The most pages one gathered write of a commit takes.
+  static constexpr std::size_t kPagesPerWrite = 64;
+  const std::uint8_t* StoredBytes(TQELPage* page, std::size_t slot);
+  void WritePagesToFile(const std::vector<TQELPage*>& pages);
+  void WriteHeldPendingOnClose(bool trimFreeTail);
   void RecoverJournal();
 
   TQELDatabaseFile FFile;
@@ -240,8 +247,8 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   std::int64_t FLockAreaOffset = kQELHeaderSize + kQELExtendedHeaderSize;
   std::int64_t FNextObjectIDOffset = FLockAreaOffset + kQELLockAreaSize;
   std::int64_t FPage0Offset = kQELFirstPageOffset;
-  // Scratch for writing an encrypted copy of a page, so the cached page
-  // stays plain without being decrypted again.
+  // Scratch for writing encrypted copies of pages (kPagesPerWrite of
+  // them), so the cached pages stay plain without being decrypted again.
   std::unique_ptr<std::uint8_t[]> FWriteBuffer;
 
   // Scratch for the stored bytes of a page part of which a change writes.

@@ -767,7 +767,7 @@ std::unique_ptr<TQELBlobValueStream> TQELDiskTableData::OpenBlob(TQELTableCursor
   CheckOpen();
   const TQELFieldDef& field = FieldDefs()[fieldNo];
   if (field.BlobBlockSize == 0) throw EQELException(20149, "Stream block size = 0 is not allowed");
-  auto working = std::make_unique<TQELTemporaryStream>(MemoryOnly());
+  std::unique_ptr<TQELTemporaryStream> working = FBlobStreams->Take(MemoryOnly());
   TQELCompressedStreamDescriptor descriptor;
   descriptor.BlockSize = field.BlobBlockSize;
   descriptor.CompressionAlgorithm = field.BlobCompressionAlgorithm;
@@ -788,7 +788,7 @@ std::unique_ptr<TQELBlobValueStream> TQELDiskTableData::OpenBlob(TQELTableCursor
       throw;
     }
   }
-  return std::make_unique<TQELBlobValueStream>(std::move(working), isNew, descriptor, fieldNo);
+  return std::make_unique<TQELBlobValueStream>(std::move(working), isNew, descriptor, fieldNo, FBlobStreams);
 }
 
 void TQELDiskTableData::ReadBlobData(std::int32_t sessionID, std::int32_t fieldNo,

@@ -173,6 +173,8 @@ class TQELDiskTableData final : public TQELTableData {
   std::unique_ptr<TQELInternalDBDirectAccessFile> FLocksFile;
   std::unique_ptr<TQELTableLocksFile> FLocks;
   std::unique_ptr<TQELDiskBlobManager> FBlobManager;
+  // The working streams of BLOB values opened here, reused value after value.
+  std::shared_ptr<TQELBlobStreamPool> FBlobStreams = std::make_shared<TQELBlobStreamPool>();
   // The header file's bytes, reused: the header is rewritten after every
   // change and re-read before every access in multi-user mode.
   std::vector<std::uint8_t> FHeaderBuffer;

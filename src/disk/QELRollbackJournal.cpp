@@ -68,8 +68,16 @@ void TQELRollbackJournal::DetachAndRemove() {
 
 // Opens the journal file when it exists, or, with `create`, creates it. The
 // file is shared: every process of a multi-user database uses the same one.
+//
+// A journal file removed by a handle that closed the database as its last
+// opener is let go: its bytes would reach no one who looks for a journal,
+// so the file of that name is opened (or created) instead.
 bool TQELRollbackJournal::EnsureOpen(bool create) {
-  if (FFile.IsOpen()) return true;
+  if (FFile.IsOpen()) {
+    if (!FFile.IsUnlinked()) return true;
+    FFile.CloseFile();
+    FEntryDurable = false;
+  }
   if (FPath.empty()) return false;
   if (QELFileExists(FPath)) {
     try {

@@ -82,7 +82,8 @@ class TQELRollbackJournal {
   bool Attached() const { return !FPath.empty(); }
   const std::string& Path() const { return FPath; }
   // Detaches and removes the journal file; only an opener that has the
-  // database file to itself may, since others keep the file open.
+  // database file to itself may. A handle that still has the removed file
+  // open lets it go at its next look or write (see EnsureOpen).
   void DetachAndRemove();
 
   // Starts the journal of a change to a database file of `databaseSize`

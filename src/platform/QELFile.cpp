@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <thread>
+#include <vector>
 
 namespace qel {
 
@@ -322,6 +324,68 @@ bool TQELFile::WriteThrough(const void* buffer, std::int64_t position, std::size
     // A regular file that takes nothing would make this loop spin.
     if (done == 0) return Fail(EIO);
     written += static_cast<std::size_t>(done);
+  }
+  return Succeed();
+}
+
+bool TQELFile::IsUnlinked() const {
+  struct stat opened {};
+  return FHandle >= 0 && ::fstat(FHandle, &opened) == 0 && opened.st_nlink == 0;
+}
+
+// A file hook sees a gathered write as the one write it is: its bytes are
+// gathered into one buffer for the hook (only tests install hooks).
+bool TQELFile::WriteGatherAt(const TQELWritePart* parts, std::size_t partCount, std::int64_t position) {
+  if (!CheckOpen() || !CheckWritable()) return false;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < partCount; ++i) count += parts[i].Size;
+  if (!FitsOffsets(position, count)) return Fail(EINVAL);
+  if (QELActiveFileHook() == nullptr) [[likely]] return WriteGatherThrough(parts, partCount, position);
+  std::vector<std::uint8_t> gathered;
+  gathered.reserve(count);
+  for (std::size_t i = 0; i < partCount; ++i) {
+    const auto* bytes = static_cast<const std::uint8_t*>(parts[i].Data);
+    gathered.insert(gathered.end(), bytes, bytes + parts[i].Size);
+  }
+  return Hooked({fopWrite, position, static_cast<std::int64_t>(count), gathered.data()},
+                [&] { return WriteThrough(gathered.data(), position, count); });
+}
+
+// pwritev takes a limited number of buffers (here kMaxParts, well below
+// IOV_MAX) and may write less than asked: what is left goes in further
+// calls.
+bool TQELFile::WriteGatherThrough(const TQELWritePart* parts, std::size_t partCount,
+                                  std::int64_t position) {
+  constexpr std::size_t kMaxParts = 64;
+  std::size_t part = 0;
+  std::size_t skip = 0;  // bytes of parts[part] already written
+  for (;;) {
+    while (part < partCount && parts[part].Size == skip) {
+      ++part;
+      skip = 0;
+    }
+    if (part == partCount) break;
+    iovec vector[kMaxParts];
+    std::size_t used = 0;
+    for (std::size_t i = part; i < partCount && used < kMaxParts; ++i, ++used) {
+      const std::size_t offset = i == part ? skip : 0;
+      vector[used].iov_base = const_cast<std::uint8_t*>(static_cast<const std::uint8_t*>(parts[i].Data) + offset);
+      vector[used].iov_len = parts[i].Size - offset;
+    }
+    const ssize_t done = ::pwritev(FHandle, vector, static_cast<int>(used), position);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return Fail(errno);
+    }
+    if (done == 0) return Fail(EIO);
+    position += done;
+    auto left = static_cast<std::size_t>(done);
+    while (part < partCount && left >= parts[part].Size - skip) {
+      left -= parts[part].Size - skip;
+      skip = 0;
+      ++part;
+    }
+    skip += left;
   }
   return Succeed();
 }

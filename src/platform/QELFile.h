@@ -34,6 +34,12 @@ namespace qel {
 
 struct TQELFileRequest;
 
+// One buffer of a gathered write.
+struct TQELWritePart {
+  const void* Data;
+  std::size_t Size;
+};
+
 // How a file is opened. Both modes can read.
 enum TQELFileAccess : std::uint8_t { faRead = 0, faReadWrite = 1 };
 
@@ -87,6 +93,9 @@ class TQELFile {
   // Whether the handle holds byte-range locks (which closing it gives up).
   bool HoldsLocks() const { return !FLocks.empty(); }
   const std::string& FileName() const { return FFileName; }
+  // Whether the open file has lost its last name: another handle removed
+  // it, and what is written here reaches no file anyone can open.
+  bool IsUnlinked() const;
   int Handle() const { return FHandle; }
   TQELFileAccess Access() const { return FAccess; }
 
@@ -95,6 +104,9 @@ class TQELFile {
   bool ReadAt(void* buffer, std::int64_t position, std::size_t count, std::size_t& bytesRead);
   // Writes all `count` bytes at `position`, growing the file as needed.
   bool WriteAt(const void* buffer, std::int64_t position, std::size_t count);
+  // Writes `partCount` buffers one after the other from `position`, as one
+  // write of all their bytes (one system call where the system allows).
+  bool WriteGatherAt(const TQELWritePart* parts, std::size_t partCount, std::int64_t position);
 
   // Sequential access through the handle's own file pointer.
   bool Seek(std::int64_t position);
@@ -131,6 +143,7 @@ class TQELFile {
   bool Hooked(const TQELFileRequest& request, TOperation operation);
   bool ReadThrough(void* buffer, std::int64_t position, std::size_t count, std::size_t& bytesRead);
   bool WriteThrough(const void* buffer, std::int64_t position, std::size_t count);
+  bool WriteGatherThrough(const TQELWritePart* parts, std::size_t partCount, std::int64_t position);
   bool LockThrough(std::int64_t position, std::int64_t count);
   bool UnlockThrough(std::int64_t position, std::int64_t count);
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <limits>
 
+#include "platform/QELCrc32.h"
 #include "platform/QELEndian.h"
 #include "streams/QELPpmCompression.h"
 
@@ -200,17 +201,9 @@ TQELPpmParameters PpmParametersForMode(std::uint8_t mode) {
 
 std::uint32_t BlockCrc32(std::uint32_t crc, const void* data, std::size_t size) {
   if (data == nullptr || size == 0) return crc;
-  // zlib's crc32 inverts the register before and after; undoing both gives
-  // the plain register update, at zlib's speed.
-  std::uint32_t result = crc ^ 0xFFFFFFFFu;
-  const auto* bytes = static_cast<const Bytef*>(data);
-  while (size > 0) {
-    const uInt chunk = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    result = static_cast<std::uint32_t>(crc32(result, bytes, chunk));
-    bytes += chunk;
-    size -= chunk;
-  }
-  return result ^ 0xFFFFFFFFu;
+  // The CRC-32 convention inverts the register before and after; undoing
+  // both gives the plain register update.
+  return QELCrc32(crc ^ 0xFFFFFFFFu, data, size) ^ 0xFFFFFFFFu;
 }
 
 void TQELCompressedBlockHeader::Load(const std::uint8_t* bytes) {

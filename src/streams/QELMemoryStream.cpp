@@ -75,4 +75,13 @@ void TQELMemoryStream::SetSize(std::int64_t size) {
   FPosition = std::min(FPosition, FSize);
 }
 
+void TQELMemoryStream::Empty(std::int64_t keepCapacity) {
+  if (FCapacity > keepCapacity) {
+    QELMemoryManager().FreeAndNillMem(FBlock);
+    FCapacity = 0;
+  }
+  FSize = 0;
+  FPosition = 0;
+}
+
 }  // namespace qel

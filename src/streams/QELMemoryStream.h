@@ -19,6 +19,10 @@ class TQELMemoryStream : public TQELStream {
   std::int64_t GetSize() override { return FSize; }
   void SetSize(std::int64_t size) override;
 
+  // Size and position 0, keeping the block for the next bytes when it holds
+  // at most `keepCapacity` bytes (a larger one is freed).
+  void Empty(std::int64_t keepCapacity);
+
   // The bytes of the stream (null when it has no block).
   std::uint8_t* Memory() const { return static_cast<std::uint8_t*>(FBlock); }
   std::int64_t Capacity() const { return FCapacity; }

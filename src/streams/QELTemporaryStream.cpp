@@ -11,6 +11,19 @@ TQELTemporaryStream::TQELTemporaryStream(bool memoryOnly)
   BlockSize = kDefaultBlockSize;
 }
 
+void TQELTemporaryStream::Reset(bool memoryOnly) {
+  // Blocks up to this size are kept: what small values need, not what a
+  // large one left behind.
+  constexpr std::int64_t kKeptCapacity = 65536;
+  FMemoryOnly = memoryOnly;
+  if (FFile) {
+    FFile.reset();
+    FMemory = std::make_unique<TQELMemoryStream>();
+  } else {
+    FMemory->Empty(kKeptCapacity);
+  }
+}
+
 // Moves the contents to a temporary file when the stream is about to grow
 // beyond the limit; the position is kept.
 void TQELTemporaryStream::SpillIfNeeded(std::int64_t newSize) {

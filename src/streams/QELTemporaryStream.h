@@ -22,6 +22,10 @@ class TQELTemporaryStream : public TQELStream {
   std::int64_t GetSize() override { return Active().GetSize(); }
   void SetSize(std::int64_t size) override;
 
+  // Makes the stream empty and in memory again, as new with `memoryOnly`,
+  // keeping a small memory block for the next bytes.
+  void Reset(bool memoryOnly);
+
   bool IsInFile() const { return FFile != nullptr; }
   TQELFileStream* File() const { return FFile.get(); }
 

@@ -236,6 +236,36 @@ TEST_F(DiskBlobManagerTest, ValuesOfEverySizeReadBackExactlyAfterReopenAndUpdate
   EXPECT_FALSE(FManager->BlobPageIndex().FirstPage(kSession, anyPage));
 }
 
+// A read goes from where the value lies into the caller's stream: the
+// stored pages, with no cache entry made, shared or large; or the value
+// being edited, which is not stored yet.
+TEST_F(DiskBlobManagerTest, ReadsComeFromThePagesOrFromTheValueBeingEdited) {
+  for (const std::size_t size : {std::size_t{300}, std::size_t{3 * P}}) {
+    SCOPED_TRACE(size);
+    Bytes record = NewRecord();
+    const Bytes stored = RandomBytes(size, 21);
+    SetValue(record, kData, stored, kNone);
+    FManager->PostBlobs(kSession, record.data());
+    Commit();
+    for (int read = 0; read < 2; ++read) {
+      TQELMemoryStream stream;
+      TQELBlobDescriptor descriptor;
+      FManager->ReadBlobToStream(kSession, record.data(), stream, descriptor, kData);
+      EXPECT_EQ(FManager->CacheCount(), 0u);
+      EXPECT_EQ(descriptor.DataSize, static_cast<std::int64_t>(size));
+      EXPECT_TRUE(Bytes(stream.Memory(), stream.Memory() + stream.GetSize()) == stored);
+    }
+    const Bytes edited = RandomBytes(size / 2, 22);
+    SetValue(record, kData, edited, kNone);
+    EXPECT_TRUE(GetValue(record, kData, kNone) == edited);
+    EXPECT_EQ(FManager->CacheCount(), 1u);  // the edit stays until it is posted
+    FManager->FreeBlobCache(record.data(), kData, true);
+    EXPECT_TRUE(GetValue(record, kData, kNone) == stored);
+    FManager->DeleteBlobs(kSession, record.data());
+    Commit();
+  }
+}
+
 TEST_F(DiskBlobManagerTest, SharedPageLayoutIdsAndIndexCounts) {
   std::vector<Bytes> records(3, NewRecord());
   std::vector<Bytes> values;

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "DiskTestSupport.h"
+#include "disk/QELDiskFileCheck.h"
 
 namespace qel {
 namespace {
@@ -107,6 +108,44 @@ TEST_F(FreeSpaceTest, FreeingTheHighestUsedPageShrinksInWholeIncrements) {
   // A page beyond the file is refused without touching the file.
   EXPECT_EQ(NativeErrorOf([&] { Free(FManager.GetPageCount() + 5); }), 30430);
   EXPECT_EQ(test::ReadFileBytes(FPath).size(), 380u + std::size_t(FManager.GetPageCount()) * 1024);
+}
+
+// The only opener cuts the room grown ahead of need off when it closes:
+// the file ends with its last used page, space pages created in the cut
+// tail go with it, and the file reopens clean and grows again from there.
+// Another opener's close leaves the file as it is.
+TEST_F(FreeSpaceTest, TheOnlyOpenerClosesTheFileAtItsLastUsedPage) {
+  struct TCase {
+    const char* Name;
+    std::uint16_t PageSize;
+    std::uint16_t Extent;
+    std::int32_t GrowPast;  // allocate until the file has more pages than this
+  };
+  for (const TCase& c : {TCase{"plain growth", 1024, 8, 300},
+                         // The last growth made PFS page 2 at 1408.
+                         TCase{"a space page in the tail", 128, 8, 1408}}) {
+    SCOPED_TRACE(c.Name);
+    Create(c.PageSize, c.Extent);
+    std::int32_t last = -1;
+    while (FManager.GetPageCount() <= c.GrowPast) last = Allocate();
+    ASSERT_LT(last, c.GrowPast);
+    const std::size_t grown = 380u + std::size_t(FManager.GetPageCount()) * c.PageSize;
+    FManager.CloseDatabase(false);
+    EXPECT_EQ(test::ReadFileBytes(FPath).size(), grown);
+
+    FManager.OpenDatabase(FPath, {"", 0});
+    FManager.CloseDatabase(true);
+    EXPECT_EQ(test::ReadFileBytes(FPath).size(), 380u + std::size_t(last + 1) * c.PageSize);
+    FManager.OpenDatabase(FPath, {"", 0});
+    EXPECT_EQ(FManager.GetPageCount(), last + 1);
+    EXPECT_EQ(FManager.GetHeader().LastUsedPageNo, last);
+    for (const TQELFileFault& fault : CheckDiskFile(FManager).Faults) ADD_FAILURE() << fault.PageNo << ": " << fault.Message;
+    const std::int32_t next = Allocate();
+    EXPECT_GT(next, last);
+    EXPECT_FALSE(Space().IsSpacePage(next));
+    for (const TQELFileFault& fault : CheckDiskFile(FManager).Faults) ADD_FAILURE() << fault.PageNo << ": " << fault.Message;
+    FManager.CloseDatabase();
+  }
 }
 
 TEST_F(FreeSpaceTest, TwoProcessesNeverGetTheSamePage) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -15,6 +16,7 @@
 #include "disk/QELDiskDatabaseData.h"
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskTableData.h"
+#include "disk/QELRollbackJournal.h"
 #include "pagecache/QELPageType.h"
 #include "storage/QELRecordData.h"
 #include "storage/QELTableCheck.h"
@@ -309,6 +311,52 @@ TEST_F(MultiUserTableTest, RollbackLeavesNoTraceInTheFile) {
   }
   const std::vector<std::string> differences = Differences(before, test::ReadFileBytes(FileName));
   EXPECT_TRUE(differences.empty()) << differences.front();
+}
+
+// A writer keeps its journal file while the database is open; the last
+// opener to close takes it away, whether single-user or multi-user. A
+// writer whose journal file was removed under it writes a new one where
+// the next opener looks for it.
+TEST_F(MultiUserTableTest, TheLastOpenerToCloseLeavesNoJournalBehind) {
+  const std::string journal = TQELRollbackJournal::PathFor(FileName);
+  auto commitOne = [](TConnection& connection, std::int32_t id) {
+    ASSERT_TRUE(connection.LockForTransaction());
+    connection.BeginTransaction();
+    ASSERT_TRUE(connection.Insert(id, 0));
+    connection.Commit();
+  };
+  for (const bool multiUser : {false, true}) {
+    SCOPED_TRACE(multiUser ? "multi-user" : "single-user");
+    {
+      TConnection connection(FileName, multiUser);
+      commitOne(connection, multiUser ? 1 : 2);
+      EXPECT_TRUE(std::filesystem::exists(journal));
+    }
+    EXPECT_FALSE(std::filesystem::exists(journal));
+  }
+
+  // Another process still connected keeps the journal; its close removes it.
+  TChildProcess other([&](TChildProcess& self) {
+    TConnection connection(FileName, true);
+    self.SignalReady();
+    self.AwaitRelease();
+    return kChildGranted;
+  });
+  ASSERT_TRUE(other.AwaitReady());
+  {
+    TConnection connection(FileName, true);
+    commitOne(connection, 3);
+    // Removed under the writer, as by a last opener closing meanwhile.
+    ASSERT_TRUE(std::filesystem::remove(journal));
+    commitOne(connection, 4);
+    EXPECT_TRUE(std::filesystem::exists(journal));
+  }
+  EXPECT_TRUE(std::filesystem::exists(journal));
+  other.Release();
+  EXPECT_EQ(other.Wait(), kChildGranted);
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  TConnection reader(FileName, false);
+  EXPECT_EQ(reader.Ids(), (std::multiset<std::int32_t>{1, 2, 3, 4}));
 }
 
 }  // namespace

@@ -55,6 +55,29 @@ TEST_F(TQELFileTest, ReadsBackWhatItWroteBeyondFourGiB) {
   EXPECT_EQ(size, position + static_cast<std::int64_t>(data.size()));
 }
 
+// A gathered write puts its parts one after the other, also with more
+// parts than one system call takes, parts of no bytes, and a read-only
+// handle refusing it.
+TEST_F(TQELFileTest, GatheredWriteLaysItsPartsEndToEnd) {
+  TQELFile file;
+  ASSERT_TRUE(file.Create(FDir.File("gather"), fsReadWrite)) << file.LastErrorText();
+  std::vector<std::string> texts;
+  std::string expected;
+  for (int i = 0; i < 150; ++i) {
+    texts.push_back(i % 7 == 3 ? std::string() : std::string(static_cast<std::size_t>(1 + i % 13), static_cast<char>('a' + i % 26)));
+    expected += texts.back();
+  }
+  std::vector<TQELWritePart> parts;
+  for (const std::string& text : texts) parts.push_back({text.data(), text.size()});
+  ASSERT_TRUE(file.WriteGatherAt(parts.data(), parts.size(), 5)) << file.LastErrorText();
+  EXPECT_EQ(ReadAll(file, 0, expected.size() + 10), std::string(5, '\0') + expected);
+  EXPECT_TRUE(file.WriteGatherAt(parts.data(), 0, 0));
+
+  TQELFile reader;
+  ASSERT_TRUE(reader.Open(FDir.File("gather"), faRead, fsReadWrite));
+  EXPECT_FALSE(reader.WriteGatherAt(parts.data(), parts.size(), 0));
+}
+
 TEST_F(TQELFileTest, ShortReadAtEndOfFileSucceedsWithTheBytesRead) {
   TQELFile file;
   ASSERT_TRUE(file.Open(MakeFile("ten", "0123456789"), faRead, fsReadWrite));

@@ -85,6 +85,25 @@ TEST(TemporaryStreamTest, SpillsToAQelFileBeyondOneMegabyte) {
   EXPECT_FALSE(memoryOnly.IsInFile());
 }
 
+// A reset stream is empty and in memory again, whatever it held, and
+// takes the spill rule it is reset with.
+TEST(TemporaryStreamTest, ResetEmptiesItBackIntoMemory) {
+  TQELTemporaryStream stream;
+  const auto data = Pattern(1048576 + 10);
+  stream.Write(data.data(), static_cast<std::int64_t>(data.size()));
+  ASSERT_TRUE(stream.IsInFile());
+  for (const bool memoryOnly : {true, false}) {
+    stream.Reset(memoryOnly);
+    EXPECT_FALSE(stream.IsInFile());
+    EXPECT_EQ(stream.GetSize(), 0);
+    EXPECT_EQ(stream.Position(), 0);
+    EXPECT_EQ(stream.Write(data.data(), static_cast<std::int64_t>(data.size())),
+              static_cast<std::int64_t>(data.size()));
+    EXPECT_EQ(stream.IsInFile(), !memoryOnly);
+    EXPECT_TRUE(ReadAll(stream) == data);
+  }
+}
+
 TEST(FileStreamTest, CreatesOpensAndRefusesMissingFiles) {
   test::TScratchDir dir;
   const std::string path = dir.File("s.bin");
