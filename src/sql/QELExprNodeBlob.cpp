@@ -1,5 +1,6 @@
 #include "sql/QELExprNodeBlob.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qel {
@@ -42,6 +43,12 @@ std::string QELDecodeBase64(std::string_view text) {
     bytes.push_back(static_cast<char>(bits >> 2));
   }
   return bytes;
+}
+
+std::int32_t TQELExprNodeBlob::GetDataSize() {
+  const TQELVariant& text = Child(0).Evaluate();
+  if (text.IsNull()) return 1;
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(QELDecodeBase64(QELTextOf(text, FScratch)).size()));
 }
 
 TQELVariant& TQELExprNodeBlob::Evaluate() {

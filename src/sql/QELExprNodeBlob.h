@@ -24,7 +24,9 @@ class TQELExprNodeBlob final : public TQELExprNode {
 
   TQELVariant& Evaluate() override;
   TQELAdvancedFieldType GetDataType() override { return aftString; }
-  std::int32_t GetDataSize() override { return 0; }
+  // The length of the decoded text (the argument is a literal), so that a
+  // column made for the value holds all of it.
+  std::int32_t GetDataSize() override;
 
  private:
   TQELVariant FScratch;

@@ -87,6 +87,17 @@ TQELAdvancedFieldType TQELExprNodeCase::GetDataType() {
     if (type == aftUnknown) break;
   }
   if (type == aftUnknown) throw EQELException(kQELErrNoExpressionType, kQELNoExpressionTypeMsg);
+  // Text of a memo has no length limit: a memo among texts makes the result
+  // a memo, or a value of the memo would be cut to the other texts' size.
+  if (IsStringAdvancedType(type)) {
+    for (const std::int32_t index : results) {
+      const TQELAdvancedFieldType childType = Child(index).GetDataType();
+      if (childType == aftMemo || childType == aftWideMemo || childType == aftFormattedMemo) {
+        type = IsWideStringAdvancedType(type) || childType == aftWideMemo ? aftWideMemo : aftMemo;
+        break;
+      }
+    }
+  }
   for (const std::int32_t index : results) CastChildTo(index, type);
   return type;
 }

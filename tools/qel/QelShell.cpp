@@ -155,8 +155,18 @@ std::string ErrorMessage(const std::exception& error, int& code) {
     const std::size_t suffix = message.rfind(" - Native error: ");
     if (suffix != std::string::npos) message.erase(suffix);
   } else if (const auto* record = dynamic_cast<const EQELEngineError*>(&error)) {
+    // A record's failure carries the engine's status; its text ends with
+    // the native code, which is the number users look up.
     code = record->ErrorCode();
     message = record->ErrorText();
+    const std::size_t suffix = message.rfind(" - Native error: ");
+    if (suffix != std::string::npos) {
+      const std::string number = message.substr(suffix + 17);
+      if (!number.empty() && number.find_first_not_of("0123456789") == std::string::npos) {
+        code = std::stoi(number);
+        message.erase(suffix);
+      }
+    }
   }
   return message;
 }

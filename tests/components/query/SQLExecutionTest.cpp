@@ -139,6 +139,18 @@ class SQLMaterialisedTest : public SQLExecutionTest {
   }
 };
 
+// Computed columns hold their whole values: a memo through COALESCE beside
+// a shorter text, and the bytes MIMETOBIN decodes.
+TEST_F(SQLMaterialisedTest, ComputedColumnsKeepWholeValues) {
+  Exec("create table catatan (id integer, m memo)");
+  Exec("insert into catatan values (1, 'catatan yang cukup panjang'), (2, null)");
+  EXPECT_EQ(Select("select id, coalesce(m, 'kosong') as k from catatan order by id", "k"),
+            (std::vector<std::string>{"catatan yang cukup panjang", "kosong"}));
+  EXPECT_EQ(Select("select mimetobin('aGFsbyBkdW5pYQ==') as b from catatan where id = 1", "b"),
+            std::vector<std::string>{"halo dunia"});
+}
+
+
 TEST_F(SQLMaterialisedTest, AggregatesAndGroups) {
   using TList = std::vector<std::string>;
   EXPECT_EQ(Select("select count(*) as c from n", "c"), TList{"6"});
