@@ -542,7 +542,12 @@ void TQELDiskTableData::RecordNumberToRecordID(TQELRecordID& recordID, std::int6
 bool TQELDiskTableData::InsertRecord(TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   CheckOpen();
+  // The new record's sequence values were taken from a header read just
+  // before, under the same locks: reading the header again must not hand
+  // them back, or the next insert would take them a second time.
+  const std::vector<std::int64_t> taken = FieldManager()->AutoincValues();
   PrepareChange(cursor);
+  FieldManager()->RestoreAutoincValues(taken);
   return InsertCursorRecord(cursor);
 }
 

@@ -38,6 +38,10 @@ class TQELBaseFieldManager {
   TQELTableData* TableData() const { return FTableData; }
   // The last value handed out per field (0 for fields without a sequence).
   const std::vector<std::int64_t>& AutoincValues() const { return FAutoincValues; }
+  // Puts back values taken from AutoincValues (of the same definitions).
+  void RestoreAutoincValues(const std::vector<std::int64_t>& values) {
+    if (values.size() == FAutoincValues.size()) FAutoincValues = values;
+  }
 
   // Replaces the definitions by a copy of `defs`, lays them out and restarts
   // every sequence from its initial value.

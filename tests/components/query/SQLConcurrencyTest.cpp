@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ComponentsSupport.h"
 #include "components/QELQuery.h"
@@ -93,6 +94,31 @@ TEST_F(SQLConcurrencyTest, AChangeOfAnotherTransactionEndsTheStatementWithTableI
   EXPECT_EQ(RunSql("PENULIS", "update hitung set n = 5 where id = 1"), 1);
   database.reset();
   EXPECT_EQ(Value(1), 5);
+}
+
+// On a shared file every insert takes a value of its own from a sequence,
+// in one process and across two.
+TEST_F(SQLConcurrencyTest, SequencesHandEachInsertANewValue) {
+  {
+    auto database = Shared("PENULIS");
+    RunSql("PENULIS", "create table nomor (id autoinc(integer, initialvalue 100, increment 10), t varchar(5))");
+    RunSql("PENULIS", "insert into nomor (t) values ('a')");
+    RunSql("PENULIS", "insert into nomor (t) values ('b')");
+  }
+  TChildProcess other([&](TChildProcess&) {
+    auto database = Shared("LAIN");
+    for (int i = 0; i < 3; ++i) RunSql("LAIN", "insert into nomor (t) values ('c')");
+    return kChildGranted;
+  });
+  EXPECT_EQ(other.Wait(), kChildGranted);
+  auto database = Shared("BACA");
+  TQELQuery query;
+  query.SetDatabaseName("BACA");
+  query.SetSQLText("select id from nomor order by id");
+  query.Open();
+  std::vector<std::int32_t> ids;
+  for (query.First(); !query.Eof(); query.Next()) ids.push_back(query.Fields(0).AsInteger());
+  EXPECT_EQ(ids, (std::vector<std::int32_t>{110, 120, 130, 140, 150}));
 }
 
 TEST_F(SQLConcurrencyTest, TwoProcessesUpdatingTheSameRowsKeepEveryUpdate) {
