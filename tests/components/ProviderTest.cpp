@@ -10,34 +10,27 @@
 
 #include "ComponentsSupport.h"
 #include "components/QELQuery.h"
+#include "query/SQLTestSupport.h"
 #include "components/QELTable.h"
 #include "support/ErrorSupport.h"
 
 namespace qel::test {
 namespace {
 
-class ProviderTest : public TConnectedDatabaseTest {
+class ProviderTest : public TSQLTest {
  protected:
   void SetUp() override {
-    TConnectedDatabaseTest::SetUp();
-    Run("create table kata (a integer, b varchar(10), c integer, primary key (a), unique index ux_b (b))");
-    Run("insert into kata values (1, 'satu', 10), (2, 'dua', 20), (3, 'tiga', 30), (4, 'empat', 40)");
-    Run("create table bebas (x integer, y varchar(5))");
-    Run("create index ix_y on bebas (y)");
+    TSQLTest::SetUp();
+    Exec("create table kata (a integer, b varchar(10), c integer, primary key (a), unique index ux_b (b))");
+    Exec("insert into kata values (1, 'satu', 10), (2, 'dua', 20), (3, 'tiga', 30), (4, 'empat', 40)");
+    Exec("create table bebas (x integer, y varchar(5))");
+    Exec("create index ix_y on bebas (y)");
     Table.SetDatabaseName("KUVO");
     Table.SetTableName("kata");
   }
   void TearDown() override {
     Table.Close();
-    TConnectedDatabaseTest::TearDown();
-  }
-
-  std::int32_t Run(const std::string& sql) {
-    TQELQuery query;
-    query.SetDatabaseName("KUVO");
-    query.SetSQLText(sql);
-    query.ExecSQL();
-    return query.RowsAffected();
+    TSQLTest::TearDown();
   }
 
   std::vector<std::int32_t> Keys(TQELTable& table) {

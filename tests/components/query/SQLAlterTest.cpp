@@ -25,20 +25,8 @@ class SQLAlterTest : public TSQLTest {
     Exec("insert into kata values (3, 'c', 30), (1, 'a', 10), (2, 'b', null), (4, null, 40)");
   }
 
-  // Every row as its columns joined by "|", in key order.
-  TList Rows(const std::string& columns = "*") {
-    Select("select " + columns + " from kata order by a", "a");
-    TList rows;
-    for (Query->First(); !Query->Eof(); Query->Next()) {
-      std::string row;
-      for (std::int32_t i = 0; i < Query->FieldCount(); ++i) {
-        row += (Query->Fields(i).IsNull() ? "-" : Query->Fields(i).AsString()) + "|";
-      }
-      rows.push_back(row);
-    }
-    Query.reset();
-    return rows;
-  }
+  // Every row, in key order.
+  TList Rows(const std::string& columns = "*") { return RowTexts("select " + columns + " from kata order by a"); }
 
   TList Columns() {
     TQELTable table;

@@ -30,19 +30,7 @@ class SQLIntoTest : public TSQLTest {
     DefaultSession().SetKeepConnections(true);
     TSQLTest::TearDown();
   }
-  TList Rows(const std::string& table) {
-    Select("select * from " + table + " order by a", "a");
-    TList rows;
-    for (Query->First(); !Query->Eof(); Query->Next()) {
-      std::string row;
-      for (std::int32_t i = 0; i < Query->FieldCount(); ++i) {
-        row += (Query->Fields(i).IsNull() ? "-" : Query->Fields(i).AsString()) + "|";
-      }
-      rows.push_back(row);
-    }
-    Query.reset();
-    return rows;
-  }
+  TList Rows(const std::string& table) { return RowTexts("select * from " + table + " order by a"); }
 };
 
 TEST_F(SQLIntoTest, SelectIntoMakesATableOfTheResult) {
