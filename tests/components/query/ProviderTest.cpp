@@ -10,7 +10,7 @@
 
 #include "ComponentsSupport.h"
 #include "components/QELQuery.h"
-#include "query/SQLTestSupport.h"
+#include "SQLTestSupport.h"
 #include "components/QELTable.h"
 #include "support/ErrorSupport.h"
 
