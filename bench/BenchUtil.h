@@ -15,6 +15,14 @@ namespace qel::bench {
 
 using Clock = std::chrono::steady_clock;
 
+// What both sides of a benchmark read: the rows and a sum over them, so
+// that their answers can be compared.
+struct TRowSum {
+  std::int64_t Rows = 0;
+  std::int64_t Sum = 0;
+  bool operator==(const TRowSum&) const = default;
+};
+
 inline double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }

@@ -127,14 +127,19 @@ class TOurs {
     return tally;
   }
 
+  // A query on the benchmark's table that only reads, given its text.
+  static void ReadOnlyQuery(TQELQuery& query, const std::string& sql) {
+    query.SetDatabaseName(kDatabaseName);
+    query.SetReadOnly(true);
+    query.SetSQLText(sql);
+  }
+
   // Runs `sql` prepared once for every value `bind` gives it, reading
   // every row.
   TTally Repeated(const std::string& sql, TFieldType type, int count,
                   const std::function<void(TQELVariant&, int)>& bind) {
     TQELQuery query;
-    query.SetDatabaseName(kDatabaseName);
-    query.SetReadOnly(true);
-    query.SetSQLText(sql);
+    ReadOnlyQuery(query, sql);
     query.Params()[0].DataType = type;
     query.Prepare();
     TTally tally;
@@ -150,9 +155,7 @@ class TOurs {
 
   TTally Counts(const std::string& sql, int count, const std::function<std::string(int)>& pattern) {
     TQELQuery query;
-    query.SetDatabaseName(kDatabaseName);
-    query.SetReadOnly(true);
-    query.SetSQLText(sql);
+    ReadOnlyQuery(query, sql);
     query.Params()[0].DataType = ftString;
     query.Prepare();
     TTally tally;
@@ -168,9 +171,7 @@ class TOurs {
 
   TTally Once(const std::string& sql) {
     TQELQuery query;
-    query.SetDatabaseName(kDatabaseName);
-    query.SetReadOnly(true);
-    query.SetSQLText(sql);
+    ReadOnlyQuery(query, sql);
     query.Open();
     TTally tally;
     ReadRows(query, tally);
@@ -179,9 +180,7 @@ class TOurs {
 
   TTally Groups(const std::string& sql) {
     TQELQuery query;
-    query.SetDatabaseName(kDatabaseName);
-    query.SetReadOnly(true);
-    query.SetSQLText(sql);
+    ReadOnlyQuery(query, sql);
     query.Open();
     TTally tally;
     for (query.First(); !query.Eof(); query.Next()) {

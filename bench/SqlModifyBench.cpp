@@ -32,11 +32,7 @@ constexpr int kInserted = 1000;
 int KeyOf(int id) { return static_cast<int>(static_cast<long long>(id) * 7919 % kRows); }
 std::string TextOf(int id) { return "baris nomor " + std::to_string(id) + " dengan teks pengisi"; }
 
-struct TTally {
-  std::int64_t Rows = 0;
-  std::int64_t Sum = 0;
-  bool operator==(const TTally&) const = default;
-};
+using TTally = TRowSum;
 
 TQELVariant IntegerValue(std::int64_t value) {
   TQELVariant variant;

@@ -40,11 +40,7 @@ std::pair<std::string, std::string> RangeOf(int i) {
   return {std::string(prefix) + "000", std::string(prefix) + "999"};
 }
 
-struct TTally {
-  std::int64_t Rows = 0;
-  std::int64_t Sum = 0;
-  bool operator==(const TTally&) const = default;
-};
+using TTally = TRowSum;
 
 void BuildEngine(TQELDatabase& database, const std::string& file) {
   database.SetDatabaseName("BENCH");

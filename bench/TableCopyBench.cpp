@@ -31,11 +31,7 @@ std::string MemoOf(int id) {
   return memo + "}";
 }
 
-struct TTally {
-  std::int64_t Rows = 0;
-  std::int64_t Sum = 0;
-  bool operator==(const TTally&) const = default;
-};
+using TTally = TRowSum;
 
 void BuildEngine(TQELDatabase& database, const std::string& file) {
   database.SetDatabaseName("BENCH");
@@ -45,28 +41,14 @@ void BuildEngine(TQELDatabase& database, const std::string& file) {
   TQELTable table;
   table.SetDatabaseName("BENCH");
   table.SetTableName("T");
-  TQELAdvFieldDef& id = table.AdvFieldDefs.Add();
-  id.Name = "ID";
-  id.DataType = aftInteger;
-  TQELAdvFieldDef& term = table.AdvFieldDefs.Add();
-  term.Name = "TERM";
-  term.DataType = aftString;
-  term.Size = 40;
-  TQELAdvFieldDef& n = table.AdvFieldDefs.Add();
-  n.Name = "N";
-  n.DataType = aftInteger;
-  TQELAdvFieldDef& memo = table.AdvFieldDefs.Add();
-  memo.Name = "MEMO";
-  memo.DataType = aftMemo;
+  table.AdvFieldDefs.Add("ID", aftInteger);
+  table.AdvFieldDefs.Add("TERM", aftString, 40);
+  table.AdvFieldDefs.Add("N", aftInteger);
+  TQELAdvFieldDef& memo = table.AdvFieldDefs.Add("MEMO", aftMemo);
   memo.BlobCompressionAlgorithm = 1;
   memo.BlobCompressionMode = 6;
-  TQELAdvIndexDef& primary = table.AdvIndexDefs.Add();
-  primary.Name = "PK_T";
-  primary.Fields = "ID";
-  primary.Options = kQELIndexPrimary | kQELIndexUnique;
-  TQELAdvIndexDef& byTerm = table.AdvIndexDefs.Add();
-  byTerm.Name = "IX_TERM";
-  byTerm.Fields = "TERM";
+  table.AdvIndexDefs.Add("PK_T", "ID", kQELIndexPrimary | kQELIndexUnique);
+  table.AdvIndexDefs.Add("IX_TERM", "TERM");
   table.CreateTable();
   table.Open();
   database.StartTransaction();

@@ -109,32 +109,53 @@ TField* DestinationField(TDataSet& source, TDataSet& dest, std::int32_t position
   return dest.FindField(sourceField.FieldName());
 }
 
-// Copies the fields of the current source record into the new destination
-// record. False when a field was skipped or set NULL after an error.
-bool CopyFields(TDataSet& source, TDataSet& dest, const std::string& name, std::int64_t recNo, std::string& log,
-                bool ignoreErrors, bool matchByID) {
-  bool result = true;
+// One source field definition, its field object (null when the source
+// has none) and the destination field it goes to (null: not copied).
+struct TFieldRoute {
+  const TFieldDef* Def = nullptr;
+  TField* From = nullptr;
+  TField* To = nullptr;
+};
+
+// Where every field goes, worked out once for the whole copy: the field
+// objects of both datasets stay the same from record to record.
+std::vector<TFieldRoute> FieldRoutes(TDataSet& source, TDataSet& dest, bool matchByID) {
   const TFieldDefs& defs = source.FieldDefs();
   const bool byPosition = source.FieldCount() == defs.Count();
+  std::vector<TFieldRoute> routes;
+  routes.reserve(static_cast<std::size_t>(defs.Count()));
   for (std::int32_t i = 0; i < defs.Count(); ++i) {
-    TField* from = byPosition ? &source.Fields(i) : source.FindField(defs[i].Name);
-    if (from == nullptr) {
-      const std::string text = UnsupportedFieldText(name, defs[i].Name);
+    TFieldRoute route;
+    route.Def = &defs[i];
+    route.From = byPosition ? &source.Fields(i) : source.FindField(defs[i].Name);
+    if (route.From != nullptr) route.To = DestinationField(source, dest, i, *route.From, matchByID);
+    routes.push_back(route);
+  }
+  return routes;
+}
+
+// Copies the fields of the current source record into the new destination
+// record. False when a field was skipped or set NULL after an error.
+bool CopyFields(const std::vector<TFieldRoute>& routes, const std::string& name, std::int64_t recNo,
+                std::string& log, bool ignoreErrors) {
+  bool result = true;
+  for (const TFieldRoute& route : routes) {
+    if (route.From == nullptr) {
+      const std::string text = UnsupportedFieldText(name, route.Def->Name);
       log += text;
       if (!ignoreErrors) throw EQELException(kUnsupportedFieldType, text);
       result = false;
       continue;
     }
-    TField* to = DestinationField(source, dest, i, *from, matchByID);
-    if (to == nullptr) continue;
+    if (route.To == nullptr) continue;
     try {
-      AssignFieldValue(*from, *to);
+      AssignFieldValue(*route.From, *route.To);
     } catch (const std::exception& error) {
       log += QELFormat("Error copying table \"%s\". Record #%d, field '%s' was copied with Null value due to "
                        "error: %s\r\n",
-                       {name, recNo, from->FieldName(), error.what()});
+                       {name, recNo, route.From->FieldName(), error.what()});
       try {
-        to->Clear();
+        route.To->Clear();
       } catch (...) {
       }
       if (!ignoreErrors) throw;
@@ -236,11 +257,12 @@ bool CopyRecords(TQELComponent* owner, TDataSet& source, TDataSet& dest, std::st
     // A dataset that cannot refresh is copied as it stands.
   }
   TReturnToBookmark back(source);
+  const std::vector<TFieldRoute> routes = FieldRoutes(source, dest, matchByID);
   source.First();
   std::int64_t recNo = 1;
   while (!source.Eof()) {
     dest.Insert();
-    if (!CopyFields(source, dest, name, recNo, log, ignoreErrors, matchByID)) result = false;
+    if (!CopyFields(routes, name, recNo, log, ignoreErrors)) result = false;
     if (!PostRecord(dest, name, recNo, log, ignoreErrors)) result = false;
     ++recNo;
     source.Next();

@@ -16,6 +16,14 @@ TQELAdvFieldDef& TQELAdvFieldDefs::Add() {
   return *FItems.back();
 }
 
+TQELAdvFieldDef& TQELAdvFieldDefs::Add(std::string_view name, TQELAdvancedFieldType dataType, std::int32_t size) {
+  TQELAdvFieldDef& def = Add();
+  def.Name = name;
+  def.DataType = dataType;
+  def.Size = size;
+  return def;
+}
+
 void TQELAdvFieldDefs::Assign(const TQELAdvFieldDefs& source) {
   if (this == &source) return;
   std::vector<std::unique_ptr<TQELAdvFieldDef>> items;
@@ -50,6 +58,14 @@ void TQELAdvFieldDefs::Delete(std::string_view name) {
 TQELAdvIndexDef& TQELAdvIndexDefs::Add() {
   FItems.push_back(std::make_unique<TQELAdvIndexDef>());
   return *FItems.back();
+}
+
+TQELAdvIndexDef& TQELAdvIndexDefs::Add(std::string_view name, std::string_view fields, std::uint8_t options) {
+  TQELAdvIndexDef& def = Add();
+  def.Name = name;
+  def.Fields = fields;
+  def.Options = options;
+  return def;
 }
 
 void TQELAdvIndexDefs::Assign(const TQELAdvIndexDefs& source, bool skipTemporary) {

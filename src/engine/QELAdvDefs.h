@@ -59,6 +59,8 @@ class TQELAdvFieldDefs {
 
   // Appends an entry with default settings and answers it.
   TQELAdvFieldDef& Add();
+  // The same with its name, type and (for strings and bytes) size set.
+  TQELAdvFieldDef& Add(std::string_view name, TQELAdvancedFieldType dataType, std::int32_t size = 0);
   // Deep copy.
   void Assign(const TQELAdvFieldDefs& source);
   // The first entry of that name, ignoring case, or null.
@@ -116,6 +118,8 @@ class TQELAdvIndexDefs {
 
   // Appends an empty entry and answers it.
   TQELAdvIndexDef& Add();
+  // The same with its name, ";"-separated fields and option bits set.
+  TQELAdvIndexDef& Add(std::string_view name, std::string_view fields, std::uint8_t options = 0);
   // Copies `source`; with `skipTemporary` leaves out every entry marked
   // temporary and every entry whose upper-cased name contains "TEMPORARY".
   void Assign(const TQELAdvIndexDefs& source, bool skipTemporary = false);

@@ -16,32 +16,15 @@ namespace qel::test {
 inline void DefineSource(TQELTable& table) {
   table.AdvFieldDefs.Clear();
   table.AdvIndexDefs.Clear();
-  TQELAdvFieldDef& id = table.AdvFieldDefs.Add();
-  id.Name = "ID";
-  id.DataType = aftInteger;
-  id.Required = true;
-  TQELAdvFieldDef& term = table.AdvFieldDefs.Add();
-  term.Name = "TERM";
-  term.DataType = aftString;
-  term.Size = 40;
-  TQELAdvFieldDef& number = table.AdvFieldDefs.Add();
-  number.Name = "N";
-  number.DataType = aftLargeint;
-  TQELAdvFieldDef& note = table.AdvFieldDefs.Add();
-  note.Name = "NOTE";
-  note.DataType = aftMemo;
+  table.AdvFieldDefs.Add("ID", aftInteger).Required = true;
+  table.AdvFieldDefs.Add("TERM", aftString, 40);
+  table.AdvFieldDefs.Add("N", aftLargeint);
+  TQELAdvFieldDef& note = table.AdvFieldDefs.Add("NOTE", aftMemo);
   note.BlobCompressionAlgorithm = 1;
   note.BlobCompressionMode = 6;
-  TQELAdvFieldDef& picture = table.AdvFieldDefs.Add();
-  picture.Name = "PIC";
-  picture.DataType = aftBlob;
-  TQELAdvIndexDef& primary = table.AdvIndexDefs.Add();
-  primary.Name = "PK_SRC";
-  primary.Fields = "ID";
-  primary.Options = kQELIndexPrimary | kQELIndexUnique;
-  TQELAdvIndexDef& byTerm = table.AdvIndexDefs.Add();
-  byTerm.Name = "IX_TERM";
-  byTerm.Fields = "TERM";
+  table.AdvFieldDefs.Add("PIC", aftBlob);
+  table.AdvIndexDefs.Add("PK_SRC", "ID", kQELIndexPrimary | kQELIndexUnique);
+  table.AdvIndexDefs.Add("IX_TERM", "TERM");
 }
 
 // Row i: TERM "istilah i", N i * 10^10 (past 32 bits), a memo on most rows

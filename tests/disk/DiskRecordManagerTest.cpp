@@ -83,6 +83,16 @@ class DiskRecordManagerTest : public ::testing::Test {
   }
 
   void Commit() { FPages->ApplyChanges(kSession); }
+  // Keys 0..count-1 inserted and committed, noted in `model`; their ids.
+  std::vector<TQELRecordID> InsertCommitted(std::int32_t count, TModel& model) {
+    std::vector<TQELRecordID> ids;
+    for (std::int32_t key = 0; key < count; ++key) {
+      ids.push_back(Insert(key));
+      model[PositionOf(ids.back())] = key;
+    }
+    Commit();
+    return ids;
+  }
 
   std::int32_t PadSize() const { return FFields.FieldDefs()[1].MemoryDataSize(); }
   std::uint8_t PadByte(std::int32_t key, std::int32_t i) const {
@@ -646,12 +656,7 @@ TEST_F(DiskRecordManagerTest, PagesNotOfTheTableHoldNoRecords) {
     SCOPED_TRACE(c.Name);
     Open(false);
     TModel model;
-    std::vector<TQELRecordID> ids;
-    for (std::int32_t key = 0; key < 120; ++key) {
-      ids.push_back(Insert(key));
-      model[PositionOf(ids.back())] = key;
-    }
-    Commit();
+    std::vector<TQELRecordID> ids = InsertCommitted(120, model);
     const std::int32_t middle = TQELSmallRecordPage::PageNoOf(ids[40]);
     ASSERT_EQ(TQELSmallRecordPage::PageNoOf(ids[79]), middle);
     PatchPage(middle, c.Damage);
@@ -695,12 +700,7 @@ TEST_F(DiskRecordManagerTest, RepairStillPassesOverPagesOfOtherKindsAndTables) {
     Open(true);
     FDisk->FreeSpaceManager()->RepairMode = true;
     TModel model;
-    std::vector<TQELRecordID> ids;
-    for (std::int32_t key = 0; key < 120; ++key) {
-      ids.push_back(Insert(key));
-      model[PositionOf(ids.back())] = key;
-    }
-    Commit();
+    std::vector<TQELRecordID> ids = InsertCommitted(120, model);
     const std::int32_t middle = TQELSmallRecordPage::PageNoOf(ids[40]);
     PatchPage(middle, damage);
     for (std::size_t i = 40; i < 80; ++i) model.erase(PositionOf(ids[i]));
