@@ -10,11 +10,13 @@ namespace qel {
 
 std::vector<std::int32_t> TQELAO::FindColumns(std::string_view fieldName, std::string_view tableName) const {
   std::vector<std::int32_t> numbers;
-  if (!tableName.empty() && !QELSameText(tableName, FAlias) && !QELSameText(tableName, FTableName)) {
-    return numbers;
-  }
+  // A qualifier names the node itself, or (over a join's rows) the input a
+  // column came from.
+  const bool namesNode = !tableName.empty() && (QELSameText(tableName, FAlias) || QELSameText(tableName, FTableName));
   for (std::size_t i = 0; i < FColumns.size(); ++i) {
-    if (QELSameText(FColumns[i].FieldName, fieldName)) numbers.push_back(static_cast<std::int32_t>(i));
+    const TQELFieldLink& column = FColumns[i];
+    if (!tableName.empty() && !namesNode && !QELSameText(tableName, column.TableName)) continue;
+    if (QELSameText(column.FieldName, fieldName)) numbers.push_back(static_cast<std::int32_t>(i));
   }
   return numbers;
 }

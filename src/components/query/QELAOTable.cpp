@@ -1,6 +1,7 @@
 #include "components/query/QELAOTable.h"
 
 #include "components/query/QELIndexConditions.h"
+#include "components/query/QELTemporaryTable.h"
 #include "platform/QELException.h"
 #include "sql/QELExpressionCursor.h"
 
@@ -22,11 +23,20 @@ TQELAOTable::TQELAOTable(const std::string& tableName, const std::string& alias,
   FAlias = alias;
 }
 
+TQELAOTable::TQELAOTable(std::unique_ptr<TQELTable> table, std::vector<TQELFieldLink> columns)
+    : FInMemory(false), FOwnsTemporary(true) {
+  FTableName = table->TableName();
+  FResult = std::move(table);
+  FColumns = std::move(columns);
+  for (std::size_t i = 0; i < FColumns.size(); ++i) FColumns[i].SourceColumn = static_cast<std::int32_t>(i);
+}
+
 TQELAOTable::~TQELAOTable() {
   try {
     Unlock(20227);
   } catch (...) {
   }
+  if (FOwnsTemporary) QELDropTemporaryTable(FResult);
 }
 
 void TQELAOTable::OpenTable() {

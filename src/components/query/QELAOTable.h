@@ -19,12 +19,20 @@ struct TQELPlanContext {
   std::string SessionName;
   // Tables named without a database are memory tables.
   bool InMemory = false;
+  // The outer query's row while a correlated subquery runs: the record
+  // source its outer column references are bound to (null otherwise).
+  TQELExprRecordSource* OuterSource = nullptr;
 };
 
 class TQELAOTable final : public TQELAO {
  public:
   TQELAOTable(const std::string& tableName, const std::string& alias, bool inMemory,
               const TQELPlanContext& context);
+  // A node over rows already materialised (a join's or a derived table's),
+  // whose temporary table it owns and deletes when it goes. `columns` are
+  // the table's fields in order, each with the table name or alias and the
+  // field name the statement knows it by.
+  TQELAOTable(std::unique_ptr<TQELTable> table, std::vector<TQELFieldLink> columns);
   // Gives back a statement lock still held.
   ~TQELAOTable() override;
 
@@ -58,6 +66,8 @@ class TQELAOTable final : public TQELAO {
   std::vector<std::string> FOrderDirections;
   std::vector<std::string> FOrderCases;
   bool FLocked = false;
+  // The result is a temporary table of the plan's.
+  bool FOwnsTemporary = false;
 };
 
 }  // namespace qel

@@ -4,70 +4,18 @@
 #include <cstring>
 
 #include "components/db/QELSameText.h"
+#include "components/query/QELTemporaryTable.h"
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
 
 namespace qel {
-
-namespace {
-
-// Auto-increment columns are stored as plain integers of their width: the
-// copy supplies their values.
-TQELAdvancedFieldType StoredType(TQELAdvancedFieldType type) {
-  switch (type) {
-    case aftAutoinc:
-    case aftAutoincInteger:
-      return aftInteger;
-    case aftAutoincShortint:
-      return aftShortint;
-    case aftAutoincSmallint:
-      return aftSmallint;
-    case aftAutoincLargeint:
-      return aftLargeint;
-    case aftAutoincByte:
-      return aftByte;
-    case aftAutoincWord:
-      return aftWord;
-    case aftAutoincCardinal:
-      return aftCardinal;
-    case aftUnknown:
-      return aftString;
-    default:
-      return type;
-  }
-}
-
-bool SameValue(const TQELVariant& a, const TQELVariant& b) {
-  const std::int32_t code = a.Compare(b, false, false, false);
-  return code == ccEqual || code == ccBothNull;
-}
-
-bool SameValues(const std::vector<TQELVariant>& a, const std::vector<TQELVariant>& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (!SameValue(a[i], b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 TQELAOTableExpr::TQELAOTableExpr(std::unique_ptr<TQELAOTable> source, TQELSQLSelect& select)
     : FSource(std::move(source)), FSelect(select) {
   FRecordSource = std::make_unique<TQELCursorRecordSource>(*FSource->ResultCursor());
 }
 
-TQELAOTableExpr::~TQELAOTableExpr() { DropTable(FResult); }
-
-void TQELAOTableExpr::DropTable(std::unique_ptr<TQELTable>& table) {
-  if (!table) return;
-  try {
-    table->Close();
-    table->DeleteTable();
-  } catch (...) {
-  }
-  table.reset();
-}
+TQELAOTableExpr::~TQELAOTableExpr() { QELDropTemporaryTable(FResult); }
 
 // ---- binding
 
@@ -153,27 +101,11 @@ void TQELAOTableExpr::BindSelectList() {
   NameColumns();
 }
 
-// Every column gets a name; a repeated one (case ignored) takes the first
-// free suffix _1, _2, ...
 void TQELAOTableExpr::NameColumns() {
-  for (std::size_t i = 0; i < FOutputs.size(); ++i) {
-    std::string& name = FOutputs[i].Name;
-    if (name.empty()) name = QELUniqueName("Expr");
-    const auto taken = [&](const std::string& candidate) {
-      for (std::size_t j = 0; j < i; ++j) {
-        if (QELSameText(FOutputs[j].Name, candidate)) return true;
-      }
-      return false;
-    };
-    if (!taken(name)) continue;
-    for (int n = 1;; ++n) {
-      std::string candidate = name + "_" + std::to_string(n);
-      if (!taken(candidate)) {
-        name = std::move(candidate);
-        break;
-      }
-    }
-  }
+  std::vector<std::string> names;
+  for (const TOutput& output : FOutputs) names.push_back(output.Name);
+  QELNameColumns(names);
+  for (std::size_t i = 0; i < names.size(); ++i) FOutputs[i].Name = std::move(names[i]);
   FColumns.clear();
   for (const TOutput& output : FOutputs) {
     TQELFieldLink& column = FColumns.emplace_back();
@@ -206,28 +138,9 @@ void TQELAOTableExpr::SetOrder(const std::vector<TQELSortKey>& sortKeys) {
 // ---- materialising
 
 std::unique_ptr<TQELTable> TQELAOTableExpr::NewResultTable() const {
-  auto table = std::make_unique<TQELTable>();
-  table->SetTemporary(true);
-  table->DisableTempFiles = true;
-  do {
-    table->SetTableName(QELUniqueName("TEMPORARY_TABLE_"));
-  } while (table->Exists());
-  for (const TOutput& output : FOutputs) {
-    TQELAdvFieldDef& field = table->AdvFieldDefs.Add();
-    field.Name = output.Name;
-    field.DataType = StoredType(output.DataType);
-    const bool sized = IsStringLikeAdvancedType(field.DataType) || IsBytesAdvancedType(field.DataType);
-    field.Size = sized ? std::max(output.Size, 1) : 0;
-  }
-  table->CreateTable();
-  try {
-    table->Open();
-  } catch (...) {
-    std::unique_ptr<TQELTable> failed = std::move(table);
-    DropTable(failed);
-    throw;
-  }
-  return table;
+  std::vector<TQELResultColumn> columns;
+  for (const TOutput& output : FOutputs) columns.push_back({output.Name, output.DataType, output.Size});
+  return QELNewTemporaryTable(columns);
 }
 
 std::vector<TQELVariant> TQELAOTableExpr::GroupValues(const std::uint8_t* record) const {
@@ -340,7 +253,7 @@ void TQELAOTableExpr::CopyRows() {
       continue;
     }
     std::vector<TQELVariant> keys = GroupValues(buffer);
-    if (any && !SameValues(keys, previousKeys)) {
+    if (any && !QELSameValues(keys, previousKeys)) {
       FRecordSource->SetJudgedRecord(previous.data());
       AppendRow();
       FRecordSource->SetJudgedRecord(nullptr);
@@ -361,12 +274,6 @@ void TQELAOTableExpr::CopyRows() {
   }
 }
 
-void TQELAOTableExpr::OrderResult(const std::vector<std::string>& fields,
-                                  const std::vector<std::string>& directions) {
-  const std::vector<std::string> cases(fields.size(), "CASE");
-  FResult->SetIndexName(FResult->Cursor()->GetIndexForFields(fields, directions, cases));
-}
-
 void TQELAOTableExpr::Recopy(bool distinct, std::int64_t start, std::int64_t count) {
   std::unique_ptr<TQELTable> target = NewResultTable();
   try {
@@ -377,7 +284,7 @@ void TQELAOTableExpr::Recopy(bool distinct, std::int64_t start, std::int64_t cou
     for (FResult->First(); !FResult->Eof() && (count < 0 || kept < count); FResult->Next()) {
       values.clear();
       for (std::int32_t i = 0; i < FResult->FieldCount(); ++i) values.push_back(FResult->Fields(i).AsVariant());
-      if (distinct && any && SameValues(values, previous)) continue;
+      if (distinct && any && QELSameValues(values, previous)) continue;
       any = true;
       previous = values;
       if (++row < start) continue;
@@ -387,10 +294,10 @@ void TQELAOTableExpr::Recopy(bool distinct, std::int64_t start, std::int64_t cou
       ++kept;
     }
   } catch (...) {
-    DropTable(target);
+    QELDropTemporaryTable(target);
     throw;
   }
-  DropTable(FResult);
+  QELDropTemporaryTable(FResult);
   FResult = std::move(target);
 }
 
@@ -399,16 +306,16 @@ void TQELAOTableExpr::Recopy(bool distinct, std::int64_t start, std::int64_t cou
 void TQELAOTableExpr::RemoveDuplicates() {
   std::vector<std::string> fields;
   for (const TOutput& output : FOutputs) {
-    if (!IsBlobAdvancedType(StoredType(output.DataType))) fields.push_back(output.Name);
+    if (!IsBlobAdvancedType(QELStoredType(output.DataType))) fields.push_back(output.Name);
   }
-  if (!fields.empty()) OrderResult(fields, std::vector<std::string>(fields.size(), "ASC"));
+  if (!fields.empty()) QELOrderTable(*FResult, fields, std::vector<std::string>(fields.size(), "ASC"));
   Recopy(true, 1, -1);
 }
 
 // TOP counts in the ORDER BY order; the copy it keeps is in that order
 // already.
 void TQELAOTableExpr::ApplyOrderAndTop() {
-  if (!FOrderFields.empty()) OrderResult(FOrderFields, FOrderDirections);
+  if (!FOrderFields.empty()) QELOrderTable(*FResult, FOrderFields, FOrderDirections);
   if (FSelect.TopCount() >= 0) {
     Recopy(false, FSelect.TopStart() > 0 ? FSelect.TopStart() : 1, FSelect.TopCount());
   }

@@ -53,8 +53,6 @@ class TQELAOTableExpr final : public TQELAO {
   void NameColumns();
   // A new, open temporary table with one field per output.
   std::unique_ptr<TQELTable> NewResultTable() const;
-  // Closes and deletes a temporary table of this node.
-  static void DropTable(std::unique_ptr<TQELTable>& table);
   void CopyRows();
   // Group boundaries: the group fields' values of `record`.
   std::vector<TQELVariant> GroupValues(const std::uint8_t* record) const;
@@ -69,8 +67,6 @@ class TQELAOTableExpr final : public TQELAO {
   // TOP over plain rows ordered by source fields: the source is read in
   // that order, so that the copy can stop at the last row TOP keeps.
   void ReadSourceInTopOrder();
-  // Makes the index over `fields` current on the result.
-  void OrderResult(const std::vector<std::string>& fields, const std::vector<std::string>& directions);
   // Copies the result, in its current order, into a new temporary table
   // that replaces it: without rows equal to the one before (`distinct`),
   // and only the rows from `start` on, at most `count` of them (-1: all).

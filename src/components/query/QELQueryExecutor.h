@@ -46,9 +46,9 @@ void QELExecuteAlterTable(TQELDDLAlterTable& statement, const TQELPlanContext& c
 // Copies a result's rows into `target`, which takes the result's structure
 // (10403 when a row cannot be copied); answers the rows.
 std::int32_t QELImportResult(TQELCursor& result, TQELTable& target, const TQELPlanContext& context);
-// Refuses an INTO target the statement also reads (30447), or in another
-// database (30350).
-void QELCheckIntoTarget(TQELSQLUnion& statement, const TQELTableReference& source, const TQELPlanContext& context);
+// Refuses an INTO target that is also a table the statement reads (30447),
+// or in another database (30350).
+void QELCheckIntoTarget(TQELSQLUnion& statement, const TQELPlanContext& context);
 // Copies the executed statement's result into its INTO table.
 void QELSelectInto(TQELSQLUnion& statement, const TQELPlanContext& context);
 // Inserts the rows of the statement's SELECT into the open `table`.

@@ -65,16 +65,53 @@ std::int32_t QELImportResult(TQELCursor& result, TQELTable& target, const TQELPl
   return static_cast<std::int32_t>(rows.RecordCount());
 }
 
-void QELCheckIntoTarget(TQELSQLUnion& statement, const TQELTableReference& source, const TQELPlanContext& context) {
+namespace {
+
+// Every base table reference of a FROM reference, joins and derived tables
+// included.
+void CollectTables(const TQELTableReference& reference, std::vector<const TQELTableReference*>& tables);
+
+void CollectTables(const TQELQueryExprNode& node, std::vector<const TQELTableReference*>& tables) {
+  if (node.Select) {
+    for (const auto& reference : node.Select->TableRefs()) CollectTables(*reference, tables);
+  }
+  if (node.Left) CollectTables(*node.Left, tables);
+  if (node.Right) CollectTables(*node.Right, tables);
+}
+
+void CollectTables(const TQELTableReference& reference, std::vector<const TQELTableReference*>& tables) {
+  switch (reference.Kind) {
+    case trkTable:
+      tables.push_back(&reference);
+      break;
+    case trkJoin:
+      CollectTables(*reference.Left, tables);
+      CollectTables(*reference.Right, tables);
+      break;
+    case trkDerived:
+      if (reference.Subquery && reference.Subquery->QueryTree() != nullptr) {
+        CollectTables(*reference.Subquery->QueryTree(), tables);
+      }
+      break;
+  }
+}
+
+}  // namespace
+
+void QELCheckIntoTarget(TQELSQLUnion& statement, const TQELPlanContext& context) {
   if (!statement.IntoDatabase().empty()) throw EQELException(30350, "Not implemented yet");
   const bool intoMemory = statement.IntoMemory() || context.InMemory;
-  const bool sourceInMemory = source.InMemory || context.InMemory;
-  // The target is created before anything is copied: made over the source,
-  // it would replace the table the statement reads.
-  if (intoMemory == sourceInMemory && source.DatabaseName.empty() &&
-      QELSameText(statement.IntoTable(), source.TableName)) {
-    throw EQELException(30447, "Cannot copy table '%s.%s' into it self",
-                        {intoMemory ? std::string("MEMORY") : context.DatabaseName, source.TableName});
+  std::vector<const TQELTableReference*> sources;
+  if (statement.QueryTree() != nullptr) CollectTables(*statement.QueryTree(), sources);
+  for (const TQELTableReference* source : sources) {
+    const bool sourceInMemory = source->InMemory || context.InMemory;
+    // The target is created before anything is copied: made over a source,
+    // it would replace a table the statement reads.
+    if (intoMemory == sourceInMemory && source->DatabaseName.empty() &&
+        QELSameText(statement.IntoTable(), source->TableName)) {
+      throw EQELException(30447, "Cannot copy table '%s.%s' into it self",
+                          {intoMemory ? std::string("MEMORY") : context.DatabaseName, source->TableName});
+    }
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "components/db/QELSameText.h"
 #include "components/query/QELAOTableExpr.h"
+#include "components/query/QELPlan.h"
 #include "components/query/QELQueryExecutor.h"
 #include "platform/QELException.h"
 
@@ -106,19 +107,12 @@ void PlaceOrder(std::vector<TQELSortKey>& sortKeys, TQELAOTable& node,
 
 }  // namespace
 
-void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
-                      bool requestLive) {
-  TQELQueryExprNode* tree = statement.QueryTree();
-  if (tree == nullptr || tree->Operation != qoSelect || !tree->Select) NotYetPlanned();
-  TQELSQLSelect& select = *tree->Select;
+std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQELSortKey>& order,
+                                           const TQELPlanContext& context, bool requestLive, bool& resultReadOnly) {
   if (select.TableRefCount() != 1 || select.TableRefs()[0]->Kind != trkTable ||
       !select.TableRefs()[0]->DatabaseName.empty()) {
     NotYetPlanned();
   }
-  if (!statement.IntoTable().empty()) QELCheckIntoTarget(statement, *select.TableRefs()[0], context);
-  // A single block keeps its ORDER BY itself; a query expression's belongs
-  // to the whole.
-  std::vector<TQELSortKey>& order = statement.SortKeyCount() > 0 ? statement.SortKeys() : select.SortKeys();
   const TQELTableReference& reference = *select.TableRefs()[0];
   auto source = std::make_unique<TQELAOTable>(reference.TableName, reference.Alias,
                                               reference.InMemory || context.InMemory, context);
@@ -127,7 +121,6 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
   // holds it when it goes gives it back.
   LockForOpening({source.get()});
   if (select.Where() != nullptr) source->SetFilter(*select.Where());
-  std::unique_ptr<TQELAO> root;
   if (IsLiveBlock(select)) {
     std::vector<std::string> names, displays;
     SelectListNames(select, *source, names, displays);
@@ -136,31 +129,53 @@ void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, b
     source->Open();
     source->Unlock(20227);
     resultReadOnly = !requestLive || source->Result()->ReadOnly();
-    root = std::move(source);
-  } else {
-    // Grouped rows are read in the order of their group columns.
-    std::vector<std::string> groupFields;
-    for (std::size_t i = 0; i < select.GroupBy().Items.size(); ++i) {
-      const TQELSelectListItem& item = select.GroupBy().Items[i];
-      if (item.Expression || source->FindColumns(item.FieldName, item.TableName).empty()) {
-        throw EQELException(20245,
-                            "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
-                            {reference.TableName, item.FieldName, static_cast<std::int64_t>(i), 0});
-      }
-      groupFields.push_back(item.FieldName);
-    }
-    if (!groupFields.empty()) {
-      source->SetOrder(groupFields, std::vector<std::string>(groupFields.size(), "ASC"),
-                       std::vector<std::string>(groupFields.size(), "CASE"));
-    }
-    auto copy = std::make_unique<TQELAOTableExpr>(std::move(source), select);
-    copy->BindSelectList();
-    copy->SetOrder(order);
-    copy->Open();
-    resultReadOnly = true;
-    root = std::move(copy);
+    return source;
   }
-  statement.SetResult(std::make_unique<TPlanResult>(std::move(root)));
+  // Grouped rows are read in the order of their group columns.
+  std::vector<std::string> groupFields;
+  for (std::size_t i = 0; i < select.GroupBy().Items.size(); ++i) {
+    const TQELSelectListItem& item = select.GroupBy().Items[i];
+    if (item.Expression || source->FindColumns(item.FieldName, item.TableName).empty()) {
+      throw EQELException(20245,
+                          "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
+                          {reference.TableName, item.FieldName, static_cast<std::int64_t>(i), 0});
+    }
+    groupFields.push_back(item.FieldName);
+  }
+  if (!groupFields.empty()) {
+    source->SetOrder(groupFields, std::vector<std::string>(groupFields.size(), "ASC"),
+                     std::vector<std::string>(groupFields.size(), "CASE"));
+  }
+  auto copy = std::make_unique<TQELAOTableExpr>(std::move(source), select);
+  copy->BindSelectList();
+  copy->SetOrder(order);
+  copy->Open();
+  resultReadOnly = true;
+  return copy;
+}
+
+std::unique_ptr<TQELAO> QELPlanQueryNode(TQELQueryExprNode& node, std::vector<TQELSortKey>& order,
+                                         const TQELPlanContext& context, bool requestLive, bool& resultReadOnly) {
+  if (node.Operation != qoSelect) {
+    resultReadOnly = true;
+    return QELPlanSetOperation(node, order, context);
+  }
+  if (!node.Select) NotYetPlanned();
+  return QELPlanSelectBlock(*node.Select, order, context, requestLive, resultReadOnly);
+}
+
+void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
+                      bool requestLive) {
+  TQELQueryExprNode* tree = statement.QueryTree();
+  if (tree == nullptr) NotYetPlanned();
+  if (!statement.IntoTable().empty()) QELCheckIntoTarget(statement, context);
+  // A single block keeps its ORDER BY itself; a query expression's belongs
+  // to the whole.
+  std::vector<TQELSortKey>& order = statement.SortKeyCount() > 0 || tree->Operation != qoSelect
+                                        ? statement.SortKeys()
+                                        : tree->Select->SortKeys();
+  statement.SetResult(
+      std::make_unique<TPlanResult>(QELPlanQueryNode(*tree, order, context, requestLive, resultReadOnly)));
   if (!statement.IntoTable().empty()) QELSelectInto(statement, context);
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+// Planning a query expression: each node of the parse tree (a SELECT
+// block, or a set operation of two nodes) becomes a plan whose root's
+// result cursor delivers the node's rows. A block over one table is read
+// live where it can be; everything else is materialised into temporary
+// tables.
+
+#include <memory>
+#include <vector>
+
+#include "components/query/QELAO.h"
+#include "components/query/QELAOTable.h"
+#include "sql/QELSQLSelect.h"
+
+namespace qel {
+
+// The plan of `node`, opened: its result holds (or reads live) the node's
+// rows in the order of `order` (the ORDER BY that applies to the node; may
+// be empty). `resultReadOnly` tells whether the result may be edited; a
+// result is editable only when `requestLive` asked for it and it is a base
+// table read live.
+std::unique_ptr<TQELAO> QELPlanQueryNode(TQELQueryExprNode& node, std::vector<TQELSortKey>& order,
+                                         const TQELPlanContext& context, bool requestLive, bool& resultReadOnly);
+
+// One SELECT block (QELQuerySelect.cpp).
+std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQELSortKey>& order,
+                                           const TQELPlanContext& context, bool requestLive, bool& resultReadOnly);
+
+// UNION, INTERSECT and EXCEPT of the node's two operands, materialised
+// (QELAOUnion.cpp).
+std::unique_ptr<TQELAO> QELPlanSetOperation(TQELQueryExprNode& node, std::vector<TQELSortKey>& order,
+                                            const TQELPlanContext& context);
+
+}  // namespace qel
