@@ -32,6 +32,21 @@ struct TQELFieldLink {
   bool IsExpression = false;
   bool IsAggregate = false;
   std::unique_ptr<TQELExpression> Expression;
+
+  // The column's description without its expression.
+  TQELFieldLink Described() const {
+    TQELFieldLink copy;
+    copy.DisplayName = DisplayName;
+    copy.FieldName = FieldName;
+    copy.TableName = TableName;
+    copy.DataType = DataType;
+    copy.Size = Size;
+    copy.IsHidden = IsHidden;
+    copy.SourceColumn = SourceColumn;
+    copy.IsExpression = IsExpression;
+    copy.IsAggregate = IsAggregate;
+    return copy;
+  }
 };
 
 class TQELAO {
@@ -48,6 +63,7 @@ class TQELAO {
   TQELCursor* ResultCursor() const { return FResult ? FResult->Cursor() : nullptr; }
 
   std::vector<TQELFieldLink>& Columns() { return FColumns; }
+  const std::vector<TQELFieldLink>& Columns() const { return FColumns; }
   // The numbers of the columns named `fieldName`, with `tableName` matching
   // the node's name or alias when given.
   std::vector<std::int32_t> FindColumns(std::string_view fieldName, std::string_view tableName) const;

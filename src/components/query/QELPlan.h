@@ -26,6 +26,26 @@ std::unique_ptr<TQELAO> QELPlanQueryNode(TQELQueryExprNode& node, std::vector<TQ
 std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQELSortKey>& order,
                                            const TQELPlanContext& context, bool requestLive, bool& resultReadOnly);
 
+// Whether a block's FROM is more than one base table: joins, several
+// tables or derived tables.
+bool QELNeedsFromPlan(TQELSQLSelect& select);
+// Such a FROM (QELQueryFrom.cpp): its rows joined and materialised, as one
+// table node whose columns carry the names the statement knows them by.
+// The block's select list, the part of its WHERE that stays above the
+// joins, GROUP BY, HAVING and `order` are renamed to the fields of that
+// table, so that the block runs over it as over a single table.
+std::unique_ptr<TQELAOTable> QELPlanFrom(TQELSQLSelect& select, std::vector<TQELSortKey>& order,
+                                         const TQELPlanContext& context);
+
+// The statement locks of a plan's base tables, taken while it opens: every
+// table in order, starting over after a pause while one is held elsewhere
+// (20225 in the end).
+void QELLockForOpening(const std::vector<TQELAOTable*>& tables);
+
+// The ORDER BY of a statement's query expression: a single block keeps its
+// own, a set operation's belongs to the whole.
+std::vector<TQELSortKey>& QELStatementOrder(TQELSQLUnion& statement);
+
 // UNION, INTERSECT and EXCEPT of the node's two operands, materialised
 // (QELAOUnion.cpp).
 std::unique_ptr<TQELAO> QELPlanSetOperation(TQELQueryExprNode& node, std::vector<TQELSortKey>& order,

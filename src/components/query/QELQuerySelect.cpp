@@ -34,7 +34,9 @@ class TPlanResult final : public TQELSQLResult {
   std::unique_ptr<TQELAO> FRoot;
 };
 
-void LockForOpening(const std::vector<TQELAOTable*>& tables) {
+}  // namespace
+
+void QELLockForOpening(const std::vector<TQELAOTable*>& tables) {
   for (int round = 0; round < kLockRounds; ++round) {
     std::size_t locked = 0;
     while (locked < tables.size() && tables[locked]->TryLock()) ++locked;
@@ -44,6 +46,8 @@ void LockForOpening(const std::vector<TQELAOTable*>& tables) {
   }
   throw EQELException(20225, "Table is locked");
 }
+
+namespace {
 
 [[noreturn]] void NotYetPlanned() { throw EQELException(30350, "Not implemented yet"); }
 
@@ -109,17 +113,20 @@ void PlaceOrder(std::vector<TQELSortKey>& sortKeys, TQELAOTable& node,
 
 std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQELSortKey>& order,
                                            const TQELPlanContext& context, bool requestLive, bool& resultReadOnly) {
-  if (select.TableRefCount() != 1 || select.TableRefs()[0]->Kind != trkTable ||
-      !select.TableRefs()[0]->DatabaseName.empty()) {
-    NotYetPlanned();
+  std::unique_ptr<TQELAOTable> source;
+  const bool joined = QELNeedsFromPlan(select);
+  if (joined) {
+    source = QELPlanFrom(select, order, context);
+  } else {
+    const TQELTableReference& reference = *select.TableRefs()[0];
+    if (!reference.DatabaseName.empty()) NotYetPlanned();
+    source = std::make_unique<TQELAOTable>(reference.TableName, reference.Alias,
+                                           reference.InMemory || context.InMemory, context);
+    source->OpenTable();
+    // The statement lock is held while the plan opens; a node that still
+    // holds it when it goes gives it back.
+    QELLockForOpening({source.get()});
   }
-  const TQELTableReference& reference = *select.TableRefs()[0];
-  auto source = std::make_unique<TQELAOTable>(reference.TableName, reference.Alias,
-                                              reference.InMemory || context.InMemory, context);
-  source->OpenTable();
-  // The statement lock is held while the plan opens; a node that still
-  // holds it when it goes gives it back.
-  LockForOpening({source.get()});
   if (select.Where() != nullptr) source->SetFilter(*select.Where());
   if (IsLiveBlock(select)) {
     std::vector<std::string> names, displays;
@@ -128,7 +135,8 @@ std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQ
     source->SetVisible(names, displays);
     source->Open();
     source->Unlock(20227);
-    resultReadOnly = !requestLive || source->Result()->ReadOnly();
+    // Joined rows are a copy: changing them would change no table.
+    resultReadOnly = joined || !requestLive || source->Result()->ReadOnly();
     return source;
   }
   // Grouped rows are read in the order of their group columns.
@@ -138,7 +146,7 @@ std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQ
     if (item.Expression || source->FindColumns(item.FieldName, item.TableName).empty()) {
       throw EQELException(20245,
                           "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
-                          {reference.TableName, item.FieldName, static_cast<std::int64_t>(i), 0});
+                          {source->Result()->TableName(), item.FieldName, static_cast<std::int64_t>(i), 0});
     }
     groupFields.push_back(item.FieldName);
   }
@@ -164,16 +172,20 @@ std::unique_ptr<TQELAO> QELPlanQueryNode(TQELQueryExprNode& node, std::vector<TQ
   return QELPlanSelectBlock(*node.Select, order, context, requestLive, resultReadOnly);
 }
 
+std::vector<TQELSortKey>& QELStatementOrder(TQELSQLUnion& statement) {
+  TQELQueryExprNode* tree = statement.QueryTree();
+  if (statement.SortKeyCount() > 0 || tree == nullptr || tree->Operation != qoSelect || !tree->Select) {
+    return statement.SortKeys();
+  }
+  return tree->Select->SortKeys();
+}
+
 void QELExecuteSelect(TQELSQLUnion& statement, const TQELPlanContext& context, bool& resultReadOnly,
                       bool requestLive) {
   TQELQueryExprNode* tree = statement.QueryTree();
   if (tree == nullptr) NotYetPlanned();
   if (!statement.IntoTable().empty()) QELCheckIntoTarget(statement, context);
-  // A single block keeps its ORDER BY itself; a query expression's belongs
-  // to the whole.
-  std::vector<TQELSortKey>& order = statement.SortKeyCount() > 0 || tree->Operation != qoSelect
-                                        ? statement.SortKeys()
-                                        : tree->Select->SortKeys();
+  std::vector<TQELSortKey>& order = QELStatementOrder(statement);
   statement.SetResult(
       std::make_unique<TPlanResult>(QELPlanQueryNode(*tree, order, context, requestLive, resultReadOnly)));
   if (!statement.IntoTable().empty()) QELSelectInto(statement, context);
