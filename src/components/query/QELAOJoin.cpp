@@ -23,9 +23,13 @@ THashClass HashClassOf(TQELBaseFieldType type) {
   return THashClass::Other;
 }
 
+// Folds one key's hash into the row's, spreading every bit of it over the
+// low bits the buckets are chosen by (a number's low bits are mostly 0).
 std::uint64_t Mix(std::uint64_t hash, std::uint64_t value) {
-  hash ^= value + 0x9E3779B97F4A7C15ull + (hash << 6) + (hash >> 2);
-  return hash;
+  std::uint64_t mixed = hash ^ (value + 0x9E3779B97F4A7C15ull + (hash << 6) + (hash >> 2));
+  mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ull;
+  mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBull;
+  return mixed ^ (mixed >> 31);
 }
 
 std::uint64_t HashOf(const TQELVariant& value, THashClass hashClass) {
@@ -73,6 +77,8 @@ class TRecordWalk {
   std::uint8_t* FSaved;
   std::uint8_t* FBuffer = nullptr;
 };
+
+constexpr std::uint32_t kNoRecord = 0xFFFFFFFFu;
 
 }  // namespace
 
@@ -164,6 +170,26 @@ void TQELAOJoin::MakeResultTable() {
     fields.push_back({names[i], FColumns[i].DataType, FColumns[i].Size});
   }
   FResult = QELNewTemporaryTable(fields);
+  FAppender = std::make_unique<TQELRowAppender>(*FResult);
+  PlanColumnCopies();
+}
+
+void TQELAOJoin::PlanColumnCopies() {
+  const TQELFieldDefs& target = FAppender->FieldDefs();
+  const std::size_t leftCount = FLeft.ColumnFields.size();
+  for (std::size_t i = 0; i < FColumns.size(); ++i) {
+    TColumnCopy& copy = FCopies.emplace_back();
+    copy.FromRight = i >= leftCount;
+    const TSide& side = copy.FromRight ? FRight : FLeft;
+    copy.SourceField = side.ColumnFields[copy.FromRight ? i - leftCount : i];
+    const TQELFieldDef& from = side.Cursor->FieldDefs()[copy.SourceField];
+    const TQELFieldDef& to = target[static_cast<std::int32_t>(i)];
+    copy.Raw = !IsBlobBaseType(from.BaseFieldType()) && from.BaseFieldType() == to.BaseFieldType() &&
+               from.MemoryDataSize() == to.MemoryDataSize();
+    copy.SourceOffset = from.MemoryOffset();
+    copy.TargetOffset = to.MemoryOffset();
+    copy.Size = from.MemoryDataSize();
+  }
 }
 
 bool TQELAOJoin::KeyHash(const TSide& side, const std::uint8_t* record, std::uint64_t& hash) {
@@ -210,16 +236,37 @@ bool TQELAOJoin::KeysEqual(const std::uint8_t* probeRecord, const std::uint8_t* 
 void TQELAOJoin::ReadBuildSide() {
   TSide& build = FBuildOnLeft ? FLeft : FRight;
   FBuildRecordSize = static_cast<std::size_t>(build.Cursor->RecordSize);
-  TRecordWalk walk(*build.Cursor);
-  std::uint32_t count = 0;
-  while (const std::uint8_t* record = walk.Next()) {
-    FBuildRecords.insert(FBuildRecords.end(), record, record + FBuildRecordSize);
-    std::uint64_t hash = 0;
-    if (KeyHash(build, record, hash)) FBuildIndex.emplace_back(hash, count);
-    ++count;
+  std::vector<bool> hashed;
+  {
+    TRecordWalk walk(*build.Cursor);
+    while (const std::uint8_t* record = walk.Next()) {
+      FBuildRecords.insert(FBuildRecords.end(), record, record + FBuildRecordSize);
+      std::uint64_t hash = 0;
+      hashed.push_back(KeyHash(build, record, hash));
+      FBuildHashes.push_back(hash);
+    }
   }
-  std::sort(FBuildIndex.begin(), FBuildIndex.end());
+  const std::size_t count = FBuildHashes.size();
+  std::size_t buckets = 16;
+  while (buckets < count * 2) buckets *= 2;
+  FBucketMask = buckets - 1;
+  FBuildBuckets.assign(buckets, kNoRecord);
+  FBuildNext.assign(count, kNoRecord);
+  // Chained from the last record back, so that each chain runs in the
+  // records' order; a record with a NULL key joins no chain.
+  for (std::size_t i = count; i-- > 0;) {
+    if (!hashed[i]) continue;
+    std::uint32_t& head = FBuildBuckets[FBuildHashes[i] & FBucketMask];
+    FBuildNext[i] = head;
+    head = static_cast<std::uint32_t>(i);
+  }
   FBuildMatched.assign(count, false);
+}
+
+std::uint32_t TQELAOJoin::FirstWithHash(std::uint64_t hash) const {
+  std::uint32_t record = FBuildBuckets[hash & FBucketMask];
+  while (record != kNoRecord && FBuildHashes[record] != hash) record = FBuildNext[record];
+  return record;
 }
 
 bool TQELAOJoin::ResidualHolds(const std::uint8_t* leftRecord, const std::uint8_t* rightRecord) {
@@ -232,17 +279,23 @@ bool TQELAOJoin::ResidualHolds(const std::uint8_t* leftRecord, const std::uint8_
 void TQELAOJoin::AppendPair(const std::uint8_t* leftRecord, const std::uint8_t* rightRecord) {
   FLeft.Current = leftRecord;
   FRight.Current = rightRecord;
-  FResult->Append();
-  try {
-    for (std::size_t i = 0; i < FColumns.size(); ++i) {
-      GetColumnValue(static_cast<std::int32_t>(i), FValue);
-      FResult->Fields(static_cast<std::int32_t>(i)).SetAsVariant(FValue);
+  FAppender->Begin();
+  std::uint8_t* target = FAppender->Record();
+  for (std::size_t i = 0; i < FCopies.size(); ++i) {
+    const TColumnCopy& copy = FCopies[i];
+    const std::uint8_t* source = copy.FromRight ? rightRecord : leftRecord;
+    const auto fieldNo = static_cast<std::int32_t>(i);
+    if (source == nullptr) continue;  // the row starts with every field NULL
+    if (copy.Raw) {
+      if (IsNull(copy.SourceField, source)) continue;
+      std::memcpy(target + copy.TargetOffset, source + copy.SourceOffset, static_cast<std::size_t>(copy.Size));
+      SetNull(false, fieldNo, target);
+      continue;
     }
-    FResult->Post();
-  } catch (...) {
-    FResult->Cancel();
-    throw;
+    GetColumnValue(fieldNo, FValue);
+    FAppender->Set(fieldNo, FValue);
   }
+  FAppender->Post();
 }
 
 void TQELAOJoin::ProbeRows() {
@@ -257,15 +310,16 @@ void TQELAOJoin::ProbeRows() {
     bool matched = false;
     std::uint64_t hash = 0;
     if (KeyHash(probe, record, hash)) {
-      auto candidate = std::lower_bound(FBuildIndex.begin(), FBuildIndex.end(), std::make_pair(hash, 0u));
-      for (; candidate != FBuildIndex.end() && candidate->first == hash; ++candidate) {
-        const std::uint8_t* buildRecord = FBuildRecords.data() + candidate->second * FBuildRecordSize;
+      for (std::uint32_t candidate = FirstWithHash(hash); candidate != kNoRecord;
+           candidate = FBuildNext[candidate]) {
+        if (FBuildHashes[candidate] != hash) continue;
+        const std::uint8_t* buildRecord = FBuildRecords.data() + candidate * FBuildRecordSize;
         if (!FKeys.empty() && !KeysEqual(record, buildRecord)) continue;
         const auto [leftRecord, rightRecord] = pair(record, buildRecord);
         if (!ResidualHolds(leftRecord, rightRecord)) continue;
         AppendPair(leftRecord, rightRecord);
         matched = true;
-        FBuildMatched[candidate->second] = true;
+        FBuildMatched[candidate] = true;
       }
     }
     if (!matched && keepProbe) {
@@ -301,9 +355,12 @@ void TQELAOJoin::Open() {
   FLeft.Current = FRight.Current = nullptr;
   if (FResidual) FResidual.reset();
   FBuildRecords = {};
-  FBuildIndex = {};
+  FBuildHashes = {};
+  FBuildBuckets = {};
+  FBuildNext = {};
   FLeft = TSide();
   FRight = TSide();
+  FAppender.reset();
   for (std::size_t i = 0; i < FColumns.size(); ++i) FColumns[i].SourceColumn = static_cast<std::int32_t>(i);
   FResult->First();
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "components/query/QELAO.h"
+#include "components/query/QELTemporaryTable.h"
 #include "engine/QELCursor.h"
 #include "sql/QELExpressionCursor.h"
 
@@ -78,6 +79,22 @@ class TQELAOJoin final : public TQELAO, private TQELExprRowSource {
   void AppendPair(const std::uint8_t* leftRecord, const std::uint8_t* rightRecord);
   bool ResidualHolds(const std::uint8_t* leftRecord, const std::uint8_t* rightRecord);
 
+  // Where the result's field `i` comes from: field `SourceField` of the
+  // left or the right input, copied byte for byte when both have one
+  // layout.
+  struct TColumnCopy {
+    bool FromRight = false;
+    std::int32_t SourceField = -1;
+    bool Raw = false;
+    std::int32_t SourceOffset = 0;
+    std::int32_t TargetOffset = 0;
+    std::int32_t Size = 0;
+  };
+  void PlanColumnCopies();
+  // The first build record whose hash is `hash` (kNoRecord for none); the
+  // next ones follow through FBuildNext.
+  std::uint32_t FirstWithHash(std::uint64_t hash) const;
+
   TSide FLeft;
   TSide FRight;
   TQELJoinType FJoinType;
@@ -86,15 +103,20 @@ class TQELAOJoin final : public TQELAO, private TQELExprRowSource {
   bool FBuildOnLeft = false;
   bool FKeepLeftUnmatched = false;
   bool FKeepRightUnmatched = false;
-  // The build side's records, one after another, with their hashes sorted
-  // (hash, record number).
+  // The build side's records, one after another, and a hash table over
+  // them: a chain of record numbers per bucket, in the records' order.
   std::vector<std::uint8_t> FBuildRecords;
   std::size_t FBuildRecordSize = 0;
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> FBuildIndex;
+  std::vector<std::uint64_t> FBuildHashes;
+  std::vector<std::uint32_t> FBuildBuckets;
+  std::vector<std::uint32_t> FBuildNext;
+  std::uint64_t FBucketMask = 0;
+  std::vector<TColumnCopy> FCopies;
   std::vector<bool> FBuildMatched;
   std::vector<TQELVariant> FProbeKeys;
   TQELVariant FValue;
   TQELVariant FOther;
+  std::unique_ptr<TQELRowAppender> FAppender;
 };
 
 }  // namespace qel

@@ -4,6 +4,7 @@
 
 #include "components/db/QELSameText.h"
 #include "components/query/QELAO.h"
+#include "components/QELDataSet.h"
 
 namespace qel {
 
@@ -71,6 +72,31 @@ void QELOrderTable(TQELTable& table, const std::vector<std::string>& fields,
                    const std::vector<std::string>& directions) {
   const std::vector<std::string> cases(fields.size(), "CASE");
   table.SetIndexName(table.Cursor()->GetIndexForFields(fields, directions, cases));
+}
+
+TQELRowAppender::TQELRowAppender(TQELTable& table) : FCursor(*table.Cursor()) {
+  FBuffer = FCursor.AllocRecordBuffer();
+}
+
+TQELRowAppender::~TQELRowAppender() { FCursor.FreeRecordBuffer(FBuffer); }
+
+void TQELRowAppender::Begin() { FCursor.InitRecord(FBuffer, false); }
+
+void TQELRowAppender::Set(std::int32_t fieldNo, const TQELVariant& value) {
+  FCursor.SetFieldValue(value, fieldNo, FBuffer, false);
+}
+
+void TQELRowAppender::Post() {
+  std::uint8_t* const saved = FCursor.RecordBuffer;
+  FCursor.RecordBuffer = FBuffer;
+  try {
+    FCursor.Post(true);
+  } catch (...) {
+    FCursor.RecordBuffer = saved;
+    throw;
+  }
+  FCursor.RecordBuffer = saved;
+  if (FCursor.Status != csOK) throw EQELEngineError(FCursor.Status, FCursor.ErrorText);
 }
 
 bool QELSameValue(const TQELVariant& a, const TQELVariant& b) {

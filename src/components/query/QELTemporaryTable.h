@@ -36,6 +36,32 @@ void QELDropTemporaryTable(std::unique_ptr<TQELTable>& table);
 void QELOrderTable(TQELTable& table, const std::vector<std::string>& fields,
                    const std::vector<std::string>& directions);
 
+// Appends rows to an open table straight through its cursor, without the
+// dataset's editing states and events: for a plan's own temporary tables,
+// which have no defaults, constraints or data links to serve.
+class TQELRowAppender {
+ public:
+  explicit TQELRowAppender(TQELTable& table);
+  ~TQELRowAppender();
+  TQELRowAppender(const TQELRowAppender&) = delete;
+  TQELRowAppender& operator=(const TQELRowAppender&) = delete;
+
+  // Starts a row with every field NULL.
+  void Begin();
+  // Field `fieldNo` of the table (from 0) takes `value`.
+  void Set(std::int32_t fieldNo, const TQELVariant& value);
+  // Inserts the row; a failure raises the engine's error for it.
+  void Post();
+  // The row being made, for writing fields of the table's own layout
+  // straight into it.
+  std::uint8_t* Record() { return FBuffer; }
+  const TQELFieldDefs& FieldDefs() const { return FCursor.FieldDefs(); }
+
+ private:
+  TQELCursor& FCursor;
+  std::uint8_t* FBuffer = nullptr;
+};
+
 // Row values equal for DISTINCT, grouping and set operations: NULLs equal,
 // case-sensitive.
 bool QELSameValue(const TQELVariant& a, const TQELVariant& b);

@@ -21,11 +21,12 @@ using TList = std::vector<std::string>;
 // The fixture's tables, made alike here and in SQLite.
 const char* const kFixture[] = {
     "create table a (k integer, v varchar(10))",
-    "create table b (k integer, w varchar(10))",
+    "create table b (k integer, w varchar(10), m memo)",
     "create table c (k integer, n integer)",
     "create table e (k integer, x integer)",
     "insert into a values (1, 'satu'), (2, 'dua'), (2, 'dua lagi'), (3, 'tiga'), (null, 'kosong'), (5, 'lima')",
-    "insert into b values (2, 'x'), (2, 'y'), (3, 'x'), (4, 'empat'), (null, 'nihil'), (1, null)",
+    "insert into b values (2, 'x', 'catatan dua'), (2, 'y', null), (3, 'x', 'catatan tiga'), (4, 'empat', null), "
+    "(null, 'nihil', 'tanpa kunci'), (1, null, null)",
     "insert into c values (1, 10), (2, 20), (3, 30), (3, 31)",
 };
 
@@ -85,7 +86,7 @@ TEST_F(SQLJoinTest, JoinsGiveSQLitesRows) {
       "select a.k, v, w from a join b on a.k = b.k and b.w = 'x'",
       "select a.k, b.k from a cross join b",
       // Outer joins: unmatched rows with NULLs, residual ON conditions.
-      "select a.k, v, b.k, w from a left join b on a.k = b.k",
+      "select a.k, v, b.k, w, m from a left join b on a.k = b.k",
       "select a.k, v, b.k, w from a left join b on a.k = b.k and b.w = 'x'",
       "select a.k, v, b.k, w from a left outer join b on a.k = b.k and a.v = 'dua'",
       "select a.k, v, b.k, w from a right join b on a.k = b.k",
