@@ -15,6 +15,8 @@ if(QEL_BUILD_TESTS)
   find_package(GTest REQUIRED)
   find_package(Qt6 REQUIRED COMPONENTS Test)
 endif()
-if(QEL_BUILD_BENCH AND NOT QEL_SANITIZE)
+# SQLite is the peer of the benchmarks and of the tests that compare
+# query results with it.
+if(QEL_BUILD_TESTS OR (QEL_BUILD_BENCH AND NOT QEL_SANITIZE))
   find_package(SQLite3 REQUIRED)
 endif()

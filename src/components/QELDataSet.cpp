@@ -982,17 +982,21 @@ TQELBLOBStream::TQELBLOBStream(TField& field, TBlobStreamMode mode)
 }
 
 TQELBLOBStream::~TQELBLOBStream() {
+  try {
+    Close();
+  } catch (...) {
+  }
+}
+
+void TQELBLOBStream::Close() {
   if (FEngine == nullptr) return;
   const bool modified = FModified || FEngine->Modified();
   FEngine->Wrapper = nullptr;
   FEngine = nullptr;
-  try {
-    FDataSet.CloseBlob(FField);
-    if (modified) {
-      FField.Modified = true;
-      FDataSet.DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(&FField));
-    }
-  } catch (...) {
+  FDataSet.CloseBlob(FField);
+  if (modified) {
+    FField.Modified = true;
+    FDataSet.DataEvent(deFieldChange, reinterpret_cast<std::intptr_t>(&FField));
   }
 }
 

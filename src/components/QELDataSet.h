@@ -232,6 +232,9 @@ class TQELBLOBStream : public TQELStream, public TQELBlobStreamWrapper {
   std::int64_t Seek(std::int64_t offset, TQELSeekOrigin origin) override;
   std::int64_t GetSize() override;
   void SetSize(std::int64_t size) override;
+  // Hands the value over to the record; a failure raises (the destructor,
+  // which does the same for a stream not closed, cannot).
+  void Close() override;
   bool HasEngineStream() const { return FEngine != nullptr; }
   // The engine found no record where the buffer said one was (another
   // session deleted it).

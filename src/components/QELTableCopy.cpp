@@ -57,6 +57,7 @@ void CopyBlob(TField& source, TField& dest) {
   std::unique_ptr<TQELStream> to = dest.DataSet().CreateBlobStream(dest, TBlobStreamMode::Write);
   if (HasGraphicHeader(*from)) from->Seek(kGraphicHeaderSize, soBeginning);
   CopyStream(*from, *to);
+  to->Close();
 }
 
 void WideStringToBlob(TField& source, TField& dest) {
@@ -68,6 +69,7 @@ void WideStringToBlob(TField& source, TField& dest) {
   }
   std::unique_ptr<TQELStream> to = dest.DataSet().CreateBlobStream(dest, TBlobStreamMode::Write);
   to->WriteChecked(bytes.data(), static_cast<std::int64_t>(bytes.size()), kBlobWriteFailed);
+  to->Close();
 }
 
 void BlobToWideString(TField& source, TField& dest) {

@@ -47,7 +47,9 @@ void* TQELMemoryManager::GetMem(std::int64_t size) {
 void* TQELMemoryManager::Obtain(std::int64_t size) {
   const std::uint8_t method = mmGlobalHeap;
   void* raw = nullptr;
-  if (static_cast<std::uint64_t>(size) < SIZE_MAX - kOverhead - 16) {
+  ++FAllocations;
+  const bool injected = FFailCountdown > 0 && --FFailCountdown == 0;
+  if (!injected && static_cast<std::uint64_t>(size) < SIZE_MAX - kOverhead - 16) {
     raw = std::aligned_alloc(16, (static_cast<std::size_t>(size) + kOverhead + 15) & ~std::size_t{15});
   }
   if (raw == nullptr) throw EQELException(30015, "GetMem error: %s", {"Out of memory"});

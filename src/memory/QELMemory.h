@@ -49,6 +49,14 @@ class TQELMemoryManager {
   std::int64_t AllocatedBytes() const { return FAllocatedBytes; }
   std::int64_t AvailablePhysical() const { return FAvailablePhysical; }
 
+  // Fault injection for tests: the `count`-th block asked for from now on
+  // is refused as if memory were exhausted (30015), once; 0 turns it off.
+  void FailAllocationAfter(std::int64_t count) { FFailCountdown = count; }
+  // Whether the refusal asked for is still to come.
+  bool AllocationFailurePending() const { return FFailCountdown > 0; }
+  // Blocks asked for since the process started.
+  std::int64_t Allocations() const { return FAllocations; }
+
  private:
   void* Obtain(std::int64_t size);
   static void Release(std::uint8_t* block, std::uint8_t method, std::int64_t size);
@@ -58,6 +66,8 @@ class TQELMemoryManager {
   std::atomic<std::int64_t> FMemoryLimit{0};
   std::atomic<std::int64_t> FAllocatedBytes{0};
   std::atomic<std::int64_t> FAvailablePhysical{0};
+  std::atomic<std::int64_t> FFailCountdown{0};
+  std::atomic<std::int64_t> FAllocations{0};
 };
 
 // The process-wide memory manager.

@@ -31,6 +31,11 @@ class TQELStream {
   virtual std::int64_t Seek(std::int64_t offset, TQELSeekOrigin origin) = 0;
   virtual std::int64_t GetSize() = 0;
   virtual void SetSize(std::int64_t size) = 0;
+  // Finishes a stream that hands what was written on elsewhere when it
+  // goes (a BLOB field's): the hand-over happens here, and a failure of it
+  // raises here instead of being lost in the destructor. Nothing for other
+  // streams.
+  virtual void Close() {}
 
   std::int64_t Position() { return Seek(0, soCurrent); }
 

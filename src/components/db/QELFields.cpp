@@ -208,7 +208,11 @@ std::string TField::AsString() const {
 void TField::SetAsString(std::string_view value) {
   if (IsBlob()) {
     std::unique_ptr<TQELStream> stream = FDataSet.CreateBlobStream(*this, TBlobStreamMode::Write);
-    if (stream && !value.empty()) stream->Write(value.data(), static_cast<std::int64_t>(value.size()));
+    if (!stream) return;
+    if (!value.empty()) stream->Write(value.data(), static_cast<std::int64_t>(value.size()));
+    // The value is stored when the stream closes: a failure must reach
+    // the caller, not vanish with the stream.
+    stream->Close();
     return;
   }
   switch (FDataType) {
@@ -464,7 +468,11 @@ std::vector<std::uint8_t> TField::AsBytes() const {
 void TField::SetAsBytes(const std::vector<std::uint8_t>& value) {
   if (IsBlob()) {
     std::unique_ptr<TQELStream> stream = FDataSet.CreateBlobStream(*this, TBlobStreamMode::Write);
-    if (stream && !value.empty()) stream->Write(value.data(), static_cast<std::int64_t>(value.size()));
+    if (!stream) return;
+    if (!value.empty()) stream->Write(value.data(), static_cast<std::int64_t>(value.size()));
+    // The value is stored when the stream closes: a failure must reach
+    // the caller, not vanish with the stream.
+    stream->Close();
     return;
   }
   std::vector<std::uint8_t> data(static_cast<std::size_t>(DataSize()), 0);
