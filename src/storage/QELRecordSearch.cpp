@@ -255,19 +255,49 @@ bool TQELRecordSearch::Run(TQELRecordID& found) {
       if (const std::optional<bool> stepped = StepThroughBitmap(found)) return *stepped;
     }
   }
-  BuildConditions();
-  if (!SimplifyScanSearchConditions(FConditions, FGetIndex)) return false;
-  FPath = ChooseAccessPath(AccessPathInputs());
-  if (FPath.First >= FConditions.Count() || FPath.Second >= FConditions.Count()) {
-    throw EQELException(10382, "Invalid condition number = %d, count = %d",
-                        {FPath.First, FConditions.Count()});
-  }
+  if (!SettleConditionsAndPath()) return false;
   FRecord.assign(static_cast<std::size_t>(FCursor.RecordSize), 0);
   if (!FPath.UsesIndex()) return FullScan(found);
   const std::int32_t chosen = FConditions[FPath.First].IndexID;
   if (chosen == FCursor.IndexID) return RangeScanOnActiveIndex(found);
   if (FCursor.IndexID < 0) return RangeScanInNaturalOrder(found);
   return RangeScanIntoActiveIndex(found);
+}
+
+bool TQELRecordSearch::SettleConditionsAndPath() {
+  const bool plain = IsPlainStep();
+  const std::int32_t stamp = FTableData.CheckedRecordManager(10015).ChangeCount();
+  if (plain && FCursor.SettledSearch) {
+    const TQELSettledSearch& settled = *FCursor.SettledSearch;
+    if (settled.Stamp == stamp && settled.Forward == FRequest.Forward && settled.IndexID == FCursor.IndexID) {
+      if (settled.MatchesNothing) return false;
+      FConditions = settled.Conditions;
+      FPath = settled.Path;
+      return true;
+    }
+  }
+  BuildConditions();
+  const bool canMatch = SimplifyScanSearchConditions(FConditions, FGetIndex);
+  if (canMatch) {
+    FPath = ChooseAccessPath(AccessPathInputs());
+    if (FPath.First >= FConditions.Count() || FPath.Second >= FConditions.Count()) {
+      throw EQELException(10382, "Invalid condition number = %d, count = %d",
+                          {FPath.First, FConditions.Count()});
+    }
+  }
+  if (plain) {
+    auto settled = std::make_shared<TQELSettledSearch>();
+    settled->Stamp = stamp;
+    settled->Forward = FRequest.Forward;
+    settled->IndexID = FCursor.IndexID;
+    settled->MatchesNothing = !canMatch;
+    if (canMatch) {
+      settled->Conditions = FConditions;
+      settled->Path = FPath;
+    }
+    FCursor.SettledSearch = std::move(settled);
+  }
+  return canMatch;
 }
 
 bool TQELRecordSearch::NeedsRecord() const {

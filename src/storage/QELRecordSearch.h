@@ -23,6 +23,17 @@
 
 namespace qel {
 
+// What a plain step of a walk settled on, kept in the cursor.
+struct TQELSettledSearch {
+  std::int32_t Stamp = 0;
+  bool Forward = true;
+  std::int32_t IndexID = -1;
+  // The conditions can match nothing.
+  bool MatchesNothing = false;
+  TQELScanSearchConditionArray Conditions;
+  TQELAccessPath Path;
+};
+
 class TQELRecordSearch {
  public:
   TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cursor,
@@ -66,6 +77,12 @@ class TQELRecordSearch {
   void GatherAlternatives();
   // Keeps the matches a range scan gathered and answers the step from them.
   bool TakeGathering(std::vector<std::int64_t> places, TQELRecordID& found);
+
+  // The conditions and path of the search: those the cursor's walk settled
+  // on when they are still valid for this step, else built and chosen now
+  // (and settled for the next steps of a plain walk). False when nothing
+  // can match.
+  bool SettleConditionsAndPath();
 
   void AddActiveIndexConditions(std::int32_t activeIndex, std::int32_t keySize);
   TQELAccessPathInputs AccessPathInputs();

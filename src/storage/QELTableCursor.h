@@ -95,6 +95,7 @@ class TQELTableCursor : public TQELStorageCursor {
     if (RecordBitmap) RecordBitmap->SetActive(false);
     GatheredMatches.Active = false;
     IndexPositionCache.Clear();
+    SettledSearch.reset();
   }
 
   // The memory record the next operation reads into or takes values from
@@ -152,6 +153,12 @@ class TQELTableCursor : public TQELStorageCursor {
     std::vector<std::int64_t> Positions;
   };
   TGatheredMatches GatheredMatches;
+
+  // The conditions and access path the first step of a plain walk settled
+  // on (QELRecordSearch.h), which the steps after it take instead of
+  // choosing again: valid for one ChangeCount of the table's records, one
+  // direction and one active index, until the restrictions change.
+  std::shared_ptr<struct TQELSettledSearch> SettledSearch;
 
   // Created by the table data on first use.
   std::unique_ptr<TQELRecordBitmap> RecordBitmap;

@@ -328,6 +328,34 @@ TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
   EXPECT_EQ(Table->Memo(), "uraian istilah");
 }
 
+// A filtered walk settles its conditions at its first step and keeps them
+// for the next ones: a new filter, or a change to the table, is taken up by
+// the very next step.
+TEST_P(CursorTest, AFilteredWalkFollowsNewFiltersAndNewRecords) {
+  for (std::int32_t id = 0; id < 10; ++id) {
+    ASSERT_EQ(Table->Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
+  }
+  const TQELCursorFilterFactory installed = TQELCursor::FilterFactory();
+  TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
+    return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
+  });
+  TQELLocalCursor& cursor = Table->Cursor;
+  const auto next = [&] { return cursor.GetRecord(grmNext) == grOK ? Table->Id() : -1; };
+  cursor.SetFilter("kata", false, false);
+  cursor.First();
+  EXPECT_EQ(next(), 0);
+  EXPECT_EQ(next(), 3);
+  // The walk goes on from id 3 under the new filter.
+  cursor.SetFilter("lain", false, false);
+  EXPECT_EQ(next(), 4);
+  EXPECT_EQ(next(), 5);
+  cursor.SetFilter("kata", false, false);
+  EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9}));
+  ASSERT_EQ(Table->Insert(12, "kata12"), 0);
+  EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9, 12}));
+  TQELCursor::SetFilterFactory(installed);
+}
+
 TEST_P(CursorTest, CancelledEditsAndInsertsKeepNoBlobValue) {
   ASSERT_EQ(Table->Insert(1, "a", "tersimpan"), 0);
   auto* memory = dynamic_cast<TQELMemoryTableData*>(Table->Cursor.TableData());
