@@ -113,6 +113,10 @@ class TQELExprRecordSource {
   // field's type for a NULL field).
   virtual void ReadBlobValue(std::int32_t fieldNo, const std::uint8_t* record,
                              TQELVariant& value) = 0;
+  // Whether a column reference qualified by `tableName` (a table name or
+  // alias) may mean one of these fields. A source that knows no names
+  // answers true to every name.
+  virtual bool AnswersTo(std::string_view /*tableName*/) const { return true; }
 };
 
 // A relational-algebra input as expressions see it: columns found by name

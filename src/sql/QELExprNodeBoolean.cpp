@@ -2,6 +2,7 @@
 
 #include "platform/QELException.h"
 #include "sql/QELExprNodeComparison.h"
+#include "sql/QELExprNodeSubquery.h"
 #include "sql/QELExpressionErrors.h"
 #include "values/QELValueText.h"
 
@@ -22,11 +23,8 @@ void TQELExprNodeBoolean::SetEscape(std::string escape) {
 }
 
 TQELVariant& TQELExprNodeBoolean::EvaluateIn() {
+  if (FInSubquery) return EvaluateInSubquery();
   const TQELVariant& value = Child(0).Evaluate();
-  if (FInSubquery) {
-    Child(1).Evaluate();  // the subquery node reports that it cannot run yet
-    throw EQELException(kQELErrSubqueryNotAvailable, "Subquery evaluation is not available");
-  }
   if (value.IsNull()) {
     SetBooleanNull(FValue);
     return FValue;
@@ -35,6 +33,22 @@ TQELVariant& TQELExprNodeBoolean::EvaluateIn() {
   for (std::int32_t i = 1; i < ChildCount() && !found; ++i) {
     found = value.Compare(Child(i).Evaluate(), true, false, true) == ccEqual;
   }
+  SetBooleanValue(FValue, FOperator == eoNotIn ? !found : found);
+  return FValue;
+}
+
+// Like IN over a list: NULL for a NULL value, and a NULL of the subquery
+// matches nothing. A subquery without rows holds no value at all, so the
+// answer is false (NOT IN true) even for a NULL value.
+TQELVariant& TQELExprNodeBoolean::EvaluateInSubquery() {
+  auto& subquery = static_cast<TQELExprNodeSubquery&>(Child(1));
+  const bool empty = !subquery.HasRows();
+  const TQELVariant& value = Child(0).Evaluate();
+  if (!empty && value.IsNull()) {
+    SetBooleanNull(FValue);
+    return FValue;
+  }
+  const bool found = !empty && subquery.ContainsValue(value);
   SetBooleanValue(FValue, FOperator == eoNotIn ? !found : found);
   return FValue;
 }
@@ -104,8 +118,8 @@ TQELVariant& TQELExprNodeBoolean::Evaluate() {
     case eoNotIn:
       return EvaluateIn();
     case eoExists:
-      Child(0).Evaluate();
-      throw EQELException(kQELErrSubqueryNotAvailable, "Subquery evaluation is not available");
+      SetBooleanValue(FValue, static_cast<TQELExprNodeSubquery&>(Child(0)).HasRows());
+      return FValue;
     case eoBetween:
     case eoNotBetween:
       return EvaluateBetween();

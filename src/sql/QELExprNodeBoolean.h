@@ -39,6 +39,7 @@ class TQELExprNodeBoolean final : public TQELExprNode {
 
  private:
   TQELVariant& EvaluateIn();
+  TQELVariant& EvaluateInSubquery();
   TQELVariant& EvaluateBetween();
   TQELVariant& EvaluateLike();
 

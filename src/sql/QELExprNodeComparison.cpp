@@ -4,6 +4,7 @@
 
 #include "platform/QELException.h"
 #include "sql/QELExprNodeField.h"
+#include "sql/QELExprNodeSubquery.h"
 #include "sql/QELExpressionErrors.h"
 
 namespace qel {
@@ -120,12 +121,37 @@ TQELVariant& TQELExprNodeComparison::EvaluateLikePrefix() {
   return FValue;
 }
 
-TQELVariant& TQELExprNodeComparison::Evaluate() {
-  if (FQuantifier != qtNone) {
-    // The subquery node runs the subquery (and reports when it cannot).
-    Child(0).Evaluate();
-    throw EQELException(kQELErrSubqueryNotAvailable, "Subquery evaluation is not available");
+// value op ANY (subquery): some row's value v has value op v; value op
+// ALL: no row's value is a counterexample. Without rows ANY is false and
+// ALL true. A NULL of the subquery satisfies nothing and contradicts
+// nothing, as NULLs do in comparisons; a NULL value, compared with rows,
+// holds for none, so both are false.
+TQELVariant& TQELExprNodeComparison::EvaluateQuantified() {
+  auto& subquery = static_cast<TQELExprNodeSubquery&>(Child(0));
+  const bool any = FQuantifier == qtAny;
+  if (!subquery.HasRows()) {
+    SetBooleanValue(FValue, !any);
+    return FValue;
   }
+  const std::vector<TQELVariant>& values = subquery.ColumnValues();
+  const TQELVariant& value = Child(1).Evaluate();
+  if (value.IsNull()) {
+    SetBooleanValue(FValue, false);
+    return FValue;
+  }
+  bool result = !any;
+  for (const TQELVariant& element : values) {
+    if (Holds(value.Compare(element, true, false, FCaseInsensitive)) == any) {
+      result = any;
+      break;
+    }
+  }
+  SetBooleanValue(FValue, result);
+  return FValue;
+}
+
+TQELVariant& TQELExprNodeComparison::Evaluate() {
+  if (FQuantifier != qtNone) return EvaluateQuantified();
   if (FLikePrefix) return EvaluateLikePrefix();
   const TQELVariant& left = Child(0).Evaluate();
   const TQELVariant& right = Child(1).Evaluate();

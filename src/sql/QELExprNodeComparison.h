@@ -56,6 +56,7 @@ class TQELExprNodeComparison final : public TQELExprNode {
   bool Holds(std::int32_t code) const;
   std::int32_t ComparePrefix(const TQELVariant& left, const TQELVariant& right) const;
   TQELVariant& EvaluateLikePrefix();
+  TQELVariant& EvaluateQuantified();
 
   bool FNullsUnordered;
   TQELQuantifier FQuantifier = qtNone;

@@ -89,8 +89,24 @@ void TQELExprNodeField::BindToCursor(TQELExprRecordSource* cursor, TQELExprRowSo
     if (source != nullptr) BindToSources(source, nullptr, outerCursor);
     return;
   }
-  std::int32_t fieldNo = cursor->FindField(FFieldName);
+  // A qualifier names the query level the field belongs to: t1.a inside a
+  // subquery over t2 reads the outer t1 even when t2 has an a too. A
+  // qualifier that names neither level keeps the lenient lookup by field
+  // name alone.
+  const bool innerNamed = FTableName.empty() || cursor->AnswersTo(FTableName);
+  std::int32_t fieldNo = innerNamed ? cursor->FindField(FFieldName) : -1;
   if (fieldNo >= 0) {
+    FIsOuter = false;
+    BindField(*cursor, fieldNo);
+    return;
+  }
+  if (outerCursor != nullptr && (FTableName.empty() || outerCursor->AnswersTo(FTableName)) &&
+      (fieldNo = outerCursor->FindField(FFieldName)) >= 0) {
+    FIsOuter = true;
+    BindField(*outerCursor, fieldNo);
+    return;
+  }
+  if (!innerNamed && (fieldNo = cursor->FindField(FFieldName)) >= 0) {
     FIsOuter = false;
     BindField(*cursor, fieldNo);
     return;

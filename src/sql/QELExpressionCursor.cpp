@@ -1,5 +1,6 @@
 #include "sql/QELExpressionCursor.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qel {
@@ -31,11 +32,28 @@ TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, std::string_view 
   FExpression.ParseFilter(&FSource, text, partialCompare, caseInsensitive);
 }
 
-TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition) : FSource(cursor) {
+bool TQELCursorRecordSource::AnswersTo(std::string_view tableName) const {
+  if (FTableNames.empty()) return true;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (const std::string& name : FTableNames) {
+    if (name.size() == tableName.size() &&
+        std::equal(name.begin(), name.end(), tableName.begin(),
+                   [&](char a, char b) { return upper(a) == upper(b); })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition,
+                                           TQELExprRecordSource* outerSource,
+                                           std::vector<std::string> tableNames)
+    : FSource(cursor) {
+  FSource.SetTableNames(std::move(tableNames));
   FExpression.SetCaseInsensitive(condition.CaseInsensitive());
   FExpression.SetPartialCompare(condition.PartialCompare());
   FExpression.SetRoot(condition.ReleaseRoot());
-  FExpression.BindToCursor(&FSource, nullptr, nullptr);
+  FExpression.BindToCursor(&FSource, nullptr, outerSource);
 }
 
 bool TQELExpressionFilter::Matches(const std::uint8_t* record) {

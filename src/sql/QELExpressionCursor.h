@@ -32,9 +32,14 @@ class TQELCursorRecordSource final : public TQELExprRecordSource {
   // Reads through the cursor from a private copy of `record`, which the
   // BLOB layer may mark while it reads; the record itself stays untouched.
   void ReadBlobValue(std::int32_t fieldNo, const std::uint8_t* record, TQELVariant& value) override;
+  // The table name and alias the statement knows the cursor's table by
+  // (case ignored); without any, every name is answered.
+  void SetTableNames(std::vector<std::string> names) { FTableNames = std::move(names); }
+  bool AnswersTo(std::string_view tableName) const override;
 
  private:
   TQELCursor& FCursor;
+  std::vector<std::string> FTableNames;
   const std::uint8_t* FJudged = nullptr;
   std::vector<std::uint8_t> FScratch;
 };
@@ -46,8 +51,13 @@ class TQELExpressionFilter final : public TQELRecordFilter {
   TQELExpressionFilter(TQELCursor& cursor, std::string_view text, bool caseInsensitive,
                        bool partialCompare);
   // A condition parsed elsewhere (a statement's WHERE): its tree is taken
-  // over and bound to the cursor's fields.
-  TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition);
+  // over and bound to the cursor's fields. Inside a subquery, names the
+  // cursor's table lacks (or qualified by a name it does not answer to)
+  // bind to `outerSource`, the enclosing query's current row; `tableNames`
+  // are the names the statement gives the cursor's table.
+  TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition,
+                       TQELExprRecordSource* outerSource = nullptr,
+                       std::vector<std::string> tableNames = {});
   bool Matches(const std::uint8_t* record) override;
   TQELExpression& Expression() { return FExpression; }
 

@@ -16,6 +16,7 @@
 #include "QelOptions.h"
 #include "QelShellDump.h"
 #include "platform/QELException.h"
+#include "sql/QELLexer.h"
 
 namespace qel::tool {
 
@@ -51,6 +52,25 @@ std::string FirstWord(std::string_view sql) {
     word += static_cast<char>(std::toupper(static_cast<unsigned char>(sql[i++])));
   }
   return word;
+}
+
+// Whether the statement delivers rows to print: a SELECT, unless its
+// result goes INTO a table (an INTO outside parentheses, which a subquery
+// cannot have). Text that does not lex is left to the statement to report.
+bool DeliversRows(const std::string& sql) {
+  if (FirstWord(sql) != "SELECT") return false;
+  try {
+    TQELLexer lexer(sql, nullptr);
+    if (!lexer.SetCurrentCommand(0)) return true;
+    int depth = 0;
+    for (TToken token; lexer.GetNextToken(token);) {
+      if (token.TokenType == tktLeftParenthesis) ++depth;
+      if (token.TokenType == tktRightParenthesis) --depth;
+      if (depth == 0 && IsReservedWord(token, rwINTO)) return false;
+    }
+  } catch (const std::exception&) {
+  }
+  return true;
 }
 
 TResultSet ReadResult(TQELQuery& query) {
@@ -246,7 +266,7 @@ bool TShell::RunStatement(const TShellStatement& statement) {
     query.ParamCheck = false;
     query.SetDatabaseName(kShellDatabaseName);
     query.SetSQLText(statement.Text);
-    if (FirstWord(statement.Text) == "SELECT") {
+    if (DeliversRows(statement.Text)) {
       query.Open();
       const TResultSet result = ReadResult(query);
       query.Close();

@@ -85,7 +85,7 @@ void TQELAOTable::SetOrder(std::vector<std::string> fields, std::vector<std::str
 void TQELAOTable::Open() {
   TQELCursor& cursor = *FResult->Cursor();
   if (FFilter != nullptr && !FFilter->IsEmpty()) {
-    QELSetSQLFilter(cursor, *FFilter);
+    QELSetSQLFilter(cursor, *FFilter, FContext.OuterSource, TableNames());
   }
   if (!FOrderFields.empty()) {
     cursor.SetIndexName(cursor.GetIndexForFields(FOrderFields, FOrderDirections, FOrderCases));
@@ -95,6 +95,14 @@ void TQELAOTable::Open() {
     cursor.IsProjection = true;
   }
   for (TQELFieldLink& column : FColumns) column.IsHidden = false;
+}
+
+void TQELAOTable::Renew() { QELRenewSQLFilter(*FResult->Cursor()); }
+
+std::vector<std::string> TQELAOTable::TableNames() const {
+  std::vector<std::string> names{FTableName};
+  if (!FAlias.empty()) names.push_back(FAlias);
+  return names;
 }
 
 bool TQELAOTable::TryLock() {

@@ -49,6 +49,14 @@ class TQELAOTable final : public TQELAO {
   void SetOrder(std::vector<std::string> fields, std::vector<std::string> directions,
                 std::vector<std::string> cases);
   void Open() override;
+  // After Open, with the cursor read to its end: the rows are read again
+  // for the outer row now current (a correlated subquery's next run), the
+  // filter's index conditions made anew.
+  void Renew();
+  const TQELPlanContext& Context() const { return FContext; }
+  // The table's name, and its alias when it has one: what column
+  // references may qualify its fields by.
+  std::vector<std::string> TableNames() const;
 
   // The lock every statement takes around opening its tables, and its
   // release, which raises `failureCode` ("Cannot unlock table") when the

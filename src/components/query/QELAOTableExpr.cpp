@@ -13,6 +13,7 @@ namespace qel {
 TQELAOTableExpr::TQELAOTableExpr(std::unique_ptr<TQELAOTable> source, TQELSQLSelect& select)
     : FSource(std::move(source)), FSelect(select) {
   FRecordSource = std::make_unique<TQELCursorRecordSource>(*FSource->ResultCursor());
+  FRecordSource->SetTableNames(FSource->TableNames());
 }
 
 TQELAOTableExpr::~TQELAOTableExpr() { QELDropTemporaryTable(FResult); }
@@ -76,7 +77,7 @@ void TQELAOTableExpr::BindSelectList() {
       AddSourceField(fieldNo, item.Pseudonym);
     } else {
       TQELExpression& expression = *item.Expression;
-      expression.BindToCursor(FRecordSource.get(), nullptr, nullptr);
+      expression.BindToCursor(FRecordSource.get(), nullptr, FSource->Context().OuterSource);
       if (FAggregating && !expression.HasAggregate() && !expression.UsesOnlyFields(groupNames)) {
         throw EQELException(20269,
                             "Expression (Name=\"%s\", DisplayName=\"%s\") cannot be used with GROUP BY. Possibly "
@@ -97,7 +98,9 @@ void TQELAOTableExpr::BindSelectList() {
       CheckGrouped(item);
     }
   }
-  if (FSelect.Having() != nullptr) FSelect.Having()->BindToCursor(FRecordSource.get(), nullptr, nullptr);
+  if (FSelect.Having() != nullptr) {
+    FSelect.Having()->BindToCursor(FRecordSource.get(), nullptr, FSource->Context().OuterSource);
+  }
   NameColumns();
 }
 
@@ -166,22 +169,33 @@ void TQELAOTableExpr::AccumulateRow() {
   if (FSelect.Having() != nullptr) FSelect.Having()->Accumulate();
 }
 
-bool TQELAOTableExpr::AppendRow() {
-  if (FSelect.Having() != nullptr && !FSelect.Having()->Holds()) return false;
+void TQELAOTableExpr::OutputValue(std::size_t index, TQELVariant& value) {
+  const TOutput& output = FOutputs[index];
+  if (output.Expression != nullptr) {
+    value = output.Expression->GetValue(true);
+    return;
+  }
   const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
   const std::uint8_t* record = FRecordSource->CurrentRecord();
+  if (IsBlobBaseType(fields[output.SourceField].BaseFieldType())) {
+    FRecordSource->ReadBlobValue(output.SourceField, record, value);
+  } else {
+    GetFieldValue(output.SourceField, fields, record, value, cmCopy);
+  }
+}
+
+bool TQELAOTableExpr::AppendRow() {
+  if (FSelect.Having() != nullptr && !FSelect.Having()->Holds()) return false;
+  if (FRowSink != nullptr) {
+    std::vector<TQELVariant>& row = FRowSink->emplace_back(FOutputs.size());
+    for (std::size_t i = 0; i < FOutputs.size(); ++i) OutputValue(i, row[i]);
+    return true;
+  }
   FResult->Append();
   try {
     TQELVariant value;
     for (std::size_t i = 0; i < FOutputs.size(); ++i) {
-      const TOutput& output = FOutputs[i];
-      if (output.Expression != nullptr) {
-        value = output.Expression->GetValue(true);
-      } else if (IsBlobBaseType(fields[output.SourceField].BaseFieldType())) {
-        FRecordSource->ReadBlobValue(output.SourceField, record, value);
-      } else {
-        GetFieldValue(output.SourceField, fields, record, value, cmCopy);
-      }
+      OutputValue(i, value);
       FResult->Fields(static_cast<std::int32_t>(i)).SetAsVariant(value);
     }
     FResult->Post();
@@ -321,17 +335,49 @@ void TQELAOTableExpr::ApplyOrderAndTop() {
   }
 }
 
-void TQELAOTableExpr::Open() {
-  ReadSourceInTopOrder();
-  FSource->Open();
+void TQELAOTableExpr::Materialise() {
   FResult = NewResultTable();
   CopyRows();
-  // The copy no longer needs its input.
-  FRecordSource.reset();
-  FSource.reset();
   if (FSelect.Distinct()) RemoveDuplicates();
   ApplyOrderAndTop();
   FResult->First();
+}
+
+void TQELAOTableExpr::Open() {
+  ReadSourceInTopOrder();
+  FSource->Open();
+  Materialise();
+  if (FSource->Context().OuterSource != nullptr) {
+    // Kept for the next run, but not locked between runs.
+    FSource->Unlock(20227);
+    return;
+  }
+  // The copy no longer needs its input.
+  FRecordSource.reset();
+  FSource.reset();
+}
+
+bool TQELAOTableExpr::CanComputeRows() const {
+  return CanRerun() && !FSelect.Distinct() && FSelect.TopCount() < 0;
+}
+
+void TQELAOTableExpr::ComputeRows(std::vector<std::vector<TQELVariant>>& rows) {
+  if (!CanComputeRows()) throw EQELException(10308, "Nil pointer occured");
+  rows.clear();
+  FSource->Renew();
+  struct TSink {
+    std::vector<std::vector<TQELVariant>>*& Sink;
+    ~TSink() { Sink = nullptr; }
+  } sink{FRowSink};
+  FRowSink = &rows;
+  CopyRows();
+}
+
+void TQELAOTableExpr::Rerun() {
+  if (!FSource) throw EQELException(10308, "Nil pointer occured");
+  QELDropTemporaryTable(FResult);
+  FSource->Renew();
+  Materialise();
 }
 
 }  // namespace qel

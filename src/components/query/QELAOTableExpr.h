@@ -35,6 +35,17 @@ class TQELAOTableExpr final : public TQELAO {
   void BindSelectList();
   void SetOrder(const std::vector<TQELSortKey>& sortKeys);
   void Open() override;
+  // A subquery's plan (one with an outer source) keeps its source open
+  // after the copy, so that Rerun can compute the result again for the
+  // outer row then current (a correlated subquery's next run).
+  bool CanRerun() const { return FSource != nullptr && FCopyLimit < 0; }
+  void Rerun();
+  // The same, but the rows (the outputs' values, in the source's order)
+  // go to `rows` instead of a result table, which stays as the last run
+  // left it: no table is made. Not for DISTINCT or TOP, which work on the
+  // result table.
+  bool CanComputeRows() const;
+  void ComputeRows(std::vector<std::vector<TQELVariant>>& rows);
 
  private:
   struct TOutput {
@@ -58,6 +69,8 @@ class TQELAOTableExpr final : public TQELAO {
   std::vector<TQELVariant> GroupValues(const std::uint8_t* record) const;
   void ResetGroup();
   void AccumulateRow();
+  // The value output `index` computes from the source's current record.
+  void OutputValue(std::size_t index, TQELVariant& value);
   // Appends the row the outputs compute from the source's current record,
   // when HAVING (if any) holds for it; answers whether it did.
   bool AppendRow();
@@ -73,6 +86,8 @@ class TQELAOTableExpr final : public TQELAO {
   void Recopy(bool distinct, std::int64_t start, std::int64_t count);
   void RemoveDuplicates();
   void ApplyOrderAndTop();
+  // The result table made from the open source.
+  void Materialise();
 
   std::unique_ptr<TQELAOTable> FSource;
   TQELSQLSelect& FSelect;
@@ -84,6 +99,8 @@ class TQELAOTableExpr final : public TQELAO {
   std::vector<std::string> FOrderDirections;
   // Rows the copy needs at most; -1: all.
   std::int64_t FCopyLimit = -1;
+  // Where AppendRow puts rows instead of the result table (ComputeRows).
+  std::vector<std::vector<TQELVariant>>* FRowSink = nullptr;
 };
 
 }  // namespace qel

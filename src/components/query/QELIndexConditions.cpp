@@ -87,16 +87,31 @@ bool FoldsCase(TQELExprOperator caseFunction, const TQELVariant& constant) {
   return text == (caseFunction == eoUpper ? QELUpperCase(text) : QELLowerCase(text));
 }
 
+// What the other side of a comparison holds while the conditions are
+// derived: a constant, or a field of the enclosing query's row. That row
+// stays the same as long as the conditions do: a subquery's filter has
+// them derived anew for every outer row (QELRenewSQLFilter).
+bool FixedValueOf(TQELExprNode& node, TQELVariant& value) {
+  if (const TQELExprNodeConst* constant = ConstantOf(node)) {
+    value = constant->Value();
+    return true;
+  }
+  auto* field = dynamic_cast<TQELExprNodeField*>(&node);
+  if (field == nullptr || !field->IsBound() || !field->IsOuter()) return false;
+  value = field->Evaluate();
+  return true;
+}
+
 bool ReadComparison(const TQELExprNodeComparison& comparison, TFieldTest& test) {
   if (comparison.Quantifier() != qtNone || comparison.ChildCount() != 2) return false;
   const TQELSearchConditionType kind = KindOf(comparison.Operator());
   if (kind == sctNone) return false;
+  TQELVariant constant;
   for (const std::int32_t fieldSide : {0, 1}) {
     TQELExprOperator caseFunction = eoNone;
     const TQELExprNodeField* field = FieldOf(comparison.Child(fieldSide), caseFunction);
-    const TQELExprNodeConst* constant = ConstantOf(comparison.Child(1 - fieldSide));
-    if (field == nullptr || constant == nullptr) continue;
-    if (constant->Value().IsNull() || !FoldsCase(caseFunction, constant->Value())) return false;
+    if (field == nullptr || !FixedValueOf(comparison.Child(1 - fieldSide), constant)) continue;
+    if (constant.IsNull() || !FoldsCase(caseFunction, constant)) return false;
     // A prefix comparison needs its prefix as the constant and '='.
     const bool prefix = comparison.PrefixChild() >= 0;
     if (prefix && (comparison.PrefixChild() != 1 - fieldSide || kind != sctEqual)) return false;
@@ -105,7 +120,7 @@ bool ReadComparison(const TQELExprNodeComparison& comparison, TFieldTest& test) 
     test.Field = field;
     test.Test = prefix ? TTest::Prefix : TTest::Compare;
     test.Kind = fieldSide == 0 ? kind : Mirrored(kind);
-    test.Values = {constant->Value()};
+    test.Values = {constant};
     test.CaseInsensitive = comparison.CaseInsensitive() || caseFunction != eoNone;
     return true;
   }
@@ -397,6 +412,8 @@ class TQELIndexedFilter final : public TQELRecordFilter {
                     std::vector<TQELScanSearchConditionArray> alternatives)
       : FFilter(std::move(filter)), FAlternatives(std::move(alternatives)) {}
   bool Matches(const std::uint8_t* record) override { return FFilter->Matches(record); }
+  // The filter, for an indexed filter of new conditions that takes it over.
+  std::unique_ptr<TQELExpressionFilter> ReleaseFilter() { return std::move(FFilter); }
   const std::vector<TQELScanSearchConditionArray>* Alternatives() const override {
     return FAlternatives.empty() ? nullptr : &FAlternatives;
   }
@@ -426,11 +443,30 @@ TQELDerivedIndexConditions QELDeriveIndexConditions(const TQELCursor& cursor, TQ
   return derived;
 }
 
-void QELSetSQLFilter(TQELCursor& cursor, TQELExpression& where) {
-  auto filter = std::make_unique<TQELExpressionFilter>(cursor, where);
+namespace {
+
+void SetIndexedFilter(TQELCursor& cursor, std::unique_ptr<TQELExpressionFilter> filter) {
   TQELDerivedIndexConditions derived = QELDeriveIndexConditions(cursor, filter->Expression());
   cursor.SetSQLFilter(std::make_unique<TQELIndexedFilter>(std::move(filter), std::move(derived.Alternatives)),
                       std::move(derived.Conditions));
+}
+
+}  // namespace
+
+void QELSetSQLFilter(TQELCursor& cursor, TQELExpression& where, TQELExprRecordSource* outerSource,
+                     std::vector<std::string> tableNames) {
+  SetIndexedFilter(cursor, std::make_unique<TQELExpressionFilter>(cursor, where, outerSource, std::move(tableNames)));
+}
+
+void QELRenewSQLFilter(TQELCursor& cursor) {
+  auto* indexed = dynamic_cast<TQELIndexedFilter*>(cursor.SQLFilter);
+  if (indexed == nullptr) {
+    cursor.InvalidateBitmap();
+    return;
+  }
+  // Setting the filter again forgets what the cursor found with the old
+  // conditions.
+  SetIndexedFilter(cursor, indexed->ReleaseFilter());
 }
 
 }  // namespace qel

@@ -5,9 +5,7 @@
 
 namespace qel {
 
-namespace {
-
-TQELPlanContext ContextOf(const TQELExprQuery* query) {
+TQELPlanContext QELPlanContextOf(const TQELExprQuery* query) {
   TQELPlanContext context;
   if (query != nullptr) {
     context.DatabaseName = query->DatabaseName();
@@ -17,6 +15,8 @@ TQELPlanContext ContextOf(const TQELExprQuery* query) {
   return context;
 }
 
+namespace {
+
 template <class TStatement>
 TStatement* As(TQELSQLCommand& statement) {
   return dynamic_cast<TStatement*>(&statement);
@@ -25,9 +25,11 @@ TStatement* As(TQELSQLCommand& statement) {
 }  // namespace
 
 void TQELQueryExecutor::Execute(TQELSQLCommand& statement, TQELExprQuery* query, bool /*isQuery*/,
-                                TQELExprRecordSource* /*outerSource*/, const std::uint8_t* /*outerBuffer*/,
+                                TQELExprRecordSource* outerSource, const std::uint8_t* /*outerBuffer*/,
                                 bool& resultReadOnly, bool requestLive) {
-  const TQELPlanContext context = ContextOf(query);
+  TQELPlanContext context = QELPlanContextOf(query);
+  // A subquery's statement: its outer references read the enclosing row.
+  context.OuterSource = outerSource;
   if (auto* select = As<TQELSQLUnion>(statement)) {
     QELExecuteSelect(*select, context, resultReadOnly, requestLive);
   } else if (auto* create = As<TQELDDLCreateTable>(statement)) {
@@ -105,6 +107,7 @@ struct TExecutorRegistration {
     static TQELQueryExecutor executor;
     QELSetSQLExecutor(&executor);
     QELSetAutoincSourceFactory(&OpenAutoincSource);
+    QELSetSubqueryRunnerFactory(&QELCreateSubqueryRunner);
   }
 };
 const TExecutorRegistration gRegistration;

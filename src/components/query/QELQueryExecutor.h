@@ -22,6 +22,9 @@ class TQELQueryExecutor final : public TQELSQLExecutor {
                bool& resultReadOnly, bool requestLive) override;
 };
 
+// Where the statements of `query` (may be null) find their tables.
+TQELPlanContext QELPlanContextOf(const TQELExprQuery* query);
+
 // A table component on a statement's table, not opened (a database file
 // named before the dot is not supported yet: 30350).
 std::unique_ptr<TQELTable> QELStatementTable(const std::string& databaseName, const std::string& tableName,
@@ -41,6 +44,11 @@ void QELExecuteUpdate(TQELSQLUpdate& statement, const TQELPlanContext& context);
 void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context);
 void QELExecuteRenameTable(TQELDDLRenameTable& statement, const TQELPlanContext& context);
 void QELExecuteAlterTable(TQELDDLAlterTable& statement, const TQELPlanContext& context);
+
+// The runner of a subquery node's statement (QELQuerySubquery.cpp): each
+// run plans and opens it for the outer row `outerSource` holds then.
+std::unique_ptr<TQELSubqueryRunner> QELCreateSubqueryRunner(TQELSQLUnion& statement, TQELExprQuery* query,
+                                                            TQELExprRecordSource& outerSource);
 
 // SELECT ... INTO and INSERT ... SELECT (QELQueryInto.cpp).
 // Copies a result's rows into `target`, which takes the result's structure

@@ -18,7 +18,12 @@
 // - ORDER BY inside an operand of a set operation, which SQLite refuses;
 // - the precedence of set operators: SQLite has one for all of them, the
 //   dialect lets INTERSECT bind tighter (the generator nests through
-//   derived tables instead).
+//   derived tables instead);
+// - ALL, ANY and SOME before a subquery, which SQLite does not have;
+// - scalar subqueries that may find no row: their NULL would enter the
+//   comparisons (only COUNT(*), and MAX over a whole table, are used);
+// - an inner table that is also the outer one: a correlated reference by
+//   table name then names the inner table here when it has an alias.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -45,7 +50,8 @@ constexpr int kValues = 5;
 struct TGeneratorOptions {
   // FROM lists of two tables joined by an equality in WHERE.
   bool Joins = false;
-  // Later: IN (SELECT ...), EXISTS, scalar subqueries in the select list.
+  // [NOT] IN (SELECT ...), [NOT] EXISTS and scalar subqueries, correlated
+  // or not, in conditions and in the select list.
   bool Subqueries = false;
 };
 
@@ -129,8 +135,43 @@ class TQueryGenerator {
     }
   }
 
+  const TTable& OtherThan(const TTable& table) {
+    const TTable* other = &table;
+    while (other == &table) other = &kTables[Pick(0, 2)];
+    return *other;
+  }
+
+  // A correlated COUNT(*) of the rows of another table matching a column
+  // of `outer`'s row.
+  std::string CorrelatedCount(const TTable& outer) {
+    const TTable& inner = OtherThan(outer);
+    return "(select count(*) from " + std::string(inner.Name) + " s where s." + Column(inner) + " = " + outer.Name +
+           "." + Column(outer) + ")";
+  }
+
+  std::string Subquery(const TTable& outer) {
+    static const std::vector<std::string> operators = {"=", "<>", "<", ">", "<=", ">="};
+    const TTable& inner = OtherThan(outer);
+    switch (Pick(0, 3)) {
+      case 0: {
+        std::string text = Column(outer) + (Chance(30) ? " not in" : " in") + " (select " + Column(inner) + " from " +
+                           inner.Name;
+        if (Chance(50)) text += " where " + Condition(inner);
+        return text + ")";
+      }
+      case 1:
+        return std::string(Chance(30) ? "not " : "") + "exists (select * from " + inner.Name + " s where s." +
+               Column(inner) + " = " + outer.Name + "." + Column(outer) + ")";
+      case 2:
+        return CorrelatedCount(outer) + " " + OneOf(operators) + " " + std::to_string(Pick(0, 3));
+      default:
+        return Column(outer) + " " + OneOf(operators) + " (select max(" + Column(inner) + ") from " + inner.Name + ")";
+    }
+  }
+
   std::string Comparison(const TTable& table) {
     static const std::vector<std::string> operators = {"=", "<>", "<", ">", "<=", ">="};
+    if (FOptions.Subqueries && Chance(30)) return Subquery(table);
     switch (Pick(0, 5)) {
       case 0:
         return Column(table) + " in (" + Value() + ", " + Value() + ")";
@@ -195,6 +236,10 @@ class TQueryGenerator {
     } else {
       const bool qualified = from.find(',') != std::string::npos;
       for (int i = 0; i < columns; ++i) {
+        if (!qualified && FOptions.Subqueries && Chance(15)) {
+          items.push_back(CorrelatedCount(table));
+          continue;
+        }
         items.push_back(qualified ? std::string(table.Name) + "." + Column(table) : Term(table));
       }
     }
@@ -317,6 +362,12 @@ class SQLDifferentialTest : public TSQLTest {
 
 TEST_F(SQLDifferentialTest, SingleTablesAndSetOperations) {
   EXPECT_EQ(RunGenerated(4429, {}, kQueries), 0);
+}
+
+TEST_F(SQLDifferentialTest, WithSubqueries) {
+  TGeneratorOptions options;
+  options.Subqueries = true;
+  EXPECT_EQ(RunGenerated(3517, options, kQueries / 2), 0);
 }
 
 TEST_F(SQLDifferentialTest, WithJoins) {
