@@ -129,9 +129,14 @@ void TQELDatabaseFile::SetSize(std::int64_t size) {
 }
 
 std::int64_t TQELDatabaseFile::GetSize() {
+  bool unlinked = false;
+  return GetSize(unlinked);
+}
+
+std::int64_t TQELDatabaseFile::GetSize(bool& unlinked) {
   CheckOpen("GetSize");
   std::int64_t size = 0;
-  if (FFile.GetSize(size) || (TryReopen() && FFile.GetSize(size))) return size;
+  if (FFile.GetSize(size, unlinked) || (TryReopen() && FFile.GetSize(size, unlinked))) return size;
   throw EQELException(30371, "Cannot Get File Size for file: '%s'. ErrorCode:%d. ErrorMessage: %s",
                       {FFileName, FFile.LastError(), FFile.LastErrorText()});
 }

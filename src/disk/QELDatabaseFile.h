@@ -39,6 +39,8 @@ class TQELDatabaseFile {
   std::int64_t GetPosition();
   void SetSize(std::int64_t size);
   std::int64_t GetSize();
+  // The size, and whether the file's name is gone, in one look.
+  std::int64_t GetSize(bool& unlinked);
 
   // Reads at `position`; true when the read worked, also when the end of the
   // file cut it short (bytesRead tells how much arrived).

@@ -174,6 +174,22 @@ void TQELDatabaseFreeSpaceManager::ReleaseUncommittedPageNos(
   });
 }
 
+std::int32_t TQELDatabaseFreeSpaceManager::ReleaseAbandonedPageNos(const std::vector<std::int32_t>& pageNos) {
+  return AsOneChange(20232, [&] {
+    std::int32_t released = 0;
+    for (const std::int32_t pageNo : pageNos) {
+      if (pageNo < 0 || pageNo >= FTotalPageCount || IsSpacePage(pageNo) || !PageBitIsSet(pageNo)) continue;
+      SetPageState(pageNo, false);
+      ++released;
+    }
+    if (released > 0) {
+      FLastUsedPageNo = FindLastUsedPage();
+      ShrinkIfMuchFree();
+    }
+    return released;
+  });
+}
+
 void TQELDatabaseFreeSpaceManager::TrimFreeTail() {
   AsOneChange(20232, [&] {
     FLastUsedPageNo = FindLastUsedPage();

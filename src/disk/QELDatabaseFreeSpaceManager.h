@@ -40,6 +40,11 @@ class TQELDatabaseFreeSpaceManager {
   void ReleaseUncommittedPageNos(const std::vector<std::int32_t>& pageNos,
                                  std::int32_t totalBefore);
 
+  // Marks free those of `pageNos` that are still marked used (a dead
+  // writer's pages, which nothing owns), skipping numbers that are out of
+  // range or space pages; answers how many it freed.
+  std::int32_t ReleaseAbandonedPageNos(const std::vector<std::int32_t>& pageNos);
+
   // Cuts off the free pages at the end of the file (what growing ahead of
   // need left unused), with their space-page state, as CutTail does for a
   // rolled-back growth.

@@ -67,6 +67,7 @@ void TQELDiskDatabaseData::OpenSystemFiles() {
   FSessions = std::make_unique<TQELActiveSessionsFile>(FCatalog->SessionsFile());
   FLockManager = std::make_unique<TQELDatabaseTableLockManager>(DiskPageManager(),
                                                                 FCatalog->MaxConnections());
+  DiskPageManager().SetSessionCount(FCatalog->MaxConnections());
   FSessionsLocked = false;
 }
 
@@ -107,18 +108,46 @@ void TQELDiskDatabaseData::AddSession(TQELStorageSession* session) {
   std::int32_t sessionID = 0;
   if (FMultiUser) {
     sessionID = FSessions->ConnectSession();
+    // A session that held this id before and died left the pages it took
+    // listed under it.
+    ReclaimTakenPages([&] { return DiskPageManager().ReclaimTakenPages(sessionID); });
   } else {
     if (!FSessionsLocked) {
       // Another process holding a session byte has the file open: this one
       // may look, not change.
       FSessionsLocked = FSessions->LockAllSessions();
       if (!FSessionsLocked) FReadOnly = true;
+      // Nobody else has a session: whatever any list holds was left by a
+      // killed writer.
+      if (FSessionsLocked) ReclaimTakenPages([&] { return DiskPageManager().ReclaimAllTakenPages(); });
     }
     sessionID = FreeSingleUserSessionID(session);
   }
   TQELDatabaseData::AddSession(session);
   session->SetSessionID(sessionID);
   session->SetReadOnly(FReadOnly);
+  UpdateStructureOwner();
+}
+
+// Only room is at stake when the pages cannot be given back now (the file
+// is locked, or a write fails): the lists keep them for the next holder of
+// the id or the next only opener, and the session connects all the same.
+void TQELDiskDatabaseData::ReclaimTakenPages(TQELFunctionRef<std::int32_t()> reclaim) {
+  if (FReadOnly) return;
+  try {
+    FReclaimedPages += reclaim();
+  } catch (const EQELException&) {
+  }
+}
+
+// The structural changes of this process list their pages under one of its
+// sessions' ids: the lowest, which it holds until that session leaves.
+void TQELDiskDatabaseData::UpdateStructureOwner() {
+  std::int32_t owner = -1;
+  for (const auto* session : Sessions()) {
+    if (owner < 0 || session->SessionID() < owner) owner = session->SessionID();
+  }
+  DiskPageManager().SetStructureOwner(FMultiUser ? owner : -1);
 }
 
 std::int32_t TQELDiskDatabaseData::FreeSingleUserSessionID(
@@ -149,6 +178,7 @@ void TQELDiskDatabaseData::RemoveSession(TQELStorageSession* session) {
     FSessionsLocked = false;
   }
   TQELDatabaseData::RemoveSession(session);
+  if (!last) UpdateStructureOwner();
   if (last) {
     ClearTableDatas();
     CloseDatabase();

@@ -21,6 +21,7 @@
 #include "disk/QELDiskDatabaseCatalog.h"
 #include "disk/QELDiskPageManager.h"
 #include "disk/QELTableLockManager.h"
+#include "platform/QELFunctionRef.h"
 #include "storage/QELDatabaseData.h"
 
 namespace qel {
@@ -58,6 +59,9 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   // left): sessions keep their pending pages apart. A session asking for
   // the other mode than the file's raises "Cannot open database in
   // multi-user and signle-user mode at the same time" (20235).
+  // A writer that gets a session id gives back the pages a killed earlier
+  // holder of the id left taken; a single-user writer that gets every
+  // session byte gives back those of every id (see TQELTakenPagesFile).
   void AddSession(TQELStorageSession* session) override;
   // A session in a transaction is rolled back first, so that its pending
   // pages do not pass to the next holder of its id; the last session closes
@@ -81,8 +85,14 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   void Rollback(std::int32_t sessionID) override;
   void FlushBuffers() override;
 
+  // How many pages that killed writers had taken this object gave back
+  // (see TQELTakenPagesFile) since it was made.
+  std::int32_t ReclaimedPages() const { return FReclaimedPages; }
+
  private:
   void OpenSystemFiles();
+  void ReclaimTakenPages(TQELFunctionRef<std::int32_t()> reclaim);
+  void UpdateStructureOwner();
   std::int32_t FreeSingleUserSessionID(const TQELStorageSession* session) const;
 
   std::unique_ptr<TQELDiskDatabaseCatalog> FCatalog;
@@ -93,6 +103,7 @@ class TQELDiskDatabaseData : public TQELDatabaseData {
   bool FMultiUser = false;
   bool FReadOnly = false;
   bool FSessionsLocked = false;
+  std::int32_t FReclaimedPages = 0;
 };
 
 }  // namespace qel

@@ -1,5 +1,6 @@
 #include "disk/QELDiskFileCheck.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "disk/QELDiskPageManager.h"
@@ -21,14 +22,20 @@ class TDiskFileChecker {
     FSummary.TotalPageCount = FManager.GetHeader().TotalPageCount;
     FSummary.FileSize = FManager.File().GetSize();
     CheckFileSize();
+    const std::vector<std::int32_t> taken = TakenPages();
     std::int32_t lastUsed = -1;
-    for (std::int32_t pageNo = 0; pageNo < FSummary.TotalPageCount; ++pageNo) {
+    for (std::int32_t pageNo = 0; pageNo < FWalkedPageCount; ++pageNo) {
       if (!IsUsed(pageNo)) {
         ++FSummary.FreePageCount;
         continue;
       }
       ++FSummary.UsedPageCount;
       if (!FSpace.IsSpacePage(pageNo)) lastUsed = pageNo;
+      // A page a session took and has not committed holds nothing yet.
+      if (std::binary_search(taken.begin(), taken.end(), pageNo)) {
+        ++FSummary.TakenPageCount;
+        continue;
+      }
       CheckUsedPage(pageNo);
     }
     CheckExtentStates();
@@ -42,11 +49,27 @@ class TDiskFileChecker {
  private:
   void Fault(std::int32_t pageNo, std::string message) { FSummary.Faults.push_back({pageNo, std::move(message)}); }
 
+  // Sorted; when the lists cannot be read, the pages are checked as they are.
+  std::vector<std::int32_t> TakenPages() {
+    try {
+      return FManager.ListedTakenPages();
+    } catch (const EQELException& e) {
+      Fault(-1, std::string("the list of taken pages cannot be read: ") + e.what());
+      return {};
+    }
+  }
+
   void CheckFileSize() {
     const std::int64_t needed = FManager.GetPageOffset(0) + std::int64_t{FSummary.TotalPageCount} * FManager.PageSize();
+    FWalkedPageCount = FSummary.TotalPageCount;
     if (FSummary.FileSize < needed) {
       Fault(-1, QELFormat("the file has %d bytes, but its %d pages need %d",
                           {FSummary.FileSize, FSummary.TotalPageCount, needed}));
+      // Only the pages the file holds are walked: a damaged header may
+      // claim billions of pages for a file of a few.
+      const std::int64_t held = FSummary.FileSize - FManager.GetPageOffset(0);
+      FWalkedPageCount = static_cast<std::int32_t>(
+          std::max<std::int64_t>(0, (held + FManager.PageSize() - 1) / FManager.PageSize()));
     }
   }
 
@@ -114,7 +137,7 @@ class TDiskFileChecker {
   // of the pair set exactly when all of the extent's pages are in use.
   void CheckExtentStates() {
     const std::int32_t extent = FSpace.PageCountInExtent();
-    for (std::int64_t first = 0; first < FSummary.TotalPageCount; first += extent) {
+    for (std::int64_t first = 0; first < FWalkedPageCount; first += extent) {
       const std::int64_t eamIndex = first / FSpace.PagesPerEAM();
       const std::int32_t eamPageNo = static_cast<std::int32_t>(FSpace.EAMPageNo(eamIndex));
       if (eamPageNo >= FSummary.TotalPageCount) continue;
@@ -148,6 +171,8 @@ class TDiskFileChecker {
   TQELDatabaseFreeSpaceManager& FSpace;
   TQELPage FPage;
   TQELDiskFileSummary FSummary;
+  // The header's page count, or fewer when the file is shorter.
+  std::int32_t FWalkedPageCount = 0;
   std::int32_t FLastBadPFS = -1;
   std::int32_t FLoadedEAM = -1;
   bool FEAMValid = false;

@@ -22,6 +22,10 @@ struct TQELDiskFileSummary {
   std::int32_t TotalPageCount = 0;
   std::int32_t UsedPageCount = 0;
   std::int32_t FreePageCount = 0;
+  // Used pages that sessions took and have not committed (those of a
+  // killed writer until its session id is taken again); their content is
+  // not checked.
+  std::int32_t TakenPageCount = 0;
   // Used pages by page type.
   std::map<std::uint16_t, std::int32_t> PagesByType;
   std::vector<TQELFileFault> Faults;

@@ -70,6 +70,12 @@ void TQELDiskPageManager::CreateDatabase(const std::string& fileName, const TQEL
       throw EQELException(20300, "Cannot create journal file '%s': an old journal cannot be removed", {journal});
     }
     FJournal.Attach(fileName, true);
+    // Nor an old list of taken pages given back on it.
+    const std::string taken = TQELTakenPagesFile::PathFor(fileName);
+    if (QELFileExists(taken) && !QELDeleteFile(taken)) {
+      throw EQELException(20305, "Cannot create file '%s': an old file cannot be removed", {taken});
+    }
+    FTaken.Attach(fileName, true);
     FRolledBackChanges = 0;
     FHeader = TQELDatabaseHeader();
     FHeader.PageSize = pageSize;
@@ -149,6 +155,7 @@ void TQELDiskPageManager::OpenChecked(const std::string& fileName, const TQELPas
   // The header lock below rolls back a journal a dead writer left hot
   // before the header is read.
   FJournal.Attach(fileName, !readOnly);
+  FTaken.Attach(fileName, !readOnly);
   FJournalMayBeHot = true;
   // Earlier handles may have left writes the system has not flushed yet.
   FUnflushedWrites = true;
@@ -224,8 +231,10 @@ void TQELDiskPageManager::CloseDatabase(bool onlyOpener) {
     failure = std::current_exception();
   }
   FHeld.Clear();
+  FTaken.ClearHeld();
   FChangeDepth = 0;
   FChangeLocked = false;
+  FStructureOwner = -1;
   if (FJournal.Attached()) {
     // The journal is removed under the header lock, which every writer
     // holds while it writes its journal: a writer that opened the file
@@ -240,6 +249,14 @@ void TQELDiskPageManager::CloseDatabase(bool onlyOpener) {
     } catch (const EQELException&) {
       remove = false;
     }
+    // The taken-pages file goes too when no list holds a page.
+    bool removeTaken = false;
+    try {
+      removeTaken = remove && FFreeSpace && ListedTakenPages().empty();
+    } catch (const EQELException&) {
+      removeTaken = false;
+    }
+    removeTaken ? FTaken.DetachAndRemove() : FTaken.Detach();
     remove ? FJournal.DetachAndRemove() : FJournal.Detach();
     if (locked) {
       try {
@@ -273,7 +290,7 @@ void TQELDiskPageManager::WriteHeldPendingOnClose(bool trimFreeTail) {
       // Only room is at stake; the trim is undone and the rest still goes.
     }
   }
-  if (FHeld.Empty()) return;
+  if (FHeld.Empty() && FTaken.Empty()) return;
   RunChangeSequence(20213, true, [&] { WriteHeldChange({}, {}, FFlushEveryCommit); }, [] {});
 }
 
@@ -444,9 +461,76 @@ void TQELDiskPageManager::WritePagesToFile(const std::vector<TQELPage*>& pages) 
   }
 }
 
+// A multi-user allocation lists its page under the session in the same
+// change (see TQELTakenPagesFile).
 void TQELDiskPageManager::AllocatePage(TQELPage* page) {
-  page->PageNo = FFreeSpace->AllocatePageNo();
+  const std::int32_t slot = TakenSlot(page->SessionID);
+  if (slot < 0) {
+    page->PageNo = FFreeSpace->AllocatePageNo();
+  } else {
+    RunChange(20231, [&] {
+      page->PageNo = FFreeSpace->AllocatePageNo();
+      FTaken.Append(slot, page->PageNo);
+    });
+  }
   page->AllocateBuffer();
+}
+
+std::int32_t TQELDiskPageManager::TakenSlot(std::int32_t sessionID) const {
+  if (!FMultiUser || IsReadOnly() || !FTaken.Attached()) return -1;
+  if (sessionID >= 0) return TQELTakenPagesFile::OwnSlot(sessionID);
+  if (sessionID == -2 && FStructureOwner >= 0) return TQELTakenPagesFile::StructureSlot(FStructureOwner);
+  return -1;
+}
+
+std::int32_t TQELDiskPageManager::ReclaimTakenPages(std::int32_t sessionID) {
+  return sessionID < 0 ? 0 : ReclaimSlots(false, sessionID);
+}
+
+std::int32_t TQELDiskPageManager::ReclaimAllTakenPages() { return ReclaimSlots(true, -1); }
+
+// Nobody else can be changing these lists: their session ids are this
+// handle's now (or every id is), and every change runs under the header
+// lock. A page listed but already free was never taken for good.
+std::int32_t TQELDiskPageManager::ReclaimSlots(bool allSlots, std::int32_t sessionID) {
+  if (!FFile.IsOpen() || IsReadOnly() || !FTaken.Attached() || !FFreeSpace) return 0;
+  // A file that never had a multi-user allocation has nothing to give back.
+  if (!QELFileExists(FTaken.Path())) return 0;
+  std::int32_t released = 0;
+  RunChange(20232, [&] {
+    const std::vector<std::int32_t> slots =
+        allSlots ? FTaken.SlotsInUse()
+                 : std::vector<std::int32_t>{TQELTakenPagesFile::OwnSlot(sessionID),
+                                             TQELTakenPagesFile::StructureSlot(sessionID)};
+    std::vector<std::int32_t> pageNos;
+    for (const std::int32_t slot : slots) {
+      for (const std::int32_t pageNo : FTaken.Pages(slot)) pageNos.push_back(pageNo);
+    }
+    if (pageNos.empty()) return;
+    std::sort(pageNos.begin(), pageNos.end());
+    pageNos.erase(std::unique(pageNos.begin(), pageNos.end()), pageNos.end());
+    released = FFreeSpace->ReleaseAbandonedPageNos(pageNos);
+    for (const std::int32_t slot : slots) FTaken.Clear(slot);
+  });
+  return released;
+}
+
+std::vector<std::int32_t> TQELDiskPageManager::ListedTakenPages() {
+  std::vector<std::int32_t> pageNos;
+  if (!FFile.IsOpen() || !FTaken.Attached() || !QELFileExists(FTaken.Path())) return pageNos;
+  // Read under the header lock, as every change of the lists is made.
+  const bool lock = FHeaderLockCount == 0 && FChangeDepth == 0;
+  if (lock && !RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
+    throw EQELException(20230, "Database is locked");
+  }
+  TQELLockGuard header([this] { UnlockHeader(); }, lock);
+  if (FChangeDepth == 0 && FTaken.Empty()) FTaken.Start();
+  for (const std::int32_t slot : FTaken.SlotsInUse()) {
+    for (const std::int32_t pageNo : FTaken.Pages(slot)) pageNos.push_back(pageNo);
+  }
+  std::sort(pageNos.begin(), pageNos.end());
+  pageNos.erase(std::unique(pageNos.begin(), pageNos.end()), pageNos.end());
+  return pageNos;
 }
 
 // The freed page's version is marked first, so that other processes drop
@@ -470,9 +554,17 @@ std::int64_t TQELDiskPageManager::StorageMark() { return FFreeSpace->TotalPageCo
 // A rolled-back session's new pages were never written, so nobody can hold
 // a copy of them: they go back without a version mark, and a file the
 // session grew goes back to its size.
-void TQELDiskPageManager::ReleaseNewPages(const std::vector<std::int32_t>& pageNos,
+void TQELDiskPageManager::ReleaseNewPages(std::int32_t sessionID, const std::vector<std::int32_t>& pageNos,
                                           std::int64_t mark) {
-  FFreeSpace->ReleaseUncommittedPageNos(pageNos, static_cast<std::int32_t>(mark));
+  const std::int32_t slot = TakenSlot(sessionID);
+  if (slot < 0) {
+    FFreeSpace->ReleaseUncommittedPageNos(pageNos, static_cast<std::int32_t>(mark));
+    return;
+  }
+  RunChange(20232, [&] {
+    FFreeSpace->ReleaseUncommittedPageNos(pageNos, static_cast<std::int32_t>(mark));
+    FTaken.Clear(slot);
+  });
 }
 
 void TQELDiskPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo) {
@@ -487,7 +579,11 @@ TQELPage* TQELDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t page
 }
 
 std::int32_t TQELDiskPageManager::GetPageCount() {
-  if (!LockHeader()) throw EQELException(20236, "Database is locked");
+  // Another process holds the header for a moment only: wait for it as
+  // every other reader of the header does.
+  if (!RetryWithSleep(RetryPolicy, [this] { return LockHeader(); })) {
+    throw EQELException(20236, "Database is locked");
+  }
   {
     TQELLockGuard header([this] { UnlockHeader(); });
     ReadHeader();
@@ -542,6 +638,11 @@ void TQELDiskPageManager::Commit(std::int32_t sessionID, bool flush) {
       [&] {
         ReadHeader();
         for (const std::int32_t pageNo : session->RemovedPageNos) FreePage(pageNo);
+        // The session's new pages are settled by this commit: written, or
+        // freed with its removed ones.
+        if (const std::int32_t slot = TakenSlot(sessionID); slot >= 0 && !session->NewPageNos.empty()) {
+          FTaken.Clear(slot);
+        }
         ++FHeader.CommitCounter;
         FHeader.WriteState = kQELWriteStateConsistent;
         WriteHeader();
@@ -571,6 +672,7 @@ void TQELDiskPageManager::BeginChange(std::int32_t lockFailureCode, bool commit)
   // back.
   header.Release();
   FHeld.Mark();
+  FTaken.Start();
   FHeaderAtChange = FHeader;
   FChangeLocked = lock;
   FChangeDepth = 1;
@@ -590,6 +692,7 @@ void TQELDiskPageManager::AbortChange() {
   if (--FChangeDepth > 0) return;
   FHeld.Undo();
   if (FHeld.Empty()) FHeld.Clear();
+  FTaken.Undo();
   FHeader = FHeaderAtChange;
   if (FChangeLocked) UnlockHeader();
   FChangeLocked = false;
@@ -604,7 +707,7 @@ void TQELDiskPageManager::AbortChange() {
 // from it.
 void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
                                           const std::vector<std::int32_t>& fresh, bool flush) {
-  if (FHeld.Empty() && pages.empty()) {
+  if (FHeld.Empty() && pages.empty() && FTaken.Empty()) {
     FHeld.Clear();
     return;
   }
@@ -614,6 +717,7 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
   // written under it.
   if (flush && FUnflushedWrites) {
     FFile.FlushFileBuffers();
+    FTaken.Flush();
     FUnflushedWrites = false;
   }
   const std::int64_t size = FHeld.Size();
@@ -625,6 +729,7 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
   for (TQELPage* page : pages) {
     if (!isFresh(page->PageNo)) JournalOriginal(GetPageOffset(page->PageNo), PageSize());
   }
+  FTaken.JournalOriginals(FJournal);
   try {
     FJournal.Write();
     if (flush) FJournal.Sync();
@@ -654,13 +759,14 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
       if (offset < size) FFile.WriteBuffer(image.Bytes.get(), 10469, offset, std::min<std::int64_t>(PageSize(), size - offset));
     }
     if (size < FHeld.StoredSize()) FFile.SetSize(size);
+    FTaken.WriteHeld(flush);
     if (FHeld.HeaderChanged()) FFile.WriteBuffer(FHeld.Header(), 10462, FBaseOffset, kQELHeaderSize);
     if (flush) FFile.FlushFileBuffers();
     FJournal.ClearSignature();
   } catch (...) {
     FUnflushedWrites = true;
     try {
-      FJournal.RollBack(FFile);
+      RollBackJournal();
     } catch (const EQELException&) {
       // Still hot: the next holder of the header lock rolls it back.
       FJournalMayBeHot = true;
@@ -672,6 +778,7 @@ void TQELDiskPageManager::WriteHeldChange(const std::vector<TQELPage*>& pages,
   // the change back, so it is reported once the change is finished.
   FUnflushedWrites = !flush;
   FHeld.Clear();
+  FTaken.ClearHeld();
   try {
     FJournal.FinishClearing(flush);
   } catch (...) {
@@ -823,12 +930,21 @@ void TQELDiskPageManager::RecoverJournal() {
   }
   // A journal whose regions are damaged was never complete, so the file
   // was never touched: it is only cleared.
-  if (FJournal.RollBack(FFile)) {
+  if (RollBackJournal()) {
     ++FRolledBackChanges;
   } else {
     FJournal.Invalidate(true);
   }
   FJournalMayBeHot = false;
+}
+
+// The journal covers the taken-pages file's bytes too.
+bool TQELDiskPageManager::RollBackJournal() {
+  const bool rolledBack =
+      FJournal.RollBack(FFile, [this]() -> TQELDatabaseFile& { return FTaken.FileForRollBack(); });
+  // What this handle knew of the taken-pages file's size is stale now.
+  if (FTaken.Empty()) FTaken.Start();
+  return rolledBack;
 }
 
 void TQELDiskPageManager::RecoverIfJournalHot() {

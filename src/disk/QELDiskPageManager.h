@@ -16,7 +16,12 @@
 // last complete change left it. Whoever takes the header lock next (and
 // every opener) rolls a journal left hot by a dead writer back first. A
 // single-user writer keeps its allocations and releases in memory until
-// the next commit, which writes them with its pages.
+// the next commit, which writes them with its pages. A multi-user
+// allocation goes to the file at once, and lists its page under its
+// session id in the taken-pages file in the same change, until the commit
+// or rollback that settles the page empties the list: the pages a killed
+// writer took are given back by the next holder of its session id, or by
+// the file's next only opener.
 
 #include <cstdint>
 #include <exception>
@@ -32,6 +37,7 @@
 #include "disk/QELPageWriteSet.h"
 #include "disk/QELRetry.h"
 #include "disk/QELRollbackJournal.h"
+#include "disk/QELTakenPagesFile.h"
 #include "pagecache/QELPageManager.h"
 #include "platform/QELFunctionRef.h"
 
@@ -99,6 +105,24 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   // since it opened the file.
   std::int32_t RolledBackChanges() const { return FRolledBackChanges; }
 
+  // The session ids the file has (its MaxConnections): the lists of taken
+  // pages a new taken-pages file makes room for.
+  void SetSessionCount(std::int32_t sessionCount) { FTaken.SetSessionCount(sessionCount); }
+  // The session id whose structural list takes the pages of this handle's
+  // structural changes (session -2); -1 leaves them unlisted.
+  void SetStructureOwner(std::int32_t sessionID) { FStructureOwner = sessionID; }
+  // Gives back the pages listed under `sessionID`, whose holder ended
+  // without committing or rolling them back (it was killed): for the
+  // next holder of the id. One atomic change; in single-user mode it is
+  // held for the next commit, like every change there. Answers how many
+  // pages went back.
+  std::int32_t ReclaimTakenPages(std::int32_t sessionID);
+  // The same for every session id: for the file's only opener.
+  std::int32_t ReclaimAllTakenPages();
+  // The pages listed under any session id: taken from free space, not
+  // committed yet (or given up by a killed writer).
+  std::vector<std::int32_t> ListedTakenPages();
+
   const TQELDatabaseHeader& GetHeader() const { return FHeader; }
   const TQELExtendedHeader& GetExtendedHeader() const { return FExtendedHeader; }
   bool IsEncrypted() const { return FHeader.Encrypted != 0; }
@@ -148,7 +172,8 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
                     std::uint16_t pageType) override;
   void ApplyChanges(std::int32_t sessionID) override;
   std::int64_t StorageMark() override;
-  void ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t mark) override;
+  void ReleaseNewPages(std::int32_t sessionID, const std::vector<std::int32_t>& pageNos,
+                       std::int64_t mark) override;
   void RefreshPageIfChanged(TQELPage* page) override;
 
  private:
@@ -233,6 +258,11 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
   void WritePagesToFile(const std::vector<TQELPage*>& pages);
   void WriteHeldPendingOnClose(bool trimFreeTail);
   void RecoverJournal();
+  bool RollBackJournal();
+  // The taken-pages list a session's allocations go to; -1 for none
+  // (single-user, read-only, or a session without a list).
+  std::int32_t TakenSlot(std::int32_t sessionID) const;
+  std::int32_t ReclaimSlots(bool allSlots, std::int32_t sessionID);
 
   TQELDatabaseFile FFile;
   std::unique_ptr<TQELDatabaseFreeSpaceManager> FFreeSpace;
@@ -256,6 +286,8 @@ class TQELDiskPageManager : public TQELPageManager, private TQELFreeSpaceFile {
 
   TQELRollbackJournal FJournal;
   TQELPageWriteSet FHeld;
+  TQELTakenPagesFile FTaken;
+  std::int32_t FStructureOwner = -1;
   std::int32_t FChangeDepth = 0;
   bool FChangeLocked = false;
   TQELDatabaseHeader FHeaderAtChange;

@@ -263,11 +263,26 @@ class TTableChecker {
     }
   }
 
+  // Whether a session has the page taken and not committed: a record page
+  // its commit wrote before it was killed, say, which the session's id
+  // gives back.
+  bool IsTaken(std::int32_t pageNo) const { return std::binary_search(FTaken.begin(), FTaken.end(), pageNo); }
+
   // Record pages of this table that are in use but that the index does not
   // list: their records are invisible to every cursor.
   void FindUnlistedPages(TQELDiskRecordManager& records) {
     if (FPages.HeaderSize() == 0 || FPages.GetHeader().FormatVersion < kFirstFormatWithObjectIDs) return;
-    const std::int32_t pageCount = FPages.GetPageCount();
+    try {
+      FTaken = FPages.ListedTakenPages();
+    } catch (const EQELException&) {
+      FTaken.clear();  // the pages are then reported as they are
+    }
+    // Only the pages the file holds: a damaged header may claim billions
+    // (the page-level check reports that).
+    const std::int64_t held = FPages.File().GetSize() - FPages.GetPageOffset(0);
+    const std::int64_t heldPages = std::max<std::int64_t>(0, (held + FPages.PageSize() - 1) / FPages.PageSize());
+    const std::int32_t pageCount =
+        static_cast<std::int32_t>(std::min<std::int64_t>(FPages.GetPageCount(), heldPages));
     std::uint8_t header[kQELPageHeaderSize];
     for (std::int32_t pageNo = 1; pageNo < pageCount; ++pageNo) {
       if (FListedPages.contains(pageNo) || FPages.FreeSpaceManager()->IsSpacePage(pageNo)) continue;
@@ -279,7 +294,7 @@ class TTableChecker {
       }
       if (page_header::PageType(header) != ptTableRecord ||
           page_header::ObjectID(header) != FTable->ObjectID() ||
-          page_header::PageVersion(header) > kMaxLivePageVersion || !InUse(pageNo)) {
+          page_header::PageVersion(header) > kMaxLivePageVersion || !InUse(pageNo) || IsTaken(pageNo)) {
         continue;
       }
       std::int64_t used = -1;
@@ -550,6 +565,8 @@ class TTableChecker {
 
   TQELDiskDatabaseData& FDatabase;
   TQELDiskPageManager& FPages;
+  // Sorted.
+  std::vector<std::int32_t> FTaken;
   const TQELTableCheckOptions& FOptions;
   TQELDiskTableSummary& FSummary;
   TQELDiskTableData* FTable = nullptr;

@@ -232,18 +232,33 @@ bool TQELRollbackJournal::IsValid() {
 }
 
 bool TQELRollbackJournal::RollBack(TQELDatabaseFile& database) {
+  return RollBack(database, [this]() -> TQELDatabaseFile& {
+    throw EQELException(kReadFailed, "Journal file '%s' restores a file beside the database that is not open",
+                        {FPath});
+  });
+}
+
+bool TQELRollbackJournal::RollBack(TQELDatabaseFile& database, TQELFunctionRef<TQELDatabaseFile&()> companion) {
   if (!EnsureOpen(false)) return false;
   THeader header;
   if (!ReadHeader(header) || !ReadRegions(header)) return false;
+  TQELDatabaseFile* companionFile = nullptr;
   std::size_t at = 0;
   for (std::int32_t i = 0; i < header.RegionCount; ++i) {
     const auto offset = QELReadLE<std::int64_t>(FBuffer.data() + at + kRegionOffset);
     const auto size = QELReadLE<std::int32_t>(FBuffer.data() + at + kRegionSize);
-    database.WriteBuffer(FBuffer.data() + at + kRegionPrefixSize, 10469, offset, size);
+    const std::uint8_t* bytes = FBuffer.data() + at + kRegionPrefixSize;
+    if ((offset & kCompanionRegion) != 0) {
+      if (companionFile == nullptr) companionFile = &companion();
+      companionFile->WriteBuffer(bytes, 10469, offset & ~kCompanionRegion, size);
+    } else {
+      database.WriteBuffer(bytes, 10469, offset, size);
+    }
     at += kRegionPrefixSize + static_cast<std::size_t>(size);
   }
   database.SetSize(header.DatabaseSize);
   database.FlushFileBuffers();
+  if (companionFile != nullptr) companionFile->FlushFileBuffers();
   Invalidate(true);
   return true;
 }

@@ -26,7 +26,9 @@
 //
 // Each region of the regions part:
 //
-//    0  8  offset in the database file (int64)
+//    0  8  offset in the database file (int64); with bit 62 set, the
+//          offset (without that bit) in the companion file, the list of
+//          taken pages beside the database file (TQELTakenPagesFile)
 //    8  4  size (int32)
 //   12     the region's original bytes
 //
@@ -37,6 +39,7 @@
 #include <vector>
 
 #include "disk/QELDatabaseFile.h"
+#include "platform/QELFunctionRef.h"
 
 namespace qel {
 
@@ -56,6 +59,9 @@ inline constexpr int kHeaderSize = 44;
 inline constexpr int kRegionOffset = 0;
 inline constexpr int kRegionSize = 8;
 inline constexpr int kRegionPrefixSize = 12;  // where the region's bytes start
+// The mark of a region of the companion file; no database file reaches
+// this offset.
+inline constexpr std::int64_t kCompanionRegion = std::int64_t{1} << 62;
 
 // Every field starts where the one before it ends.
 static_assert(kNonce == kSignature + 8);
@@ -110,9 +116,13 @@ class TQELRollbackJournal {
   bool HasValidHeader();
   // Whether the journal file holds a whole, valid journal.
   bool IsValid();
-  // Writes a valid journal's bytes back into `database`, restores its size,
-  // flushes it, then invalidates the journal durably. False when there was
-  // no valid journal.
+  // Writes a valid journal's bytes back into `database` (and the companion
+  // file's into the file `companion` gives, asked only when there are
+  // such regions), restores the database's size, flushes what it wrote,
+  // then invalidates the journal durably. False when there was no valid
+  // journal.
+  bool RollBack(TQELDatabaseFile& database, TQELFunctionRef<TQELDatabaseFile&()> companion);
+  // For a journal of the database file alone: a companion region raises.
   bool RollBack(TQELDatabaseFile& database);
 
  private:

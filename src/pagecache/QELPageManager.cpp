@@ -121,6 +121,7 @@ TQELPage* TQELPageManager::AddNewPage(std::int32_t sessionID, std::uint16_t page
   TSessionRecord& session = FindOrCreateSession(sessionID);
   if (session.NewPageNos.empty()) session.StorageMark = StorageMark();
   auto page = std::make_unique<TQELPage>(this, -1);
+  page->SessionID = sessionID;
   AllocatePage(page.get());
   if (page->PageNo == -1) throw EQELException(20064, "Invalid page number");
   if (page->Buffer() == nullptr) page->AllocateBuffer();
@@ -279,7 +280,7 @@ void TQELPageManager::CancelChanges(std::int32_t sessionID) {
   const std::vector<std::int32_t> newPageNos = std::move(session->NewPageNos);
   session->NewPageNos.clear();
   session->RemovedPageNos.clear();
-  if (!newPageNos.empty()) ReleaseNewPages(newPageNos, session->StorageMark);
+  if (!newPageNos.empty()) ReleaseNewPages(session->SessionID, newPageNos, session->StorageMark);
 }
 
 void TQELPageManager::CancelAllNewPages() {
@@ -287,11 +288,11 @@ void TQELPageManager::CancelAllNewPages() {
     const std::vector<std::int32_t> newPageNos = std::move(session->NewPageNos);
     session->NewPageNos.clear();
     session->RemovedPageNos.clear();
-    if (!newPageNos.empty()) ReleaseNewPages(newPageNos, session->StorageMark);
+    if (!newPageNos.empty()) ReleaseNewPages(session->SessionID, newPageNos, session->StorageMark);
   }
 }
 
-void TQELPageManager::ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t) {
+void TQELPageManager::ReleaseNewPages(std::int32_t, const std::vector<std::int32_t>& pageNos, std::int64_t) {
   for (const std::int32_t pageNo : pageNos) FreePage(pageNo);
 }
 

@@ -42,7 +42,8 @@ class TQELPageManager {
   virtual void RememberPageVersion(std::int32_t sessionID, TQELPage* page);
   virtual void LoadFromStream(TQELStream& stream);
   virtual void SaveToStream(TQELStream& stream);
-  // Gives the page object a page number from storage and a fresh buffer.
+  // Gives the page object a page number from storage and a fresh buffer;
+  // its SessionID is the session the page is for.
   virtual void AllocatePage(TQELPage* page) = 0;
   // Returns a page number to storage.
   virtual void FreePage(std::int32_t pageNo) = 0;
@@ -63,7 +64,8 @@ class TQELPageManager {
   virtual std::int64_t StorageMark() { return -1; }
   // Gives back the pages a session allocated and is throwing away, with
   // the mark taken before its first one.
-  virtual void ReleaseNewPages(const std::vector<std::int32_t>& pageNos, std::int64_t mark);
+  virtual void ReleaseNewPages(std::int32_t sessionID, const std::vector<std::int32_t>& pageNos,
+                               std::int64_t mark);
 
   // A new page of `pageType` in the session's dirty list, in use once.
   TQELPage* AddNewPage(std::int32_t sessionID, std::uint16_t pageType);

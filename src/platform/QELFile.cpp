@@ -410,11 +410,18 @@ bool TQELFile::Write(const void* buffer, std::size_t count) {
 }
 
 bool TQELFile::GetSize(std::int64_t& size) {
+  bool unlinked = false;
+  return GetSize(size, unlinked);
+}
+
+bool TQELFile::GetSize(std::int64_t& size, bool& unlinked) {
   size = 0;
+  unlinked = false;
   if (!CheckOpen()) return false;
   struct stat status {};
   if (::fstat(FHandle, &status) < 0) return Fail(errno);
   size = status.st_size;
+  unlinked = status.st_nlink == 0;
   return Succeed();
 }
 

@@ -115,6 +115,8 @@ class TQELFile {
   bool Write(const void* buffer, std::size_t count);
 
   bool GetSize(std::int64_t& size);
+  // The same, and whether the file's name is gone (IsUnlinked), in one look.
+  bool GetSize(std::int64_t& size, bool& unlinked);
   bool SetSize(std::int64_t size);
   // Writes the file's data and metadata through to the device.
   bool Flush();

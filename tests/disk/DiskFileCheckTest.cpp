@@ -96,5 +96,17 @@ TEST_F(DiskFileCheckTest, EachDamageIsReportedWithItsPage) {
   }
 }
 
+// A damaged header may claim far more pages than the file holds: only the
+// pages there are walked (the walk over two billion took minutes).
+TEST_F(DiskFileCheckTest, PagesBeyondTheFileAreNotWalked) {
+  std::vector<std::uint8_t> bytes = FGood;
+  QELWriteLE<std::int32_t>(&bytes[database_header::kTotalPageCount], INT32_MAX);
+  const TQELDiskFileSummary summary = Check(bytes);
+  EXPECT_EQ(summary.TotalPageCount, INT32_MAX);
+  EXPECT_EQ(summary.UsedPageCount + summary.FreePageCount, std::int32_t((FGood.size() - kPage0) / kPage));
+  ASSERT_FALSE(summary.Faults.empty());
+  EXPECT_NE(summary.Faults[0].Message.find("bytes, but its 2147483647 pages need"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace qel

@@ -1,10 +1,11 @@
 // Several processes on one database file: session ids and the exclusion of
 // single-user and multi-user openers, writers in several processes with
 // transactions committed and rolled back, a writer killed while holding
-// locks, and a rollback that leaves the file as it was.
+// locks and taken pages, and a rollback that leaves the file as it was.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -17,6 +18,8 @@
 #include "disk/QELDiskFileCheck.h"
 #include "disk/QELDiskTableData.h"
 #include "disk/QELRollbackJournal.h"
+#include "disk/QELTakenPagesFile.h"
+#include "platform/QELFaultInjection.h"
 #include "pagecache/QELPageType.h"
 #include "storage/QELRecordData.h"
 #include "storage/QELTableCheck.h"
@@ -94,6 +97,23 @@ class TConnection : public test::TTableConnection {
 class MultiUserTableTest : public ::testing::Test {
  protected:
   void SetUp() override { CreateFile(FileName); }
+
+  // A writer with session id `id` is killed in a transaction that took
+  // new record and index pages.
+  void KillAWriterInItsTransaction(std::int32_t id) {
+    TChildProcess victim([&](TChildProcess& self) {
+      TConnection connection(FileName, true);
+      if (connection.ID() != id || !connection.LockForTransaction()) return kChildFailed;
+      connection.BeginTransaction();
+      for (int i = 0; i < 2000; ++i) connection.Insert(100 + i, 1);
+      self.SignalReady();
+      self.AwaitRelease();
+      return kChildFailed;
+    });
+    ASSERT_TRUE(victim.AwaitReady());
+    victim.Kill();
+    EXPECT_EQ(victim.Wait(), -1);
+  }
 
   test::TScratchDir Dir;
   std::string FileName = Dir.File("shared.qel");
@@ -238,6 +258,111 @@ TEST_F(MultiUserTableTest, AKilledWriterLeavesItsLocksAndSlotBehind) {
   EXPECT_TRUE(faults.empty()) << faults.front();
 }
 
+// A writer killed in a transaction leaves the pages it took listed under its
+// session id. A read-only check counts them as taken, not as damage; the
+// next holder of the id gives them back, and only them: a live session's
+// pages of its own transaction stay, and its commit completes.
+TEST_F(MultiUserTableTest, AKilledWritersPagesGoBackToTheNextHolderOfItsIdOnly) {
+  TConnection live(FileName, true);
+  ASSERT_EQ(live.ID(), 0);
+  KillAWriterInItsTransaction(1);
+  const std::vector<std::int32_t> dead = live.Database.DiskPageManager().ListedTakenPages();
+  ASSERT_FALSE(dead.empty());
+
+  ASSERT_TRUE(live.LockForTransaction());
+  live.BeginTransaction();
+  for (int i = 0; i < 2000; ++i) ASSERT_TRUE(live.Insert(5000 + i, 0));
+  const std::vector<std::int32_t> listed = live.Database.DiskPageManager().ListedTakenPages();
+  ASSERT_GT(listed.size(), dead.size());
+  {
+    // What a read-only check of the file sees meanwhile.
+    TQELDiskPageManager inspector;
+    inspector.OpenDatabase(FileName, {}, {.ReadOnly = true});
+    const TQELDiskFileSummary summary = CheckDiskFile(inspector);
+    EXPECT_TRUE(summary.Faults.empty()) << summary.Faults.front().Message;
+    EXPECT_EQ(summary.TakenPageCount, static_cast<std::int32_t>(listed.size()));
+  }
+
+  // The next opener takes id 1, the dead writer's.
+  TConnection next(FileName, true);
+  EXPECT_EQ(next.ID(), 1);
+  EXPECT_EQ(next.Database.ReclaimedPages(), static_cast<std::int32_t>(dead.size()));
+  std::vector<std::int32_t> left = next.Database.DiskPageManager().ListedTakenPages();
+  EXPECT_EQ(left.size(), listed.size() - dead.size());
+  for (const std::int32_t pageNo : left) {
+    EXPECT_FALSE(std::binary_search(dead.begin(), dead.end(), pageNo)) << "page " << pageNo;
+  }
+
+  live.Commit();
+  EXPECT_TRUE(next.Database.DiskPageManager().ListedTakenPages().empty());
+  EXPECT_EQ(next.Ids().size(), 2000u);
+  const std::vector<std::string> faults = next.Faults();
+  EXPECT_TRUE(faults.empty()) << faults.front();
+}
+
+// Giving the pages back is one atomic change of the file and the lists: a
+// crash at any of its writes (the later ones lost), or a write that fails,
+// leaves every page listed and marked used, or every page free and the
+// lists empty; and the next holder of the id gives back what is left.
+TEST_F(MultiUserTableTest, GivingTakenPagesBackIsAtomic) {
+  KillAWriterInItsTransaction(0);
+  const std::string takenName = TQELTakenPagesFile::PathFor(FileName);
+  const std::vector<std::uint8_t> database = test::ReadFileBytes(FileName);
+  const std::vector<std::uint8_t> taken = test::ReadFileBytes(takenName);
+  std::vector<std::int32_t> dead;
+  {
+    TQELDiskPageManager inspector;
+    inspector.OpenDatabase(FileName, {}, {.ReadOnly = true});
+    dead = inspector.ListedTakenPages();
+  }
+  ASSERT_FALSE(dead.empty());
+  for (const bool crash : {true, false}) {
+    bool completed = false;
+    std::int64_t n = 1;
+    for (; !completed && n < 200; ++n) {
+      SCOPED_TRACE((crash ? "crash at write " : "failure of write ") + std::to_string(n));
+      test::WriteFileBytes(FileName, database);
+      test::WriteFileBytes(takenName, taken);
+      std::filesystem::remove(TQELRollbackJournal::PathFor(FileName));
+      {
+        TQELFaultInjector injector;
+        injector.SetScope([&](const std::string& path) { return path.starts_with(FileName); });
+        if (crash) {
+          injector.CrashAtWrite(n);
+        } else {
+          injector.FailOnce(fopWrite, n);
+        }
+        try {
+          TConnection next(FileName, true);
+        } catch (const EQELException&) {
+          // Closing may fail after the crash or the failure; what the file
+          // holds is what counts.
+        }
+        completed = injector.FailedCount() + injector.DroppedCount() == 0;
+      }
+      TQELDiskPageManager manager;
+      manager.OpenDatabase(FileName, {});  // rolls a hot journal back
+      const std::vector<std::int32_t> listed = manager.ListedTakenPages();
+      const bool given = listed.empty();
+      EXPECT_TRUE(given || listed == dead) << listed.size() << " pages listed";
+      for (const std::int32_t pageNo : dead) {
+        ASSERT_EQ(manager.FreeSpaceManager()->IsPageUsed(pageNo), !given) << "page " << pageNo;
+      }
+      const TQELDiskFileSummary summary = CheckDiskFile(manager);
+      EXPECT_TRUE(summary.Faults.empty()) << summary.Faults.front().Message;
+      manager.CloseDatabase();
+      EXPECT_TRUE(given || !completed);
+      TConnection after(FileName, true);
+      EXPECT_TRUE(after.Database.DiskPageManager().ListedTakenPages().empty());
+      EXPECT_EQ(after.Ids(), (std::multiset<std::int32_t>{}));
+      const std::vector<std::string> faults = after.Faults();
+      EXPECT_TRUE(faults.empty()) << faults.front();
+    }
+    EXPECT_TRUE(completed);
+    EXPECT_GT(n, 4) << "the change makes several writes, each one met";
+  }
+}
+
 TEST_F(MultiUserTableTest, ACommitThatCannotLockItsTablesKeepsItsChangesPending) {
   TConnection writer(FileName, true);
   writer.Database.LockManager()->TransactionLockAttempts = 3;
@@ -314,9 +439,9 @@ TEST_F(MultiUserTableTest, RollbackLeavesNoTraceInTheFile) {
 }
 
 // A writer keeps its journal file while the database is open; the last
-// opener to close takes it away, whether single-user or multi-user. A
-// writer whose journal file was removed under it writes a new one where
-// the next opener looks for it.
+// opener to close takes it away, whether single-user or multi-user, and
+// the list of taken pages with it. A writer whose journal file was removed
+// under it writes a new one where the next opener looks for it.
 TEST_F(MultiUserTableTest, TheLastOpenerToCloseLeavesNoJournalBehind) {
   const std::string journal = TQELRollbackJournal::PathFor(FileName);
   auto commitOne = [](TConnection& connection, std::int32_t id) {
@@ -334,6 +459,17 @@ TEST_F(MultiUserTableTest, TheLastOpenerToCloseLeavesNoJournalBehind) {
     }
     EXPECT_FALSE(std::filesystem::exists(journal));
   }
+  // So does the list of taken pages, which no list holds a page of then.
+  const std::string taken = TQELTakenPagesFile::PathFor(FileName);
+  {
+    TConnection connection(FileName, true);
+    ASSERT_TRUE(connection.LockForTransaction());
+    connection.BeginTransaction();
+    for (int i = 0; i < 2000; ++i) ASSERT_TRUE(connection.Insert(100 + i, 0));
+    EXPECT_TRUE(std::filesystem::exists(taken));
+    connection.Rollback();
+  }
+  EXPECT_FALSE(std::filesystem::exists(taken));
 
   // Another process still connected keeps the journal; its close removes it.
   TChildProcess other([&](TChildProcess& self) {

@@ -1,7 +1,7 @@
 // The rollback journal: a whole journal puts the saved bytes and the old
 // size back, a damaged or partly written one is never taken for whole, and
 // a journal left by an earlier file of the same name is never rolled back
-// onto a new one.
+// onto a new one; regions of the file beside the database go back to it.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 #include "DiskTestSupport.h"
 #include "disk/QELDatabaseFile.h"
 #include "disk/QELRollbackJournal.h"
+#include "disk/QELTakenPagesFile.h"
+#include "platform/QELException.h"
 #include "support/TestSupport.h"
 
 namespace qel {
@@ -122,15 +124,61 @@ TEST_F(RollbackJournalTest, ANewHeaderOverAnOlderJournalsRegionsIsNotAJournal) {
   ExpectNotUsed(torn);
 }
 
+// The regions of the companion file, the list of taken pages, go to the
+// file the caller gives, asked for once and only when there are some; a
+// caller that has none for a journal that needs one gets an error and the
+// journal stays for a rollback that can finish.
+TEST_F(RollbackJournalTest, CompanionRegionsRestoreTheFileBesideTheDatabase) {
+  const std::string companionPath = Dir.File("db.qel-taken");
+  std::vector<std::uint8_t> companionBytes(64);
+  for (std::size_t i = 0; i < companionBytes.size(); ++i) companionBytes[i] = static_cast<std::uint8_t>(i + 1);
+  test::WriteFileBytes(companionPath, companionBytes);
+  {
+    TQELRollbackJournal journal;
+    journal.Attach(Path, true);
+    journal.Start(kFileSize);
+    std::memcpy(journal.AddRegion(100, 50), Original.data() + 100, 50);
+    std::memcpy(journal.AddRegion(journal_format::kCompanionRegion | 16, 16), companionBytes.data() + 16, 16);
+    journal.Write();
+  }
+  std::vector<std::uint8_t> changed = Original;
+  std::memset(changed.data() + 100, 0xEE, 50);
+  test::WriteFileBytes(Path, changed);
+  std::vector<std::uint8_t> changedCompanion = companionBytes;
+  std::memset(changedCompanion.data() + 16, 0xAB, 16);
+  test::WriteFileBytes(companionPath, changedCompanion);
+
+  EXPECT_THROW(RollBack(), EQELException);
+  TQELDatabaseFile file;
+  file.OpenFile(Path, faReadWrite, fsReadWrite);
+  TQELDatabaseFile companion;
+  companion.OpenFile(companionPath, faReadWrite, fsReadWrite);
+  TQELRollbackJournal journal;
+  journal.Attach(Path, true);
+  ASSERT_TRUE(journal.IsValid());
+  int asked = 0;
+  EXPECT_TRUE(journal.RollBack(file, [&]() -> TQELDatabaseFile& {
+    ++asked;
+    return companion;
+  }));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(test::ReadFileBytes(Path), Original);
+  EXPECT_EQ(test::ReadFileBytes(companionPath), companionBytes);
+}
+
 TEST_F(RollbackJournalTest, CreatingADatabaseRemovesAnOldJournalOfItsName) {
   WriteJournalAndChange();
   const std::string journalPath = TQELRollbackJournal::PathFor(Path);
   ASSERT_TRUE(QELFileExists(journalPath));
+  // An old list of taken pages goes too: its pages are not the new file's.
+  const std::string takenPath = TQELTakenPagesFile::PathFor(Path);
+  test::WriteFileBytes(takenPath, std::vector<std::uint8_t>(100, 1));
   {
     TQELDiskPageManager manager;
     manager.CreateDatabase(Path, TQELPassword{"", 0}, 8, 512);
     test::AddPages(manager, 3);
   }
+  EXPECT_FALSE(QELFileExists(takenPath));
   const std::vector<std::uint8_t> created = test::ReadFileBytes(Path);
   TQELDiskPageManager reopened;
   EXPECT_FALSE(reopened.OpenDatabase(Path, {}).NeedRepair);
