@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <type_traits>
 
 #include "values/QELValueErrors.h"
 
@@ -371,9 +373,19 @@ bool ParseReal(std::string_view text, T& value) {
     if (!text.empty() && text.front() == '-') return false;
   }
   if (text.empty()) return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                            std::chars_format::general);
-  return error == std::errc() && end == text.data() + text.size();
+  if constexpr (std::is_same_v<T, long double>) {
+    // The library reads a long double through the C conversion, which runs
+    // on to a NUL byte, past the end of a view into a larger buffer: it gets
+    // a terminated copy.
+    const std::string terminated(text);
+    const char* last = terminated.data() + terminated.size();
+    const auto [end, error] = std::from_chars(terminated.data(), last, value, std::chars_format::general);
+    return error == std::errc() && end == last;
+  } else {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
+                                              std::chars_format::general);
+    return error == std::errc() && end == text.data() + text.size();
+  }
 }
 
 }  // namespace

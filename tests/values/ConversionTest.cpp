@@ -8,10 +8,12 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ValueTestSupport.h"
 #include "values/QELValueCodec.h"
+#include "values/QELValueText.h"
 
 namespace qel {
 namespace {
@@ -213,6 +215,23 @@ TEST_F(ConversionTest, NumberTexts) {
   const TQELVariant third = Converted(Text("0.333333333333333333333"), bftExtended);
   EXPECT_EQ(Converted(Converted(third, bftString), bftExtended).AsExtended(), third.AsExtended());
   EXPECT_EQ(Converted(Text("12.34567"), bftCurrency).AsCurrency(), 12.3457);
+}
+
+// A real read from a view into a larger buffer stops at the view's end:
+// the digits after it are not part of the number (and the sanitizers see
+// no read past an unterminated buffer).
+TEST_F(ConversionTest, RealsReadOnlyTheirView) {
+  const std::vector<char> digits = {'1', '.', '5', '7'};
+  const std::string_view view(digits.data(), 3);
+  double value = 0;
+  ASSERT_TRUE(QELTryParseReal(view, value));
+  EXPECT_EQ(value, 1.5);
+  long double extended = 0;
+  ASSERT_TRUE(QELTryParseReal(view, extended));
+  EXPECT_EQ(extended, 1.5L);
+  const std::vector<char> unterminated = {'2', '5'};
+  ASSERT_TRUE(QELTryParseReal(std::string_view(unterminated.data(), unterminated.size()), extended));
+  EXPECT_EQ(extended, 25.0L);
 }
 
 TEST_F(ConversionTest, TextsBetweenEncodingsAndBlobs) {
