@@ -294,17 +294,37 @@ class TTermPrefixFilter final : public TQELRecordFilter {
   std::string FPrefix;
 };
 
-TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
-  for (std::int32_t id = 0; id < 10; ++id) {
-    ASSERT_EQ(Table->Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
+// Term-prefix filters for the cursors' filter texts while it lives; the
+// factory installed before comes back afterwards.
+class TTermPrefixFactory {
+ public:
+  TTermPrefixFactory() : FInstalled(TQELCursor::FilterFactory()) {
+    TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
+      return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
+    });
   }
-  const TQELCursorFilterFactory installed = TQELCursor::FilterFactory();
-  TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
-    return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
-  });
+  ~TTermPrefixFactory() { TQELCursor::SetFilterFactory(FInstalled); }
+  TTermPrefixFactory(const TTermPrefixFactory&) = delete;
+  TTermPrefixFactory& operator=(const TTermPrefixFactory&) = delete;
+
+ private:
+  TQELCursorFilterFactory FInstalled;
+};
+
+// Ten records: "kata0", "kata3", "kata6", "kata9" and six "lain".
+void InsertTenTerms(TCursorOn& table) {
+  for (std::int32_t id = 0; id < 10; ++id) {
+    ASSERT_EQ(table.Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
+  }
+}
+
+TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
+  InsertTenTerms(*Table);
   TQELLocalCursor& cursor = Table->Cursor;
-  cursor.SetFilter("kata", false, false);
-  TQELCursor::SetFilterFactory(installed);
+  {
+    TTermPrefixFactory prefixes;
+    cursor.SetFilter("kata", false, false);
+  }
   EXPECT_EQ(cursor.GetRecordCount(), 4);
   EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9}));
   cursor.ClearFilter();
@@ -332,13 +352,8 @@ TEST_P(CursorTest, FiltersComeFromTheInstalledFactoryAndValuesAsVariants) {
 // for the next ones: a new filter, or a change to the table, is taken up by
 // the very next step.
 TEST_P(CursorTest, AFilteredWalkFollowsNewFiltersAndNewRecords) {
-  for (std::int32_t id = 0; id < 10; ++id) {
-    ASSERT_EQ(Table->Insert(id, id % 3 == 0 ? "kata" + std::to_string(id) : "lain"), 0);
-  }
-  const TQELCursorFilterFactory installed = TQELCursor::FilterFactory();
-  TQELCursor::SetFilterFactory([](TQELCursor& cursor, const std::string& text, bool, bool) {
-    return std::unique_ptr<TQELRecordFilter>(std::make_unique<TTermPrefixFilter>(cursor, text));
-  });
+  InsertTenTerms(*Table);
+  TTermPrefixFactory prefixes;
   TQELLocalCursor& cursor = Table->Cursor;
   const auto next = [&] { return cursor.GetRecord(grmNext) == grOK ? Table->Id() : -1; };
   cursor.SetFilter("kata", false, false);
@@ -353,7 +368,6 @@ TEST_P(CursorTest, AFilteredWalkFollowsNewFiltersAndNewRecords) {
   EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9}));
   ASSERT_EQ(Table->Insert(12, "kata12"), 0);
   EXPECT_EQ(Ids(), (std::set<std::int32_t>{0, 3, 6, 9, 12}));
-  TQELCursor::SetFilterFactory(installed);
 }
 
 TEST_P(CursorTest, CancelledEditsAndInsertsKeepNoBlobValue) {

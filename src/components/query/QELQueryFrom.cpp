@@ -134,6 +134,23 @@ bool IsFieldEquality(TQELExprNode& node, TQELExprNodeField*& a, TQELExprNodeFiel
   throw EQELException(code, "Ambiguous field reference to '%s'", {field.FieldName()});
 }
 
+// The columns of `item` that the two fields of an equality name, when the
+// conjunct is one and each field names exactly one column; a field that
+// names several raises 10404 (the first) or 10405 (the second).
+bool EqualityColumns(const TFromItem& item, TQELExprNode& conjunct, std::int32_t& a, std::int32_t& b) {
+  TQELExprNodeField* first = nullptr;
+  TQELExprNodeField* second = nullptr;
+  if (!IsFieldEquality(conjunct, first, second)) return false;
+  const std::vector<std::int32_t> firstColumns = Resolve(item, *first);
+  const std::vector<std::int32_t> secondColumns = Resolve(item, *second);
+  if (firstColumns.size() > 1) RaiseAmbiguous(10404, *first);
+  if (secondColumns.size() > 1) RaiseAmbiguous(10405, *second);
+  if (firstColumns.size() != 1 || secondColumns.size() != 1) return false;
+  a = firstColumns[0];
+  b = secondColumns[0];
+  return true;
+}
+
 // Makes the equality `conjunct` a key of the lowest join under `item`
 // (crossing no outer join) whose two inputs hold its two columns; false
 // when there is none.
@@ -177,17 +194,11 @@ enum class TPlacement { Placed, Kept };
 TPlacement PlaceConjunct(TFromItem& item, TNodePtr& conjunct, const TQELExpression& flags) {
   std::vector<TQELExprNodeField*> fields;
   if (!CollectFields(*conjunct, fields)) return TPlacement::Kept;
-  TQELExprNodeField* a = nullptr;
-  TQELExprNodeField* b = nullptr;
-  if (IsFieldEquality(*conjunct, a, b)) {
-    const std::vector<std::int32_t> first = Resolve(item, *a);
-    const std::vector<std::int32_t> second = Resolve(item, *b);
-    if (first.size() > 1) RaiseAmbiguous(10404, *a);
-    if (second.size() > 1) RaiseAmbiguous(10405, *b);
-    if (first.size() == 1 && second.size() == 1 && PlaceJoinKey(item, first[0], second[0])) {
-      conjunct.reset();
-      return TPlacement::Placed;
-    }
+  std::int32_t a = -1;
+  std::int32_t b = -1;
+  if (EqualityColumns(item, *conjunct, a, b) && PlaceJoinKey(item, a, b)) {
+    conjunct.reset();
+    return TPlacement::Placed;
   }
   std::vector<std::int32_t> columns;
   for (const TQELExprNodeField* field : fields) {
@@ -314,19 +325,13 @@ void TFromPlanner::PlaceOnCondition(TFromItem& join, TQELExpression& condition) 
         if (Resolve(join, *field).empty()) throw EQELException(20270, "ON condition for JOIN is not applicable");
       }
     }
-    TQELExprNodeField* a = nullptr;
-    TQELExprNodeField* b = nullptr;
-    if (IsFieldEquality(*conjunct, a, b)) {
-      const std::vector<std::int32_t> first = Resolve(join, *a);
-      const std::vector<std::int32_t> second = Resolve(join, *b);
-      if (first.size() > 1) RaiseAmbiguous(10404, *a);
-      if (second.size() > 1) RaiseAmbiguous(10405, *b);
-      const auto width = static_cast<std::int32_t>(join.LeftWidth());
-      if ((first[0] < width) != (second[0] < width)) {
-        const bool aLeft = first[0] < width;
-        join.Keys.push_back({aLeft ? first[0] : second[0], (aLeft ? second[0] : first[0]) - width});
-        continue;
-      }
+    std::int32_t a = -1;
+    std::int32_t b = -1;
+    const auto width = static_cast<std::int32_t>(join.LeftWidth());
+    if (EqualityColumns(join, *conjunct, a, b) && (a < width) != (b < width)) {
+      const bool aLeft = a < width;
+      join.Keys.push_back({aLeft ? a : b, (aLeft ? b : a) - width});
+      continue;
     }
     if (!join.IsOuterJoin()) {
       // Below an inner join the conjunct may go to one of its tables.

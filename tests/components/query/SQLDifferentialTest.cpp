@@ -26,7 +26,6 @@
 //   table name then names the inner table here when it has an alias.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,6 +34,7 @@
 #include <vector>
 
 #include "SQLTestSupport.h"
+#include "SqlitePeer.h"
 
 namespace qel::test {
 namespace {
@@ -261,7 +261,6 @@ class SQLDifferentialTest : public TSQLTest {
     // The session's temporary database must not outlive the test.
     DefaultSession().SetKeepConnections(false);
     TSQLTest::SetUp();
-    ASSERT_EQ(sqlite3_open(":memory:", &FPeer), SQLITE_OK);
     std::mt19937 random(29);
     for (const TTable& table : kTables) {
       std::string create = std::string("create table ") + table.Name + " (";
@@ -281,7 +280,6 @@ class SQLDifferentialTest : public TSQLTest {
     }
   }
   void TearDown() override {
-    sqlite3_close(FPeer);
     Query.reset();
     DefaultSession().SetKeepConnections(true);
     TSQLTest::TearDown();
@@ -289,27 +287,7 @@ class SQLDifferentialTest : public TSQLTest {
 
   void Both(const std::string& sql) {
     Exec(sql);
-    ASSERT_EQ(sqlite3_exec(FPeer, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-  }
-
-  // SQLite's rows in RowTexts' form; a failure to prepare is a row of its
-  // own, so that it cannot pass as an empty result.
-  TRows PeerRows(const std::string& sql) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(FPeer, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      return {std::string("SQLite refused: ") + sqlite3_errmsg(FPeer)};
-    }
-    TRows rows;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-        row += (text == nullptr ? std::string("-") : std::string(text)) + "|";
-      }
-      rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    return rows;
+    ASSERT_TRUE(FPeer.Exec(sql)) << sql;
   }
 
   TRows OurRows(const std::string& sql) {
@@ -345,7 +323,7 @@ class SQLDifferentialTest : public TSQLTest {
       const TQuery query = generator.Next();
       TRows ours = OurRows(query.Sql);
       const bool ordered = query.OrderColumn == 0 || InOrder(ours, query);
-      TRows peer = PeerRows(query.Sql);
+      TRows peer = FPeer.Rows(query.Sql);
       std::sort(ours.begin(), ours.end());
       std::sort(peer.begin(), peer.end());
       if (ours == peer && ordered) continue;
@@ -357,7 +335,7 @@ class SQLDifferentialTest : public TSQLTest {
     return failures;
   }
 
-  sqlite3* FPeer = nullptr;
+  TSqlitePeer FPeer;
 };
 
 TEST_F(SQLDifferentialTest, SingleTablesAndSetOperations) {

@@ -4,13 +4,13 @@
 // each query's rows are compared with SQLite's over the same rows.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "SQLTestSupport.h"
+#include "SqlitePeer.h"
 #include "support/ErrorSupport.h"
 
 namespace qel::test {
@@ -36,33 +36,15 @@ class SQLJoinTest : public TSQLTest {
     TSQLTest::SetUp();
     // The session's temporary database must not outlive the test.
     DefaultSession().SetKeepConnections(false);
-    ASSERT_EQ(sqlite3_open(":memory:", &FPeer), SQLITE_OK);
     for (const char* statement : kFixture) {
       Exec(statement);
-      ASSERT_EQ(sqlite3_exec(FPeer, statement, nullptr, nullptr, nullptr), SQLITE_OK) << statement;
+      ASSERT_TRUE(FPeer.Exec(statement)) << statement;
     }
   }
   void TearDown() override {
-    sqlite3_close(FPeer);
     Query.reset();
     DefaultSession().SetKeepConnections(true);
     TSQLTest::TearDown();
-  }
-
-  TList PeerRows(const std::string& sql) {
-    sqlite3_stmt* statement = nullptr;
-    EXPECT_EQ(sqlite3_prepare_v2(FPeer, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sql;
-    TList rows;
-    while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
-        row += (text == nullptr ? std::string("-") : std::string(text)) + "|";
-      }
-      rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    return rows;
   }
 
   static TList Sorted(TList rows) {
@@ -70,7 +52,7 @@ class SQLJoinTest : public TSQLTest {
     return rows;
   }
 
-  sqlite3* FPeer = nullptr;
+  TSqlitePeer FPeer;
 };
 
 TEST_F(SQLJoinTest, JoinsGiveSQLitesRows) {
@@ -115,7 +97,7 @@ TEST_F(SQLJoinTest, JoinsGiveSQLitesRows) {
   };
   for (const char* sql : queries) {
     SCOPED_TRACE(sql);
-    EXPECT_EQ(Sorted(RowTexts(sql)), Sorted(PeerRows(sql)));
+    EXPECT_EQ(Sorted(RowTexts(sql)), Sorted(FPeer.Rows(sql)));
   }
 }
 
