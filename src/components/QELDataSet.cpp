@@ -624,13 +624,11 @@ void TQELDataSet::SetFieldData(TField& field, const void* buffer) {
         case ftTimeStamp: {
           TSQLTimeStamp ts;
           std::memcpy(&ts, buffer, sizeof ts);
-          std::int32_t day = 0;
-          if (!QELTryEncodeDate(ts.Year, ts.Month, ts.Day, day)) {
+          TQELDateTimeStamp stamp{};
+          if (!TryDateTimeStampOf(ts, stamp)) {
             DatabaseErrorFmt("Invalid timestamp for field '%s'", {field.FieldName()}, this);
           }
-          value.SetAsDateTimeStamp(
-              {day, static_cast<std::int32_t>(((ts.Hour * 60 + ts.Minute) * 60 + ts.Second) * 1000 +
-                                              ts.Fractions)});
+          value.SetAsDateTimeStamp(stamp);
           break;
         }
         default:

@@ -178,6 +178,18 @@ TEST_F(DataSetFieldsTest, NativeDateTimeFollowsItsFormula) {
   F("DA").SetAsDateTime(0);
   ASSERT_TRUE(F("DA").GetData(&day));
   EXPECT_EQ(day, 693594);
+  // A timestamp no date-time has is refused, whatever part is out of range
+  // (an hour of 65535 once overflowed the milliseconds).
+  TSQLTimeStamp stamp = SQLTimeStampOf({693594 + 45350, 12 * 3600000});
+  F("TS").SetData(&stamp);
+  EXPECT_EQ(F("TS").AsDateTime(), 45350.5);
+  for (const auto spoil : std::vector<void (*)(TSQLTimeStamp&)>{
+           [](TSQLTimeStamp& ts) { ts.Hour = 65535; }, [](TSQLTimeStamp& ts) { ts.Minute = 60; },
+           [](TSQLTimeStamp& ts) { ts.Fractions = 1000; }, [](TSQLTimeStamp& ts) { ts.Month = 13; }}) {
+    TSQLTimeStamp bad = stamp;
+    spoil(bad);
+    EXPECT_FALSE(MessageOf<std::exception>([&] { F("TS").SetData(&bad); }).empty());
+  }
   Data.Cancel();
 }
 

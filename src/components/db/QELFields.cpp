@@ -24,6 +24,15 @@ TSQLTimeStamp SQLTimeStampOf(const TQELDateTimeStamp& stamp) {
   return ts;
 }
 
+bool TryDateTimeStampOf(const TSQLTimeStamp& ts, TQELDateTimeStamp& stamp) {
+  std::int32_t day = 0;
+  if (!QELTryEncodeDate(ts.Year, ts.Month, ts.Day, day)) return false;
+  if (ts.Hour > 23 || ts.Minute > 59 || ts.Second > 59 || ts.Fractions > 999) return false;
+  stamp.Date = day;
+  stamp.Time = ((ts.Hour * 60 + ts.Minute) * 60 + ts.Second) * 1000 + static_cast<std::int32_t>(ts.Fractions);
+  return true;
+}
+
 bool IsBlobFieldType(TFieldType type) {
   switch (type) {
     case ftBlob:
@@ -408,12 +417,9 @@ double TField::AsDateTime() const {
     }
     case ftTimeStamp: {
       TSQLTimeStamp ts;
-      if (!GetData(&ts)) return 0;
-      std::int32_t day = 0;
-      if (!QELTryEncodeDate(ts.Year, ts.Month, ts.Day, day)) return 0;
-      const std::int32_t ms =
-          ((ts.Hour * 60 + ts.Minute) * 60 + ts.Second) * 1000 + static_cast<std::int32_t>(ts.Fractions);
-      return QELStampToDateTime({day, ms});
+      TQELDateTimeStamp stamp{};
+      if (!GetData(&ts) || !TryDateTimeStampOf(ts, stamp)) return 0;
+      return QELStampToDateTime(stamp);
     }
     default: {
       const TQELVariant value = AsVariant();

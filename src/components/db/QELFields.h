@@ -41,6 +41,9 @@ struct TSQLTimeStamp {
 // A date-time stamp (day number and milliseconds) as a timestamp field's
 // native form.
 TSQLTimeStamp SQLTimeStampOf(const TQELDateTimeStamp& stamp);
+// The reverse; false for a stamp no date-time has (a day or an hour out of
+// range, as a damaged record may hold).
+bool TryDateTimeStampOf(const TSQLTimeStamp& ts, TQELDateTimeStamp& stamp);
 
 // Native forms: the date is its day number (0001-01-01 is day 1, so
 // 1899-12-30 is 693594), the time milliseconds since midnight, a date-time
