@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "FuzzScratch.h"
 #include "components/QELDatabase.h"
 #include "components/QELQuery.h"
 #include "components/QELSession.h"
@@ -113,15 +114,7 @@ void ReadTables() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // In memory where the system has it: every commit flushes the file.
-  std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-  pattern += "/qel-file-fuzz-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  gFileName = std::string(pattern) + "/fuzz.qel";
-  std::atexit([] {
-    std::remove(gFileName.c_str());
-    ::rmdir(gFileName.substr(0, gFileName.rfind('/')).c_str());
-  });
+  gFileName = qel::fuzz::MakeScratchDirectory("qel-file-fuzz") + "/fuzz.qel";
   TQELSessionList::Instance().DefaultSession().SetKeepConnections(false);
   QELMemoryManager().SetMemoryLimit(kMemoryLimit);
   return 0;

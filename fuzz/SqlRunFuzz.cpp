@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FuzzScratch.h"
 #include "components/QELDatabase.h"
 #include "components/QELQuery.h"
 #include "components/QELSession.h"
@@ -171,19 +172,11 @@ void Run(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // In memory where the system has it: every commit flushes the file.
-  std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-  pattern += "/qel-sql-run-fuzz-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  gDirectory = pattern;
-  gFileName = gDirectory + "/fixture.qel";
   // A statement may name another database file before a table name, but a
   // database opens only a file that exists and is one, so no statement
   // makes or changes a file outside the scratch directory.
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(gDirectory, ignored);
-  });
+  gDirectory = qel::fuzz::MakeScratchDirectory("qel-sql-run-fuzz");
+  gFileName = gDirectory + "/fixture.qel";
   // Databases a statement opens by name are closed when it is done, not
   // kept for the next input.
   TQELSessionList::Instance().DefaultSession().SetKeepConnections(false);
