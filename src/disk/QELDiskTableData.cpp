@@ -221,6 +221,7 @@ void TQELDiskTableData::OpenTable(TQELTableCursor& cursor) {
       ReadTableHeader(sessionID);
     }
     FOpenedExclusive = cursor.Exclusive;
+    FOpenedForRepair = FRepairMode;
   } catch (...) {
     FBlobManager.reset();
     FreeManagers();
@@ -262,14 +263,42 @@ void TQELDiskTableData::CloseTable() {
   FTemporaryPageManager.reset();
   FreeTableFiles();
   FOpenedExclusive = false;
+  FOpenedForRepair = false;
   if (unposted) std::rethrow_exception(unposted);
+}
+
+// With one process alone on the file nothing can change a table behind
+// this object's back, so a table stays open between its cursors and the
+// next cursor skips reading its definitions again. A table opened
+// exclusively or for repair, one holding temporary indexes (which every
+// change would go on updating) or BLOB values not yet posted closes as
+// before.
+bool TQELDiskTableData::StaysOpenWhenUnused() const {
+  if (!IsOpen() || MultiUser() || FOpenedExclusive || FOpenedForRepair || FInStructureChange) {
+    return false;
+  }
+  if (FBlobManager && FBlobManager->CacheCount() != 0) return false;
+  const TQELIndexDefs& defs = IndexManager()->IndexDefs();
+  for (std::int32_t i = 0; i < defs.Count(); ++i) {
+    if (defs[i].Temporary) return false;
+  }
+  return true;
+}
+
+bool TQELDiskTableData::ReusableBy(const TQELTableCursor& cursor) const {
+  return !MultiUser() && !cursor.Exclusive && !FRepairMode &&
+         FTemporaryPageManager->MemoryOnly() == MemoryOnly();
 }
 
 void TQELDiskTableData::AddCursor(TQELTableCursor* cursor) {
   if (cursor == nullptr) return;
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  auto tables = TablesLock(DiskPages(), !FInStructureChange);
-  if (!Cursors().empty()) {
+  if (Cursors().empty() && IsOpen() && !ReusableBy(*cursor)) CloseTable();
+  const bool opening = !IsOpen();
+  // Other processes open and change tables only under the tables lock;
+  // alone on the file, only opening one needs it.
+  auto tables = TablesLock(DiskPages(), !FInStructureChange && (opening || MultiUser()));
+  if (!opening) {
     if (cursor->Exclusive && !FOpenedExclusive) {
       throw EQELException(
           20242,
@@ -305,12 +334,12 @@ void TQELDiskTableData::RemoveCursor(TQELTableCursor* cursor) {
     UnlockTable(cursor->SessionID(), cursor->Exclusive ? 6 : 0, false);
   }
   TQELTableData::RemoveCursor(cursor);
-  if (Cursors().empty()) CloseTable();
+  if (Cursors().empty() && !StaysOpenWhenUnused()) CloseTable();
 }
 
 bool TQELDiskTableData::ReleaseIfUnused() {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
-  if (!Cursors().empty()) return false;
+  if (!Cursors().empty() || IsOpen()) return false;
   DatabaseData().RemoveTableData(this);
   return true;
 }
@@ -333,6 +362,7 @@ void TQELDiskTableData::CreateTable(TQELTableCursor& cursor, const TQELFieldDefs
     throw EQELException(20128, "Error creating table - no fields were specified");
   }
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  if (Cursors().empty() && IsOpen()) CloseTable();
   SetTableName(cursor.TableName());
   SetMemoryOnly(cursor.DisableTempFiles);
   auto tables = TablesLock(DiskPages(), true);
@@ -516,6 +546,12 @@ void TQELDiskTableData::CancelChanges(std::int32_t sessionID, bool inTransaction
 void TQELDiskTableData::RefreshIndexes(std::int32_t sessionID) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   if (!IsOpen()) return;
+  // A rollback may have undone definitions as well as records: a table
+  // no cursor uses reads everything again when it is next opened.
+  if (Cursors().empty()) {
+    CloseTable();
+    return;
+  }
   ReadTableHeader(sessionID);
   FTemporaryPageManager->CancelChanges(sessionID);
   TQELTableData::RefreshIndexes(sessionID);

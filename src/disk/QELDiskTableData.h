@@ -8,7 +8,8 @@
 // locks), record pages listed by a record pages index, index trees, and
 // BLOB pages with their own index. Temporary indexes live in a private
 // temporary page manager. The object is created closed: the first cursor
-// opens it, the last one closes it.
+// opens it, the last one closes it (or, with one process alone on the
+// file, leaves it open for the next; a rollback closes it).
 //
 // Structural changes (creating, deleting and renaming the table, renaming a
 // field, the internal files) run under session -2 and are committed at
@@ -60,7 +61,7 @@ class TQELDiskTableData final : public TQELTableData {
   void RenameTable(const std::string& newName, TQELTableCursor& cursor) override;
   // The first cursor opens the table.
   void AddCursor(TQELTableCursor* cursor) override;
-  // The last cursor closes it.
+  // The last cursor closes it, unless it stays open for the next one.
   void RemoveCursor(TQELTableCursor* cursor) override;
   void RenameField(std::string_view oldName, std::string_view newName) override;
   std::int32_t CreateIndex(const TQELIndexDef& indexDef, TQELTableCursor& cursor) override;
@@ -123,8 +124,8 @@ class TQELDiskTableData final : public TQELTableData {
 
   // Drops the changed BLOB values a cancelled edit left in `record`.
   void DiscardBlobCaches(std::uint8_t* record);
-  // Frees this object when no cursor has the table open; answers whether
-  // it did (the object is gone then).
+  // Frees this object when no cursor has the table open and it is closed;
+  // answers whether it did (the object is gone then).
   bool ReleaseIfUnused();
 
  protected:
@@ -164,6 +165,10 @@ class TQELDiskTableData final : public TQELTableData {
   // Before a change in multi-user mode: the header as others left it.
   void PrepareChange(TQELTableCursor& cursor);
   void CheckOpen() const;
+  // Whether the table stays open when its last cursor goes, and whether a
+  // table kept open so can serve `cursor` without opening again.
+  bool StaysOpenWhenUnused() const;
+  bool ReusableBy(const TQELTableCursor& cursor) const;
 
   TQELDiskDatabaseData& FDatabase;
   std::int32_t FObjectID = -1;
@@ -180,6 +185,7 @@ class TQELDiskTableData final : public TQELTableData {
   std::vector<std::uint8_t> FHeaderBuffer;
   bool FRepairMode = false;
   bool FOpenedExclusive = false;
+  bool FOpenedForRepair = false;
   bool FInStructureChange = false;
 };
 
