@@ -12,6 +12,7 @@ namespace qel {
 namespace {
 
 // The usage flag held while statements without a result run.
+constexpr std::int32_t kFlagPrepared = 1;
 constexpr std::int32_t kFlagExecSQL = 2;
 
 }  // namespace
@@ -106,6 +107,18 @@ void TQELQuery::SetPrepared(bool value) {
   if (Cursor() != nullptr) SetExternalCursor(nullptr);
   if (FNoResult) FRowsAffected = static_cast<std::int32_t>(FProcessor->RowsAffected());
   FProcessor.reset();
+  SetDBFlag(kFlagPrepared, false);
+}
+
+void TQELQuery::Prepare() {
+  SetPrepared(true);
+  if (DatabaseName().empty()) return;
+  try {
+    SetDBFlag(kFlagPrepared, true);
+  } catch (...) {
+    SetPrepared(false);
+    throw;
+  }
 }
 
 void TQELQuery::Disconnect() {
@@ -172,7 +185,7 @@ void TQELQuery::FillProcessorParams() {
 
 void TQELQuery::Execute(bool open) {
   if (FSQL.empty()) throw EQELException(20034, "No SQL statement available");
-  Prepare();
+  SetPrepared(true);
   TakeMasterValues();
   FillProcessorParams();
   if (open) {

@@ -42,7 +42,11 @@ class TQELQuery : public TQELDataSet {
   void SetDataSource(TDataSource* source);
 
   bool Prepared() const { return FProcessor != nullptr; }
-  void Prepare() { SetPrepared(true); }
+  // A query prepared so holds its database (usage flag 1) and stays
+  // prepared until UnPrepare, a new text or a disconnect: a statement run
+  // again with new parameter values is not read again. A query only
+  // prepared by running it is unprepared when it lets its database go.
+  void Prepare();
   void UnPrepare() { SetPrepared(false); }
   // Runs statements without a result set; the query must be closed.
   void ExecSQL();

@@ -268,6 +268,14 @@ class TQELExprNodeConst final : public TQELExprNode {
   // The value, to change it in place (a prefix constant loses its
   // asterisk, a wide constant becomes narrow for a narrow field).
   TQELVariant& MutableValue() { return FValue; }
+
+  // The number of the parameter marker the value came from, or -1: a
+  // statement run again with new parameter values takes them here.
+  std::int32_t ParamNo() const { return FParamNo; }
+  void SetParamNo(std::int32_t paramNo) { FParamNo = paramNo; }
+
+ private:
+  std::int32_t FParamNo = -1;
 };
 
 }  // namespace qel

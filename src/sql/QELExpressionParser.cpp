@@ -46,6 +46,13 @@ TNode MakeConst(const TQELVariant& value) { return std::make_unique<TQELExprNode
 
 TNode MakeNullConst(TQELBaseFieldType type) { return MakeConst(TQELVariant(type)); }
 
+// A constant that holds a parameter's value, marked with the parameter.
+TNode MakeParamConst(const TToken& token, const TQELVariant& value) {
+  auto node = std::make_unique<TQELExprNodeConst>(value);
+  node->SetParamNo(token.ParamNo);
+  return node;
+}
+
 TNode MakeBoolean(TQELExprOperator op, TNode first, TNode second = nullptr) {
   auto node = std::make_unique<TQELExprNodeBoolean>(op);
   node->AddChild(std::move(first));
@@ -723,7 +730,7 @@ TNode TQELExpressionParser::D1() {
     if (token.TokenType == tktParameter && token.ParamValue && token.ParamValue->IsDateTime() &&
         !token.ParamValue->IsNull()) {
       Next();
-      return MakeConst(*token.ParamValue);
+      return MakeParamConst(token, *token.ParamValue);
     }
     return nullptr;
   });
@@ -771,7 +778,7 @@ TNode TQELExpressionParser::L1() {
   if (token.TokenType == tktParameter && token.ParamValue && !token.ParamValue->IsNull() &&
       token.ParamValue->DataType() == bftBoolean) {
     Next();
-    return MakeConst(*token.ParamValue);
+    return MakeParamConst(token, *token.ParamValue);
   }
   return nullptr;
 }
@@ -785,7 +792,7 @@ TNode TQELExpressionParser::L2() {
   if (token.TokenType == tktParameter && token.ParamValue && token.ParamValue->IsNull()) {
     Next();
     const TQELBaseFieldType type = token.ParamValue->DataType();
-    return MakeNullConst(type == bftUnknown ? bftInteger : type);
+    return MakeParamConst(token, TQELVariant(type == bftUnknown ? bftInteger : type));
   }
   return nullptr;
 }
@@ -852,8 +859,8 @@ TNode TQELExpressionParser::Literal() {
           !(token.ParamValue->IsNumeric() || token.ParamValue->IsString())) {
         return nullptr;
       }
-      value = *token.ParamValue;
-      break;
+      Next();
+      return MakeParamConst(token, *token.ParamValue);
     case tktReservedWord:
       return DateLiteral();
     default:

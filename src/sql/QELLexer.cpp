@@ -161,6 +161,7 @@ class TTokenizer {
   // Parentheses of the open command that have found no partner yet.
   std::vector<TPosition> FOpenParentheses;
   std::vector<TPosition> FUnmatchedCloses;
+  std::int32_t FMarkerCount = 0;
   // A quote that the text ended inside of.
   bool FUnterminated = false;
   TPosition FUnterminatedAt;
@@ -417,6 +418,8 @@ void TTokenizer::EndToken(TToken& token, bool quotedName) {
 
 void TTokenizer::ResolveParameter(TToken& token) {
   const TQELSQLParam* param = nullptr;
+  token.ParamNo = FMarkerCount++;
+  token.Positional = token.Text[0] != ':';
   if (token.Text[0] == ':') {
     token.Text.erase(0, 1);
     if (FParams != nullptr) {

@@ -47,6 +47,10 @@ struct TToken {
   // The parameter's value for tktParameter tokens, else null. Copies of a
   // token share the value, which nobody changes after lexing.
   std::shared_ptr<const TQELVariant> ParamValue;
+  // For tktParameter tokens: the marker's number among the text's markers
+  // (from 0), and whether it is a "?" (whose value is found by position).
+  std::int32_t ParamNo = -1;
+  bool Positional = false;
   // Position of the token's first character, both from 1. A line feed
   // starts a line; a carriage return takes no column; a tab takes one.
   std::int32_t Line = 0;

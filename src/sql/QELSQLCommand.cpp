@@ -66,6 +66,8 @@ void TQELSQLCommand::Execute(TQELExprQuery* query, bool isQuery, TQELExprRecordS
   FExecutor->Execute(*this, query, isQuery, outerSource, outerBuffer, resultReadOnly, requestLive);
 }
 
+bool TQELSQLCommand::RerunExpressions(std::vector<TQELExpression*>&) { return false; }
+
 TQELCursor* TQELSQLCommand::GetResultCursor() { return FResult ? FResult->Cursor() : nullptr; }
 
 TQELSQLResult* TQELSQLCommand::GetResultDataSet() { return FResult.get(); }

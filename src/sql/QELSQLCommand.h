@@ -120,6 +120,11 @@ class TQELSQLCommand {
                        const std::uint8_t* outerBuffer, bool& resultReadOnly, bool requestLive);
   virtual TQELCursor* GetResultCursor();
   virtual TQELSQLResult* GetResultDataSet();
+  // Adds the expressions of a statement that may run again, with new
+  // parameter values put into them, without being read again; false for a
+  // statement whose running depends on more than its expressions' values
+  // or that its running changes.
+  virtual bool RerunExpressions(std::vector<TQELExpression*>& expressions);
 
   TQELLexer& Lexer() const { return *FLexer; }
   TQELExprQuery* Query() const { return FQuery; }

@@ -17,6 +17,14 @@ TQELSQLInsert::TQELSQLInsert(TQELLexer& lexer, TQELExprQuery* query) : TQELSQLCo
 
 TQELSQLInsert::~TQELSQLInsert() = default;
 
+bool TQELSQLInsert::RerunExpressions(std::vector<TQELExpression*>& expressions) {
+  if (FSelect) return false;
+  for (const auto& row : FRows) {
+    for (const auto& value : row) expressions.push_back(value.get());
+  }
+  return true;
+}
+
 void TQELSQLInsert::Parse() {
   RequireFirstToken(30204);
   if (!GetNextToken()) RaiseEnd(30205);

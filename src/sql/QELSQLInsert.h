@@ -16,6 +16,8 @@ class TQELSQLInsert final : public TQELSQLCommand {
   ~TQELSQLInsert() override;
 
   void Parse() override;
+  // INSERT ... VALUES runs again on its rows' values.
+  bool RerunExpressions(std::vector<TQELExpression*>& expressions) override;
 
   const TQELTableTarget& Table() const { return FTable; }
   const std::vector<std::string>& Columns() const { return FColumns; }

@@ -21,6 +21,7 @@ std::string TQELSQLProcessor::TQueryView::SessionName() const {
 }
 
 void TQELSQLProcessor::Start() {
+  FRerun.Clear();
   FRowsAffected = 0;
   FResultReadOnly = false;
   FStatement.reset();
@@ -30,12 +31,33 @@ void TQELSQLProcessor::Start() {
 }
 
 TQELCursor* TQELSQLProcessor::ExecuteSQL() {
+  if (RunAgain()) return FStatement->GetResultCursor();
   Start();
   while (ParseNextStatement()) {
-    FStatement->Execute(&FQueryView, true, nullptr, nullptr, FResultReadOnly, FRequestLive);
-    FRowsAffected += FStatement->RowsAffected();
+    if (FCommandCount == 1) FRerun.Capture(*FStatement, *FLexer, FParams);
+    RunStatement();
   }
   return FStatement ? FStatement->GetResultCursor() : nullptr;
+}
+
+void TQELSQLProcessor::RunStatement() {
+  try {
+    FStatement->Execute(&FQueryView, true, nullptr, nullptr, FResultReadOnly, FRequestLive);
+  } catch (...) {
+    // What a failed run left behind is not trusted: the next run reads the
+    // text again.
+    FRerun.Clear();
+    throw;
+  }
+  FRowsAffected += FStatement->RowsAffected();
+}
+
+bool TQELSQLProcessor::RunAgain() {
+  if (!FStatement || !FRerun.Apply(FParams)) return false;
+  FRowsAffected = 0;
+  FResultReadOnly = false;
+  RunStatement();
+  return true;
 }
 
 void TQELSQLProcessor::ExecSQL() { ExecuteSQL(); }
@@ -51,6 +73,7 @@ bool TQELSQLProcessor::ParseNextStatement() {
   if (FCommandCount == 0) throw EQELException(kQELErrNoCommand, kQELMsgBlank);
   if (FLexer->CurrentCommand() + 1 >= FCommandCount) return false;
   FLexer->NextCommand();
+  FRerun.Clear();
   FStatement.reset();
   FStatement = CreateStatement();
   return true;

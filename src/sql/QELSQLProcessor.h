@@ -5,6 +5,10 @@
 // stops the text and leaves the statements before it done. The result is
 // the last statement's.
 //
+// A text of one INSERT ... VALUES, UPDATE or DELETE whose parameters all
+// became constants of its expressions is read once: running it again puts
+// the new parameter values into those constants (TQELStatementRerun).
+//
 // Also the unit header of the statement classes.
 
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include "sql/QELSQLSelect.h"
 #include "sql/QELSQLTransaction.h"
 #include "sql/QELSQLUpdate.h"
+#include "sql/QELStatementRerun.h"
 
 namespace qel {
 
@@ -30,21 +35,36 @@ class TQELSQLProcessor {
   TQELSQLProcessor(const TQELSQLProcessor&) = delete;
   TQELSQLProcessor& operator=(const TQELSQLProcessor&) = delete;
 
-  void SetSQLText(std::string text) { FSQLText = std::move(text); }
+  void SetSQLText(std::string text) {
+    FSQLText = std::move(text);
+    FRerun.Clear();
+  }
   const std::string& SQLText() const { return FSQLText; }
   // Filled by the query before each execution.
   TQELSQLParams& Params() { return FParams; }
 
   // The query the statements run for (not owned; may be null).
-  void SetQuery(TQELExprQuery* query) { FQuery = query; }
+  void SetQuery(TQELExprQuery* query) {
+    FQuery = query;
+    FRerun.Clear();
+  }
   TQELExprQuery* Query() const { return FQuery; }
   bool RequestLive() const { return FRequestLive; }
-  void SetRequestLive(bool value) { FRequestLive = value; }
+  void SetRequestLive(bool value) {
+    FRequestLive = value;
+    FRerun.Clear();
+  }
   // Tables without a database default to in-memory tables.
   bool InMemory() const { return FInMemory; }
-  void SetInMemory(bool value) { FInMemory = value; }
+  void SetInMemory(bool value) {
+    FInMemory = value;
+    FRerun.Clear();
+  }
   // Runs statements with `executor` instead of the installed one.
-  void SetExecutor(TQELSQLExecutor* executor) { FExecutor = executor; }
+  void SetExecutor(TQELSQLExecutor* executor) {
+    FExecutor = executor;
+    FRerun.Clear();
+  }
 
   // Runs the text; answers the last statement's result cursor, or null.
   TQELCursor* ExecuteSQL();
@@ -78,6 +98,10 @@ class TQELSQLProcessor {
 
   // A new lexer over the text (lexical errors are raised here).
   void Start();
+  // Runs the statement read before again with the current parameters;
+  // false when it cannot be.
+  bool RunAgain();
+  void RunStatement();
   // Parses the next statement into FStatement; false when none is left.
   bool ParseNextStatement();
   std::unique_ptr<TQELSQLCommand> CreateStatement();
@@ -96,6 +120,7 @@ class TQELSQLProcessor {
   TQELSQLParams FParams;
   TQELSQLExecutor* FExecutor = nullptr;
   std::unique_ptr<TQELSQLCommand> FStatement;
+  TQELStatementRerun FRerun;
 };
 
 // The processor of a local session; it adds nothing to the interface.

@@ -67,6 +67,13 @@ TQELSQLUpdate::TQELSQLUpdate(TQELLexer& lexer, TQELExprQuery* query) : TQELSQLCo
 
 TQELSQLUpdate::~TQELSQLUpdate() = default;
 
+bool TQELSQLUpdate::RerunExpressions(std::vector<TQELExpression*>& expressions) {
+  if (FSubquery || !FSelect) return false;
+  for (const TQELSQLAssignment& assignment : FAssignments) expressions.push_back(assignment.Value.get());
+  if (FSelect->Where() != nullptr) expressions.push_back(FSelect->Where());
+  return true;
+}
+
 void TQELSQLUpdate::Parse() {
   RequireFirstToken(30216);
   GetNextToken();
@@ -153,6 +160,12 @@ TQELSQLDelete::TQELSQLDelete(TQELLexer& lexer, TQELExprQuery* query) : TQELSQLCo
 }
 
 TQELSQLDelete::~TQELSQLDelete() = default;
+
+bool TQELSQLDelete::RerunExpressions(std::vector<TQELExpression*>& expressions) {
+  if (!FSelect) return false;
+  if (FSelect->Where() != nullptr) expressions.push_back(FSelect->Where());
+  return true;
+}
 
 void TQELSQLDelete::Parse() {
   RequireFirstToken(30224);

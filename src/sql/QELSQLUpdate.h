@@ -26,6 +26,8 @@ class TQELSQLUpdate final : public TQELSQLCommand {
   ~TQELSQLUpdate() override;
 
   void Parse() override;
+  // The assignments and the WHERE, unless SET takes a subquery's row.
+  bool RerunExpressions(std::vector<TQELExpression*>& expressions) override;
 
   const TQELTableTarget& Table() const { return FTable; }
   std::vector<TQELSQLAssignment>& Assignments() { return FAssignments; }
@@ -54,6 +56,8 @@ class TQELSQLDelete final : public TQELSQLCommand {
   ~TQELSQLDelete() override;
 
   void Parse() override;
+  // The WHERE.
+  bool RerunExpressions(std::vector<TQELExpression*>& expressions) override;
 
   // DELETE FROM ... read as SELECT * FROM ...: the rows to delete.
   TQELSQLSelect* Select() const { return FSelect.get(); }

@@ -44,6 +44,12 @@ class TRecordingExecutor final : public TQELSQLExecutor {
       Params.push_back(param.Name() + "=" + (param.IsNull() ? "NULL" : param.AsString()) + ":" +
                        std::to_string(param.DataType()));
     }
+    // The values the lexer put into the parameter tokens: they change only
+    // when the text is lexed again.
+    TokenValues.clear();
+    for (const TToken& token : statement.Lexer().Commands()[0].Tokens) {
+      if (token.TokenType == tktParameter) TokenValues.push_back(token.ParamValue->AsString());
+    }
     if (dynamic_cast<TQELSQLCursorCommand*>(&statement) == nullptr) {
       statement.SetRowsAffected(3);
       return;
@@ -59,6 +65,7 @@ class TRecordingExecutor final : public TQELSQLExecutor {
   int Runs = 0;
   std::vector<std::string> Databases;
   std::vector<std::string> Params;
+  std::vector<std::string> TokenValues;
 
  private:
   TQELDatabase& FDatabase;
@@ -168,6 +175,44 @@ TEST_F(QueryTest, ExecSQLCountsRowsAndKeepsTheCountAfterUnprepare) {
   EXPECT_EQ(CodeAndMessage([&] { Query.Open(); }), std::make_pair(20001, std::string("Error creating table handle")));
   EXPECT_EQ(Executor->Runs, runs + 1);
   EXPECT_FALSE(Query.Active());
+}
+
+// Prepare holds the database, so the query stays prepared between runs and
+// a statement whose parameters are all values is not read again; a query
+// only prepared by running lets the processor go with the database.
+TEST_F(QueryTest, APreparedStatementRunsAgainWithoutBeingReadAgain) {
+  const auto runWith = [&](std::int32_t id) {
+    Query.Params()[0].Value.SetAsInteger(id);
+    Query.ExecSQL();
+  };
+  Query.SetSQLText("delete from T where ID = :id");
+  Query.Prepare();
+  for (std::int32_t id : {1, 2, 3}) runWith(id);
+  EXPECT_TRUE(Query.Prepared());
+  EXPECT_EQ(Executor->Params, std::vector<std::string>{"id=3:" + std::to_string(bftInteger)});
+  EXPECT_EQ(Executor->TokenValues, std::vector<std::string>{"1"});
+  // A value of another kind may be read otherwise: the text is read again.
+  Query.Params()[0].DataType = ftString;
+  Query.Params()[0].Value.SetAsString("4");
+  Query.ExecSQL();
+  EXPECT_EQ(Executor->TokenValues, std::vector<std::string>{"4"});
+  Query.UnPrepare();
+  EXPECT_FALSE(Query.Prepared());
+
+  // Without Prepare every run reads the text.
+  for (std::int32_t id : {5, 6}) runWith(id);
+  EXPECT_FALSE(Query.Prepared());
+  EXPECT_EQ(Executor->TokenValues, std::vector<std::string>{"6"});
+
+  // A SELECT is read again on every run.
+  Query.SetSQLText("select * from T where ID = :id");
+  Query.Prepare();
+  for (std::int32_t id : {7, 8}) {
+    Query.Params()[0].Value.SetAsInteger(id);
+    Query.Open();
+    Query.Close();
+  }
+  EXPECT_EQ(Executor->TokenValues, std::vector<std::string>{"8"});
 }
 
 TEST_F(QueryTest, ErrorsOfEmptyTextsAndOpenQueries) {

@@ -1,0 +1,131 @@
+// Prepared statements run again and again with new parameter values give
+// the rows a fresh statement gives, also where the parser reads a value
+// itself (a LIKE prefix, an ESCAPE character) or a value changes its kind,
+// and after a run that failed.
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SQLTestSupport.h"
+#include "components/QELQuery.h"
+
+namespace qel::test {
+namespace {
+
+using TList = std::vector<std::string>;
+// One run's values, by parameter position; nullopt is NULL.
+using TValues = std::vector<std::optional<std::string>>;
+
+class SQLPreparedTest : public TSQLTest {
+ protected:
+  void SetUp() override {
+    DefaultSession().SetKeepConnections(false);
+    TSQLTest::SetUp();
+    Exec("create table p (a integer, b varchar(10), primary key (a))");
+    Exec("insert into p values (1, 'ab'), (2, 'abc'), (3, 'b%c'), (4, 'xbc'), (5, null)");
+  }
+  void TearDown() override {
+    TSQLTest::TearDown();
+    DefaultSession().SetKeepConnections(true);
+  }
+
+  // Runs `sql` prepared once for every entry of `runs`; a value that reads
+  // as a number is an integer parameter, any other a string. Answers the
+  // rows each run changed.
+  std::vector<std::int32_t> RunPrepared(const std::string& sql, const std::vector<TValues>& runs) {
+    TQELQuery query;
+    query.SetDatabaseName("KUVO");
+    query.SetSQLText(sql);
+    query.Prepare();
+    std::vector<std::int32_t> changed;
+    for (const TValues& values : runs) {
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        TParam& param = query.Params()[static_cast<std::int32_t>(i)];
+        const bool number = values[i] && !values[i]->empty() &&
+                            values[i]->find_first_not_of("-0123456789") == std::string::npos;
+        param.DataType = number ? ftInteger : ftString;
+        // A variant keeps its type when set: each value starts afresh.
+        param.Value = TQELVariant();
+        if (!values[i]) {
+          continue;
+        } else if (number) {
+          param.Value.SetAsInteger(std::stoi(*values[i]));
+        } else {
+          param.Value.SetAsString(*values[i]);
+        }
+      }
+      query.ExecSQL();
+      changed.push_back(query.RowsAffected());
+    }
+    EXPECT_TRUE(query.Prepared());
+    return changed;
+  }
+
+  TList Rows() { return RowTexts("select a, b from p order by a"); }
+};
+
+TEST_F(SQLPreparedTest, EachRunSeesItsOwnValues) {
+  struct TCase {
+    const char* Sql;
+    std::vector<TValues> Runs;
+    std::vector<std::int32_t> Changed;
+    TList Rows;
+  };
+  const std::vector<TCase> cases = {
+      {"insert into p values (:a, :b)",
+       {{"6", "f"}, {"7", std::nullopt}, {"8", "h"}},
+       {1, 1, 1},
+       {"1|ab|", "2|abc|", "3|b%c|", "4|xbc|", "5|-|", "6|f|", "7|-|", "8|h|"}},
+      {"insert into p (b, a) values (?, ?), (?, ?)",
+       {{"f", "6", "g", "7"}, {"h", "8", "i", "9"}},
+       {2, 2},
+       {"1|ab|", "2|abc|", "3|b%c|", "4|xbc|", "5|-|", "6|f|", "7|g|", "8|h|", "9|i|"}},
+      {"delete from p where a = :a", {{"2"}, {"4"}, {"9"}}, {1, 1, 0}, {"1|ab|", "3|b%c|", "5|-|"}},
+      {"update p set b = :b where a = :a or a = :a + 1",
+       {{"q", "1"}, {std::nullopt, "3"}, {"r", "4"}},
+       {2, 2, 2},
+       {"1|q|", "2|q|", "3|-|", "4|r|", "5|r|"}},
+      // The parser turns a pattern with a fixed prefix into a range: each
+      // new pattern is read again.
+      {"delete from p where b like :p", {{"abc%"}, {"%bc"}}, {1, 1}, {"1|ab|", "3|b%c|", "5|-|"}},
+      {"delete from p where b like :p escape :e", {{"b!%%", "!"}, {"a_", "!"}}, {1, 1}, {"2|abc|", "4|xbc|", "5|-|"}},
+      // A number, then a text, then NULL for the same parameter.
+      {"update p set b = :b where a = :a", {{"7", "1"}, {"x", "2"}, {std::nullopt, "4"}}, {1, 1, 1},
+       {"1|7|", "2|x|", "3|b%c|", "4|-|", "5|-|"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Sql);
+    Exec("delete from p");
+    Exec("insert into p values (1, 'ab'), (2, 'abc'), (3, 'b%c'), (4, 'xbc'), (5, null)");
+    EXPECT_EQ(RunPrepared(c.Sql, c.Runs), c.Changed);
+    EXPECT_EQ(Rows(), c.Rows);
+  }
+}
+
+TEST_F(SQLPreparedTest, AFailedRunLeavesTheStatementReadyForTheNext) {
+  TQELQuery insert;
+  insert.SetDatabaseName("KUVO");
+  insert.SetSQLText("insert into p values (:a, :b)");
+  insert.Prepare();
+  const auto run = [&](std::int32_t a, const char* b) {
+    insert.Params()[0].Value.SetAsInteger(a);
+    insert.Params()[1].Value.SetAsString(b);
+    insert.ExecSQL();
+  };
+  run(6, "f");
+  EXPECT_THROW(run(1, "dup"), EQELEngineError);  // the primary key
+  run(7, "g");
+  EXPECT_EQ(Rows(), (TList{"1|ab|", "2|abc|", "3|b%c|", "4|xbc|", "5|-|", "6|f|", "7|g|"}));
+  // A value cleared is a NULL of no type: the text is read again.
+  insert.Params()[1].Value = TQELVariant();
+  insert.Params()[1].DataType = ftUnknown;
+  insert.Params()[0].Value.SetAsInteger(8);
+  insert.ExecSQL();
+  EXPECT_EQ(RowTexts("select b from p where a = 8"), TList{"-|"});
+}
+
+}  // namespace
+}  // namespace qel::test
