@@ -45,14 +45,14 @@ bool TQELCursorRecordSource::AnswersTo(std::string_view tableName) const {
   return false;
 }
 
-TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition,
+TQELExpressionFilter::TQELExpressionFilter(TQELCursor& cursor, const TQELExpression& condition,
                                            TQELExprRecordSource* outerSource,
                                            std::vector<std::string> tableNames)
     : FSource(cursor) {
   FSource.SetTableNames(std::move(tableNames));
   FExpression.SetCaseInsensitive(condition.CaseInsensitive());
   FExpression.SetPartialCompare(condition.PartialCompare());
-  FExpression.SetRoot(condition.ReleaseRoot());
+  FExpression.SetRoot(condition.Root() != nullptr ? condition.Root()->Clone() : nullptr);
   FExpression.BindToCursor(&FSource, nullptr, outerSource);
 }
 

@@ -50,12 +50,13 @@ class TQELExpressionFilter final : public TQELRecordFilter {
  public:
   TQELExpressionFilter(TQELCursor& cursor, std::string_view text, bool caseInsensitive,
                        bool partialCompare);
-  // A condition parsed elsewhere (a statement's WHERE): its tree is taken
-  // over and bound to the cursor's fields. Inside a subquery, names the
+  // A condition parsed elsewhere (a statement's WHERE): a copy of its tree
+  // is bound to the cursor's fields, so that the statement keeps its own
+  // to run again. Inside a subquery, names the
   // cursor's table lacks (or qualified by a name it does not answer to)
   // bind to `outerSource`, the enclosing query's current row; `tableNames`
   // are the names the statement gives the cursor's table.
-  TQELExpressionFilter(TQELCursor& cursor, TQELExpression& condition,
+  TQELExpressionFilter(TQELCursor& cursor, const TQELExpression& condition,
                        TQELExprRecordSource* outerSource = nullptr,
                        std::vector<std::string> tableNames = {});
   bool Matches(const std::uint8_t* record) override;

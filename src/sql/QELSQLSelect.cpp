@@ -136,6 +136,15 @@ TQELSQLSelect::TQELSQLSelect(TQELLexer& lexer, TQELExprQuery* query)
 
 TQELSQLSelect::~TQELSQLSelect() = default;
 
+bool TQELSQLSelect::ReadsColumnsOnly() const {
+  if (FDistinct || FTopCount >= 0 || FGroupBy.Count() > 0 || FHaving) return false;
+  if (FSelectAll) return true;
+  for (const TQELSelectListItem& item : FSelectList) {
+    if (item.IsExpression || (item.IsAllColumns && !item.TableName.empty())) return false;
+  }
+  return true;
+}
+
 bool TQELSQLSelect::IsSelfContained() const {
   if (!FConditionsPlaced) return false;
   for (const auto& reference : FTableRefs) {
@@ -482,6 +491,16 @@ TQELSQLUnion::TQELSQLUnion(TQELLexer& lexer, TQELExprQuery* query)
 
 TQELSQLUnion::~TQELSQLUnion() = default;
 
+bool TQELSQLUnion::RerunExpressions(std::vector<TQELExpression*>& expressions) {
+  if (!FQueryTree || FQueryTree->Operation != qoSelect || !FQueryTree->Select || !IntoTable().empty()) return false;
+  TQELSQLSelect& select = *FQueryTree->Select;
+  if (select.TableRefCount() != 1 || select.TableRefs()[0]->Kind != trkTable || !select.ReadsColumnsOnly()) {
+    return false;
+  }
+  if (select.Where() != nullptr) expressions.push_back(select.Where());
+  return true;
+}
+
 bool TQELSQLUnion::IsSelfContained() const {
   std::vector<const TQELQueryExprNode*> pending{FQueryTree.get()};
   while (!pending.empty()) {
@@ -565,7 +584,7 @@ void TQELSQLUnion::ParseSetOptions(TQELQueryExprNode& node) {
 
 void TQELSQLUnion::CheckInto() {
   if (FQueryTree->Operation == qoSelect) {
-    const TQELSQLSelect& select = *FQueryTree->Select;
+    TQELSQLSelect& select = *FQueryTree->Select;
     FIntoTable = select.IntoTable();
     FIntoDatabase = select.IntoDatabase();
     FIntoMemory = select.IntoMemory();

@@ -101,6 +101,10 @@ class TQELSQLSelect final : public TQELSQLCursorCommand {
 
   void Parse() override;
   bool IsSelfContained() const override;
+  // Whether the block only reads columns of its rows: no DISTINCT, TOP,
+  // GROUP BY, HAVING or computed column (a result read live from its
+  // table).
+  bool ReadsColumnsOnly() const;
 
   bool Distinct() const { return FDistinct; }
   std::int32_t TopCount() const { return FTopCount; }
@@ -176,6 +180,8 @@ class TQELSQLUnion final : public TQELSQLCursorCommand {
 
   void Parse() override;
   bool IsSelfContained() const override;
+  // A single block that only reads columns runs again on its WHERE.
+  bool RerunExpressions(std::vector<TQELExpression*>& expressions) override;
 
   TQELQueryExprNode* QueryTree() const { return FQueryTree.get(); }
 

@@ -453,7 +453,7 @@ void SetIndexedFilter(TQELCursor& cursor, std::unique_ptr<TQELExpressionFilter> 
 
 }  // namespace
 
-void QELSetSQLFilter(TQELCursor& cursor, TQELExpression& where, TQELExprRecordSource* outerSource,
+void QELSetSQLFilter(TQELCursor& cursor, const TQELExpression& where, TQELExprRecordSource* outerSource,
                      std::vector<std::string> tableNames) {
   SetIndexedFilter(cursor, std::make_unique<TQELExpressionFilter>(cursor, where, outerSource, std::move(tableNames)));
 }

@@ -34,13 +34,13 @@ struct TQELDerivedIndexConditions {
 // The conditions for `condition`, bound to `cursor`'s fields.
 TQELDerivedIndexConditions QELDeriveIndexConditions(const TQELCursor& cursor, TQELExpression& condition);
 
-// Takes `where`'s tree over as the cursor's SQL filter, with the index
+// Sets a copy of `where` as the cursor's SQL filter, with the index
 // conditions derived from it. In a subquery, `outerSource` is the
 // enclosing query's row, which names the table lacks read, and
 // `tableNames` are the names the statement gives the table. A comparison
 // with an outer field serves the index with the value that field holds
 // now, so the filter must be set anew for every outer row.
-void QELSetSQLFilter(TQELCursor& cursor, TQELExpression& where, TQELExprRecordSource* outerSource = nullptr,
+void QELSetSQLFilter(TQELCursor& cursor, const TQELExpression& where, TQELExprRecordSource* outerSource = nullptr,
                      std::vector<std::string> tableNames = {});
 // The cursor's SQL filter (if any) with its index conditions derived anew,
 // for the outer row now current, and the cursor's findings forgotten.

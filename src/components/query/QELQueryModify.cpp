@@ -45,18 +45,13 @@ std::unique_ptr<TQELTable> NewTable(const TTargetName& target, const TQELPlanCon
 // has no filter and no index, so that a changed row stays reachable.
 class TChangeTarget {
  public:
-  // The scan filters by a copy of `where` (may be null or empty): the
-  // statement keeps its own to run again with new parameter values.
+  // `where` may be null or empty.
   TChangeTarget(const TTargetName& target, const TQELPlanContext& context, const TQELExpression* where)
       : FScan(NewTable(target, context)), FTable(NewTable(target, context)) {
     FScan->Open();
     if (where != nullptr && !where->IsEmpty()) {
-      TQELExpression condition;
-      condition.SetCaseInsensitive(where->CaseInsensitive());
-      condition.SetPartialCompare(where->PartialCompare());
-      condition.SetRoot(where->Root()->Clone());
       // An index over a compared field may serve as the scan's path.
-      QELSetSQLFilter(*FScan->Cursor(), condition);
+      QELSetSQLFilter(*FScan->Cursor(), *where);
     }
     FTable->Open();
   }

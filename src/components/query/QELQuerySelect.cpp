@@ -51,18 +51,6 @@ namespace {
 
 [[noreturn]] void NotYetPlanned() { throw EQELException(30350, "Not implemented yet"); }
 
-// Whether the block can be read live from its one table.
-bool IsLiveBlock(TQELSQLSelect& select) {
-  if (select.Distinct() || select.TopCount() >= 0 || select.GroupBy().Count() > 0 || select.Having() != nullptr) {
-    return false;
-  }
-  if (select.SelectAll()) return true;
-  for (const TQELSelectListItem& item : select.SelectList()) {
-    if (item.IsExpression || (item.IsAllColumns && !item.TableName.empty())) return false;
-  }
-  return true;
-}
-
 // The select list as field names and display names; "*" alone shows every
 // field (empty lists).
 void SelectListNames(TQELSQLSelect& select, TQELAOTable& node, std::vector<std::string>& names,
@@ -128,7 +116,7 @@ std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQ
     QELLockForOpening({source.get()});
   }
   if (select.Where() != nullptr) source->SetFilter(*select.Where());
-  if (IsLiveBlock(select)) {
+  if (select.ReadsColumnsOnly()) {
     std::vector<std::string> names, displays;
     SelectListNames(select, *source, names, displays);
     PlaceOrder(order, *source, names, displays);

@@ -65,7 +65,42 @@ class SQLPreparedTest : public TSQLTest {
   }
 
   TList Rows() { return RowTexts("select a, b from p order by a"); }
+
+  // Opens `sql` prepared once for each value of `runs` (as in RunPrepared,
+  // one parameter) and answers the a's of each run's rows joined by ",".
+  TList SelectPrepared(const std::string& sql, const std::vector<std::optional<std::string>>& runs) {
+    TQELQuery query;
+    query.SetDatabaseName("KUVO");
+    query.SetSQLText(sql);
+    query.Prepare();
+    TList results;
+    for (const std::optional<std::string>& value : runs) {
+      TParam& param = query.Params()[0];
+      const bool number = value && value->find_first_not_of("-0123456789") == std::string::npos;
+      param.DataType = number ? ftInteger : ftString;
+      param.Value = TQELVariant();
+      if (value && number) param.Value.SetAsInteger(std::stoi(*value));
+      if (value && !number) param.Value.SetAsString(*value);
+      query.Open();
+      std::string ids;
+      for (query.First(); !query.Eof(); query.Next()) ids += (ids.empty() ? "" : ",") + query.Fields(0).AsString();
+      results.push_back(ids);
+      query.Close();
+    }
+    EXPECT_TRUE(query.Prepared());
+    return results;
+  }
 };
+
+TEST_F(SQLPreparedTest, PreparedSelectsReadEachRunsRows) {
+  EXPECT_EQ(SelectPrepared("select a from p where a = :a", {"1", "3", "9", "3"}), (TList{"1", "3", "", "3"}));
+  EXPECT_EQ(SelectPrepared("select a from p where a > :a order by a desc", {"3", "0", "5"}),
+            (TList{"5,4", "5,4,3,2,1", ""}));
+  EXPECT_EQ(SelectPrepared("select a from p where b like :p", {"ab%", "%c", "x%", "ab%"}),
+            (TList{"1,2", "2,3,4", "4", "1,2"}));
+  EXPECT_EQ(SelectPrepared("select a from p where b = :b or a = 5", {std::nullopt, "abc", std::nullopt}),
+            (TList{"5", "2,5", "5"}));
+}
 
 TEST_F(SQLPreparedTest, EachRunSeesItsOwnValues) {
   struct TCase {
