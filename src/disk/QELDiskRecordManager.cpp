@@ -1,6 +1,7 @@
 #include "disk/QELDiskRecordManager.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "disk/QELDiskPageManager.h"
@@ -24,6 +25,29 @@ constexpr std::int32_t kMaxLivePageVersion = 0x7FFFFFFD;
 constexpr double kFirstCheckedFormat = 2.99;
 
 constexpr std::int32_t kStructureSession = -2;
+
+// A record page for reading: the one the request holds when it is that
+// page, else fetched, and then held for the request's next step when the
+// request holds pages, or released at the end of the scope.
+class TReadPage {
+ public:
+  TReadPage(TQELPageManager& manager, const TQELRecordRequest& request, std::int32_t sessionID,
+            std::int32_t pageNo) {
+    TQELPageHold* hold = request.PageHold;
+    if (hold != nullptr && (FPage = hold->Find(pageNo)) != nullptr) return;
+    FPage = manager.GetPage(sessionID, pageNo, true, kQELAnyPageType);
+    if (hold != nullptr) {
+      hold->Keep(manager, FPage, pageNo);
+    } else {
+      FGuard.emplace(manager, FPage);
+    }
+  }
+  TQELPage* Get() const { return FPage; }
+
+ private:
+  TQELPage* FPage = nullptr;
+  std::optional<TQELPageGuard> FGuard;
+};
 
 void SetPosition(TQELRecordRequest& request, TQELGetRecordResult result) {
   request.Result = result;
@@ -365,8 +389,7 @@ bool TQELDiskRecordManager::FindFromPage(std::int32_t sessionID, TQELRecordReque
                                          std::int32_t nativeError) {
   for (;;) {
     {
-      TQELPageGuard page(FPageManager,
-                         FPageManager.GetPage(sessionID, pageNo, true, kQELAnyPageType));
+      const TReadPage page(FPageManager, request, sessionID, pageNo);
       // A page that is not ours holds none of our records: walk past it.
       if (IsValidRecordPage(page.Get())) {
         const TQELSmallRecordPage recordPage = RecordPage(page.Get());
@@ -401,8 +424,7 @@ void TQELDiskRecordManager::Step(std::int32_t sessionID, TQELRecordRequest& requ
   const std::int32_t slot = TQELSmallRecordPage::SlotOf(request.RecordID);
   bool valid = false;
   if (pageNo >= 0) {
-    TQELPageGuard page(FPageManager,
-                       FPageManager.GetPage(sessionID, pageNo, true, kQELAnyPageType));
+    const TReadPage page(FPageManager, request, sessionID, pageNo);
     valid = IsValidRecordPage(page.Get());
     if (valid) {
       const TQELSmallRecordPage recordPage = RecordPage(page.Get());
@@ -435,7 +457,7 @@ void TQELDiskRecordManager::ReadCurrent(std::int32_t sessionID, TQELRecordReques
   const std::int32_t pageNo = TQELSmallRecordPage::PageNoOf(request.RecordID);
   request.Result = grError;
   if (pageNo < 0) return;
-  TQELPageGuard page(FPageManager, FPageManager.GetPage(sessionID, pageNo, true, kQELAnyPageType));
+  const TReadPage page(FPageManager, request, sessionID, pageNo);
   if (!IsValidRecordPage(page.Get())) return;
   const TQELSmallRecordPage recordPage = RecordPage(page.Get());
   const std::int32_t slot = TQELSmallRecordPage::SlotOf(request.RecordID);

@@ -167,6 +167,36 @@ class TQELPageGuard {
   TQELPage* FPage;
 };
 
+// One page kept fixed across calls: a walk that reads record after record
+// of one page asks the page manager for it once. Only a walk that changes
+// nothing while it holds the page may use one.
+class TQELPageHold {
+ public:
+  TQELPageHold() = default;
+  ~TQELPageHold() { Release(); }
+  TQELPageHold(const TQELPageHold&) = delete;
+  TQELPageHold& operator=(const TQELPageHold&) = delete;
+
+  // The page held, when it is page `pageNo`; else null.
+  TQELPage* Find(std::int32_t pageNo) const { return FPage != nullptr && FPageNo == pageNo ? FPage : nullptr; }
+  // Holds `page` (of `manager`, fetched once) instead of the one held so far.
+  void Keep(TQELPageManager& manager, TQELPage* page, std::int32_t pageNo) {
+    Release();
+    FManager = &manager;
+    FPage = page;
+    FPageNo = pageNo;
+  }
+  void Release() {
+    if (FPage != nullptr) FManager->ReleasePage(FPage);
+    FPage = nullptr;
+  }
+
+ private:
+  TQELPageManager* FManager = nullptr;
+  TQELPage* FPage = nullptr;
+  std::int32_t FPageNo = -1;
+};
+
 // The base of page-structured classes (B-tree pages and the like): one page
 // and convenient access to it.
 class TQELPageController {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pagecache/QELPageManager.h"
 #include "platform/QELEndian.h"
 
 namespace qel {
@@ -43,6 +44,8 @@ struct TQELRecordRequest {
   bool BeforeFirst = false;
   bool AfterLast = false;
   TQELGetRecordResult Result = grOK;
+  // Where a walk that changes nothing keeps the page it reads (may be null).
+  TQELPageHold* PageHold = nullptr;
 };
 
 // Reads records by id: what an index needs of the record manager, both to

@@ -339,6 +339,9 @@ bool TQELRecordSearch::FullScan(TQELRecordID& found) {
   TQELRecordRequest request;
   request.Mode = forward ? grmNext : grmPrior;
   request.Buffer = FRecord.data();
+  // The scan changes nothing: it reads each page once for all its records.
+  TQELPageHold pageHold;
+  request.PageHold = &pageHold;
   if (FromEnd()) {
     request.BeforeFirst = forward;
     request.AfterLast = !forward;
