@@ -252,7 +252,8 @@ void TQELDataSet::FillDefinitions(TQELCursor& cursor) {
   }
   FieldDefsToAdvFieldDefs(defs, cursor.ConstraintDefs(), AdvFieldDefs);
   RestructureFieldDefs = AdvFieldDefs;
-  FillIndexDefs(cursor.IndexDefs());
+  // A table opening its cursor has filled them from it just before.
+  if (!IndexDefs().Updated) FillIndexDefs(cursor.IndexDefs());
 }
 
 void TQELDataSet::FillIndexDefs(const TQELIndexDefs& indexes) {

@@ -274,11 +274,35 @@ void TQELDatabase::StartTransaction() {
 void TQELDatabase::Commit(bool forceFlush) {
   CheckActive();
   FConnection->Commit(forceFlush);
+  TellTransactionEnded();
 }
 
 void TQELDatabase::Rollback() {
   CheckActive();
-  FConnection->Rollback();
+  try {
+    FConnection->Rollback();
+  } catch (...) {
+    TellTransactionEnded();
+    throw;
+  }
+  TellTransactionEnded();
+}
+
+// Told once the engine call has returned, so that a listener may close
+// what it kept open.
+void TQELDatabase::TellTransactionEnded() {
+  if (FConnection == nullptr || FConnection->InTransaction()) return;
+  // The connection may go while listeners close their tables.
+  const std::shared_ptr<TQELLocalSession> connection = FConnection;
+  for (const std::weak_ptr<TQELTransactionEndListener>& each : connection->TakeTransactionEndListeners()) {
+    if (const std::shared_ptr<TQELTransactionEndListener> listener = each.lock()) {
+      try {
+        listener->TransactionEnded();
+      } catch (...) {
+        // The transaction is over whatever a listener could not finish.
+      }
+    }
+  }
 }
 
 bool TQELDatabase::InTransaction() const { return Connected() && FConnection->InTransaction(); }

@@ -203,6 +203,8 @@ class TQELDatabase : public TQELComponent, public TQELSessionUser {
   bool RepairWanted(TQELLocalSession& engine);
   std::unique_ptr<TQELLocalSession> RepairAndReconnect(std::unique_ptr<TQELLocalSession> engine);
   void CloseDataSets();
+  // Tells the listeners of the transaction that just ended.
+  void TellTransactionEnded();
   // Copies one table of the connected file into `newFileName`; the failure
   // is recorded and, outside repair mode, raised.
   bool CopyOneTable(const std::string& tableName, const std::string& newFileName,

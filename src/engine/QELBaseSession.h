@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "disk/QELDiskDatabaseCatalog.h"
@@ -35,6 +36,14 @@ class TQELSessionNamedObjectSequenceValue : public TQELSessionNamedObject {
  public:
   using TQELSessionNamedObject::TQELSessionNamedObject;
   std::int64_t SequenceLastValue = 0;
+};
+
+// What wants to hear that the session's transaction ended: something kept
+// open for the length of one transaction only.
+class TQELTransactionEndListener {
+ public:
+  virtual ~TQELTransactionEndListener() = default;
+  virtual void TransactionEnded() = 0;
 };
 
 class TQELBaseSession : public TQELStorageSession, public TQELSessionSequenceValues {
@@ -95,18 +104,34 @@ class TQELBaseSession : public TQELStorageSession, public TQELSessionSequenceVal
   void SetReadOnly(bool readOnly) override { FReadOnly = readOnly; }
   void SetNeedRepair(bool needRepair) override { FNeedRepair = needRepair; }
   bool InTransaction() const override { return FInTransaction; }
+  // Counts the transactions started: tells one transaction from the next.
+  std::uint64_t TransactionNumber() const { return FTransactionNumber; }
+  // Listeners of the transaction now running; whoever ends the transaction
+  // takes the list and tells those still alive. A listener that is gone
+  // is skipped.
+  void AddTransactionEndListener(std::weak_ptr<TQELTransactionEndListener> listener) {
+    FTransactionEndListeners.push_back(std::move(listener));
+  }
+  std::vector<std::weak_ptr<TQELTransactionEndListener>> TakeTransactionEndListeners() {
+    return std::exchange(FTransactionEndListeners, {});
+  }
 
  protected:
-  void SetInTransaction(bool inTransaction) { FInTransaction = inTransaction; }
+  void SetInTransaction(bool inTransaction) {
+    if (inTransaction && !FInTransaction) ++FTransactionNumber;
+    FInTransaction = inTransaction;
+  }
 
  private:
   std::string FDatabaseName;
   std::string FDatabaseFileName;
   std::int32_t FSessionID = -1;
   bool FInTransaction = false;
+  std::uint64_t FTransactionNumber = 0;
   bool FReadOnly = false;
   bool FExclusive = false;
   std::vector<std::unique_ptr<TQELSessionNamedObject>> FNamedObjects;
+  std::vector<std::weak_ptr<TQELTransactionEndListener>> FTransactionEndListeners;
   std::int32_t FMaxConnections = TQELDiskDatabaseCatalog::kDefaultMaxConnections;
   bool FNeedRepair = false;
   bool FMultiUser = false;

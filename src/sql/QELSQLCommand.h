@@ -104,6 +104,13 @@ inline constexpr TTokenKinds kNameKinds =
 inline constexpr TTokenKinds kTableNameKinds =
     kNameKinds | KindBit(tktReservedWord) | KindBit(tktParameter);
 
+// What an executor keeps of a statement between its runs (the tables it
+// holds open while a transaction lasts); freed with the statement.
+class TQELSQLRunState {
+ public:
+  virtual ~TQELSQLRunState() = default;
+};
+
 class TQELSQLCommand {
  public:
   // `query` (not owned, may be null) tells the expressions the database and
@@ -138,6 +145,8 @@ class TQELSQLCommand {
   std::int32_t RowsAffected() const { return FRowsAffected; }
   void SetRowsAffected(std::int32_t rows) { FRowsAffected = rows; }
   void SetResult(std::unique_ptr<TQELSQLResult> result) { FResult = std::move(result); }
+  TQELSQLRunState* RunState() const { return FRunState.get(); }
+  void SetRunState(std::shared_ptr<TQELSQLRunState> state) { FRunState = std::move(state); }
   TQELSQLExecutor* Executor() const { return FExecutor; }
   void SetExecutor(TQELSQLExecutor* executor) { FExecutor = executor; }
 
@@ -194,6 +203,7 @@ class TQELSQLCommand {
   std::int32_t FRowsAffected = 0;
   TQELSQLExecutor* FExecutor;
   std::unique_ptr<TQELSQLResult> FResult;
+  std::shared_ptr<TQELSQLRunState> FRunState;
 };
 
 // The common codes of a table target.

@@ -14,6 +14,7 @@
 
 #include "components/QELDatabase.h"
 #include "components/query/QELIndexConditions.h"
+#include "components/query/QELKeptTables.h"
 #include "components/query/QELQueryExecutor.h"
 #include "components/query/QELStatementLocks.h"
 #include "platform/QELException.h"
@@ -43,17 +44,27 @@ std::unique_ptr<TQELTable> NewTable(const TTargetName& target, const TQELPlanCon
 // The target of a data change: a scan whose cursor filters by the WHERE,
 // which finds the rows, and the table the rows are changed through, which
 // has no filter and no index, so that a changed row stays reachable.
+// In a transaction, the statement keeps both open for its next run.
 class TChangeTarget {
  public:
   // `where` may be null or empty.
-  TChangeTarget(const TTargetName& target, const TQELPlanContext& context, const TQELExpression* where)
-      : FScan(NewTable(target, context)), FTable(NewTable(target, context)) {
-    FScan->Open();
-    if (where != nullptr && !where->IsEmpty()) {
-      // An index over a compared field may serve as the scan's path.
-      QELSetSQLFilter(*FScan->Cursor(), *where);
+  TChangeTarget(TQELSQLCommand& statement, const TTargetName& target, const TQELPlanContext& context,
+                const TQELExpression* where)
+      : FStatement(statement) {
+    if (TQELKeptTables* kept = TQELKeptTables::Of(statement)) {
+      FScan = &kept->Table(0);
+      FTable = &kept->Table(1);
+    } else {
+      FOwned.push_back(NewTable(target, context));
+      FOwned.push_back(NewTable(target, context));
+      FScan = FOwned[0].get();
+      FTable = FOwned[1].get();
+      FScan->Open();
+      FTable->Open();
     }
-    FTable->Open();
+    // An index over a compared field may serve as the scan's path; a kept
+    // scan takes the WHERE with this run's values.
+    if (where != nullptr && !where->IsEmpty()) QELSetSQLFilter(*FScan->Cursor(), *where);
   }
 
   TQELTable& Table() { return *FTable; }
@@ -65,9 +76,14 @@ class TChangeTarget {
     return rows;
   }
 
+  // After a run that succeeded.
+  void KeepForNextRun() { TQELKeptTables::Keep(FStatement, std::move(FOwned)); }
+
  private:
-  std::unique_ptr<TQELTable> FScan;
-  std::unique_ptr<TQELTable> FTable;
+  TQELSQLCommand& FStatement;
+  std::vector<std::unique_ptr<TQELTable>> FOwned;
+  TQELTable* FScan = nullptr;
+  TQELTable* FTable = nullptr;
 };
 
 // Whether the failure is a lock another session holds, after which the
@@ -162,7 +178,7 @@ void QELExecuteUpdate(TQELSQLUpdate& statement, const TQELPlanContext& context) 
   std::vector<TQELVariant> subqueryRow;
   if (statement.Subquery() != nullptr) subqueryRow = SubqueryRow(statement, context);
   const TQELTableTarget& target = statement.Table();
-  TChangeTarget change({target.DatabaseName, target.TableName, target.InMemory}, context,
+  TChangeTarget change(statement, {target.DatabaseName, target.TableName, target.InMemory}, context,
                        statement.Select() != nullptr ? statement.Select()->Where() : nullptr);
   TQELTable& table = change.Table();
   // The assignments read the target's record: the one being edited.
@@ -180,6 +196,7 @@ void QELExecuteUpdate(TQELSQLUpdate& statement, const TQELPlanContext& context) 
   for (int attempt = 1;; ++attempt) {
     try {
       statement.SetRowsAffected(run());
+      change.KeepForNextRun();
       return;
     } catch (const std::exception& error) {
       if (!mayRunAgain || attempt >= kUpdateRuns || !IsLockFailure(error)) throw;
@@ -194,7 +211,8 @@ void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context) 
     throw EQELException(30350, "Not implemented yet");
   }
   const TQELTableReference& reference = *select->TableRefs()[0];
-  TChangeTarget change({reference.DatabaseName, reference.TableName, reference.InMemory}, context, select->Where());
+  TChangeTarget change(statement, {reference.DatabaseName, reference.TableName, reference.InMemory}, context,
+                       select->Where());
   TQELTable& table = change.Table();
   statement.SetRowsAffected(QELUnderStatementLocks(table, 20223, [&] {
     const std::vector<TBookmark> rows = change.MatchingRows();
@@ -204,6 +222,7 @@ void QELExecuteDelete(TQELSQLDelete& statement, const TQELPlanContext& context) 
     }
     return static_cast<std::int32_t>(rows.size());
   }));
+  change.KeepForNextRun();
 }
 
 void QELExecuteRenameTable(TQELDDLRenameTable& statement, const TQELPlanContext& context) {

@@ -5,6 +5,7 @@
 #include "components/QELDatabase.h"
 #include "components/QELSession.h"
 #include "components/QELSessionList.h"
+#include "components/query/QELKeptTables.h"
 #include "components/query/QELQueryDefinitions.h"
 #include "components/query/QELQueryExecutor.h"
 #include "components/query/QELStatementLocks.h"
@@ -118,6 +119,10 @@ std::int32_t InsertRows(TQELSQLInsert& statement, TQELTable& table) {
 }  // namespace
 
 void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context) {
+  if (TQELKeptTables* kept = TQELKeptTables::Of(statement)) {
+    statement.SetRowsAffected(InsertRows(statement, kept->Table(0)));
+    return;
+  }
   std::unique_ptr<TQELTable> table = TargetTable(statement.Table(), context);
   table->Open();
   if (statement.Select() != nullptr) {
@@ -135,6 +140,9 @@ void QELExecuteInsert(TQELSQLInsert& statement, const TQELPlanContext& context) 
     }
   }
   statement.SetRowsAffected(QELUnderStatementLocks(*table, 20224, [&] { return InsertRows(statement, *table); }));
+  std::vector<std::unique_ptr<TQELTable>> tables;
+  tables.push_back(std::move(table));
+  TQELKeptTables::Keep(statement, std::move(tables));
 }
 
 void QELExecuteTransaction(TQELSQLCommand& statement, const TQELPlanContext& context) {

@@ -162,5 +162,46 @@ TEST_F(SQLPreparedTest, AFailedRunLeavesTheStatementReadyForTheNext) {
   EXPECT_EQ(RowTexts("select b from p where a = 8"), TList{"-|"});
 }
 
+// Run again inside a transaction, a statement keeps its tables open; the
+// end of the transaction lets them go, so nothing is held between
+// transactions.
+TEST_F(SQLPreparedTest, TablesKeptForATransactionAreLetGoAtItsEnd) {
+  TQELQuery insert;
+  insert.SetDatabaseName("KUVO");
+  insert.SetSQLText("insert into p values (:a, 'k')");
+  insert.Prepare();
+  TQELQuery deletion;
+  deletion.SetDatabaseName("KUVO");
+  deletion.SetSQLText("delete from p where a = :a");
+  deletion.Prepare();
+  const auto run = [](TQELQuery& query, std::int32_t a) {
+    query.Params()[0].Value.SetAsInteger(a);
+    query.ExecSQL();
+    return query.RowsAffected();
+  };
+  Database->StartTransaction();
+  for (std::int32_t a : {6, 7, 8}) run(insert, a);
+  EXPECT_EQ(run(deletion, 7), 1);
+  EXPECT_EQ(run(deletion, 7), 0);
+  EXPECT_EQ(run(deletion, 1), 1);
+  Exec("rollback");
+  EXPECT_EQ(Rows(), (TList{"1|ab|", "2|abc|", "3|b%c|", "4|xbc|", "5|-|"}));
+
+  // A new transaction opens them anew and sees what the last one left.
+  Exec("start transaction");
+  run(insert, 9);
+  EXPECT_EQ(run(deletion, 2), 1);
+  Database->Commit();
+  EXPECT_EQ(Rows(), (TList{"1|ab|", "3|b%c|", "4|xbc|", "5|-|", "9|k|"}));
+  // Outside a transaction each run opens and closes them.
+  EXPECT_EQ(run(deletion, 9), 1);
+  EXPECT_TRUE(insert.Prepared());
+  EXPECT_TRUE(deletion.Prepared());
+  // Nothing holds the table now: it can be restructured and dropped.
+  Exec("alter table p add c integer");
+  Exec("drop table p");
+  EXPECT_FALSE(Database->InTransaction());
+}
+
 }  // namespace
 }  // namespace qel::test
