@@ -83,6 +83,8 @@ class TCipher {
   void Wipe();
   void CheckReady() const;
   void EncryptPartialBlock(const std::uint8_t* in, std::uint8_t* out, std::size_t size);
+  void ChainSixteenByteBlocks(const std::uint8_t* in, std::uint8_t* out, const std::uint8_t* decoded,
+                              std::size_t blocks);
 
   const std::size_t FBlockSize;
   const std::size_t FMaxKeySize;
