@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "components/QELDatabase.h"
 #include "components/QELSession.h"
@@ -156,6 +157,7 @@ void TQELDataSet::CloseCursor() {
 
 void TQELDataSet::InternalOpen() {
   UpdateFieldDefs();
+  FIndexDefsJustFilled = false;
   FreeOldBuffer();
   CreateFields();
   BindFields(true);
@@ -253,7 +255,7 @@ void TQELDataSet::FillDefinitions(TQELCursor& cursor) {
   FieldDefsToAdvFieldDefs(defs, cursor.ConstraintDefs(), AdvFieldDefs);
   RestructureFieldDefs = AdvFieldDefs;
   // A table opening its cursor has filled them from it just before.
-  if (!IndexDefs().Updated) FillIndexDefs(cursor.IndexDefs());
+  if (!std::exchange(FIndexDefsJustFilled, false)) FillIndexDefs(cursor.IndexDefs());
 }
 
 void TQELDataSet::FillIndexDefs(const TQELIndexDefs& indexes) {

@@ -151,6 +151,9 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
   // definitions.
   void FillDefinitions(TQELCursor& cursor);
   void FillIndexDefs(const TQELIndexDefs& indexes);
+  // Set by a table that filled IndexDefs from the cursor it just created,
+  // so that opening it does not fill them again; opening clears it.
+  bool FIndexDefsJustFilled = false;
   bool IsCursorOpen() const override { return FCursor != nullptr; }
   std::uint8_t* AllocRecordBuffer() override;
   void FreeRecordBuffer(std::uint8_t*& buffer) override;

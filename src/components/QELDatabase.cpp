@@ -292,6 +292,11 @@ void TQELDatabase::Rollback() {
 // what it kept open.
 void TQELDatabase::TellTransactionEnded() {
   if (FConnection == nullptr || FConnection->InTransaction()) return;
+  LetGoOfKeptTables();
+}
+
+void TQELDatabase::LetGoOfKeptTables() {
+  if (FConnection == nullptr) return;
   // The connection may go while listeners close their tables.
   const std::shared_ptr<TQELLocalSession> connection = FConnection;
   for (const std::weak_ptr<TQELTransactionEndListener>& each : connection->TakeTransactionEndListeners()) {

@@ -168,6 +168,9 @@ class TQELDatabase : public TQELComponent, public TQELSessionUser {
   void StartTransaction();
   void Commit(bool forceFlush = false);
   void Rollback();
+  // Closes the tables statements keep open for the length of the running
+  // transaction (before something needs a table for itself alone).
+  void LetGoOfKeptTables();
   bool InTransaction() const;
 
   // The datasets bound to this database.

@@ -167,6 +167,9 @@ std::unique_ptr<TQELLocalCursor> TQELTable::NewEngineCursor() {
   cursor->DisableTempFiles = EngineDisableTempFiles();
   cursor->CreateIfMissing = false;
   cursor->RepairMode = FRepairing;
+  // Tables statements keep open for their transaction would refuse an
+  // exclusive open.
+  if (FExclusive) Database()->LetGoOfKeptTables();
   AddPersistentFieldDefs();
   cursor->Open({}, {}, {});
   TakeReadOnly(cursor->ReadOnly);
@@ -181,6 +184,7 @@ std::unique_ptr<TQELLocalCursor> TQELTable::DefinitionCursor(bool forCreate) {
   cursor->Temporary = FTemporary;
   cursor->ReadOnly = false;
   cursor->Exclusive = true;
+  Database()->LetGoOfKeptTables();
   if (forCreate) cursor->DisableTempFiles = EngineDisableTempFiles();
   return cursor;
 }
@@ -212,6 +216,7 @@ std::unique_ptr<TQELCursor> TQELTable::CreateCursor() {
   IndexDefs().Updated = false;
   std::unique_ptr<TQELLocalCursor> cursor = NewEngineCursor();
   FillIndexDefs(cursor->IndexDefs());
+  FIndexDefsJustFilled = true;
   const std::string index = ResolveIndex(FIndexText, FIndexIsFieldNames);
   if (!index.empty()) cursor->SetIndexName(index);
   return cursor;

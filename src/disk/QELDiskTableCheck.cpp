@@ -76,6 +76,8 @@ class TTableChecker {
     TQELTableCursor cursor(FSummary.Name);
     try {
       FTable = static_cast<TQELDiskTableData*>(FDatabase.GetTableData(&cursor));
+      // The check reads what the file holds, not a table left open.
+      FTable->CloseIfUnused();
       FTable->AddCursor(&cursor);
     } catch (const EQELException& e) {
       Fault(-1, std::string("cannot be opened: ") + e.what());

@@ -264,6 +264,7 @@ void TQELDiskTableData::CloseTable() {
   FreeTableFiles();
   FOpenedExclusive = false;
   FOpenedForRepair = false;
+  FHeaderStale = false;
   if (unposted) std::rethrow_exception(unposted);
 }
 
@@ -274,7 +275,7 @@ void TQELDiskTableData::CloseTable() {
 // change would go on updating) or BLOB values not yet posted closes as
 // before.
 bool TQELDiskTableData::StaysOpenWhenUnused() const {
-  if (!IsOpen() || MultiUser() || FOpenedExclusive || FOpenedForRepair || FInStructureChange) {
+  if (!IsOpen() || FHeaderStale || MultiUser() || FOpenedExclusive || FOpenedForRepair || FInStructureChange) {
     return false;
   }
   if (FBlobManager && FBlobManager->CacheCount() != 0) return false;
@@ -335,6 +336,11 @@ void TQELDiskTableData::RemoveCursor(TQELTableCursor* cursor) {
   }
   TQELTableData::RemoveCursor(cursor);
   if (Cursors().empty() && !StaysOpenWhenUnused()) CloseTable();
+}
+
+void TQELDiskTableData::CloseIfUnused() {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  if (Cursors().empty() && IsOpen()) CloseTable();
 }
 
 bool TQELDiskTableData::ReleaseIfUnused() {
@@ -541,6 +547,15 @@ void TQELDiskTableData::ApplyChanges(std::int32_t sessionID, bool inTransaction)
 void TQELDiskTableData::CancelChanges(std::int32_t sessionID, bool inTransaction) {
   TQELTableData::CancelChanges(sessionID, inTransaction);
   if (FTemporaryPageManager) FTemporaryPageManager->CancelChanges(sessionID);
+  // The counters a cancelled change moved come back from the header as it
+  // is stored; a table kept open would otherwise write them later.
+  if (!inTransaction && IsOpen()) {
+    try {
+      ReadTableHeader(sessionID);
+    } catch (const EQELException&) {
+      FHeaderStale = true;
+    }
+  }
 }
 
 void TQELDiskTableData::RefreshIndexes(std::int32_t sessionID) {

@@ -124,6 +124,9 @@ class TQELDiskTableData final : public TQELTableData {
 
   // Drops the changed BLOB values a cancelled edit left in `record`.
   void DiscardBlobCaches(std::uint8_t* record);
+  // Closes a table no cursor uses that was left open for the next one, so
+  // that the next opening reads everything from the file.
+  void CloseIfUnused();
   // Frees this object when no cursor has the table open and it is closed;
   // answers whether it did (the object is gone then).
   bool ReleaseIfUnused();
@@ -186,6 +189,8 @@ class TQELDiskTableData final : public TQELTableData {
   bool FRepairMode = false;
   bool FOpenedExclusive = false;
   bool FOpenedForRepair = false;
+  // The header could not be read again after a cancelled change.
+  bool FHeaderStale = false;
   bool FInStructureChange = false;
 };
 

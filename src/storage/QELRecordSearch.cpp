@@ -340,8 +340,10 @@ bool TQELRecordSearch::FullScan(TQELRecordID& found) {
   request.Mode = forward ? grmNext : grmPrior;
   request.Buffer = FRecord.data();
   // The scan changes nothing: it reads each page once for all its records.
+  // A program's filter callback may use the database as it likes, so no
+  // page stays fixed while it runs.
   TQELPageHold pageHold;
-  request.PageHold = &pageHold;
+  if (!FCursor.FilterCallback) request.PageHold = &pageHold;
   if (FromEnd()) {
     request.BeforeFirst = forward;
     request.AfterLast = !forward;

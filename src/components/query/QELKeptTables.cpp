@@ -14,6 +14,15 @@ TQELLocalSession* TransactionSession(const TQELTable& table) {
   return database->EngineSession();
 }
 
+// Tables are kept only by the one session of a file no other process
+// shares: another session's rollback re-reads a table's counters for
+// every cursor on it, and an open table held through a long transaction
+// would keep other processes from using it for themselves alone.
+bool AloneOnTheFile(const TQELLocalSession& session) {
+  const TQELDatabaseData* data = session.DatabaseData();
+  return !session.MultiUser() && data != nullptr && data->Sessions().size() == 1;
+}
+
 }  // namespace
 
 bool TQELKeptTables::StillOpen() const {
@@ -36,7 +45,7 @@ TQELKeptTables* TQELKeptTables::Of(TQELSQLCommand& statement) {
 void TQELKeptTables::Keep(TQELSQLCommand& statement, std::vector<std::unique_ptr<TQELTable>> tables) {
   if (tables.empty()) return;
   TQELLocalSession* session = TransactionSession(*tables.front());
-  if (session == nullptr) return;
+  if (session == nullptr || !AloneOnTheFile(*session)) return;
   auto kept = std::make_shared<TQELKeptTables>(std::move(tables), session->TransactionNumber());
   session->AddTransactionEndListener(kept);
   statement.SetRunState(std::move(kept));

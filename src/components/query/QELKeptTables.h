@@ -4,7 +4,10 @@
 // UPDATE or DELETE run many times in one transaction opens them once.
 // The end of the transaction closes them: between transactions nothing is
 // held open (a table open anywhere cannot be dropped or restructured, and
-// structural changes are refused inside a transaction).
+// structural changes are refused inside a transaction); so does a table
+// component that needs a table for itself alone (TRUNCATE, an exclusive
+// open). Only the one session of a file no other process shares keeps
+// tables.
 
 #include <cstddef>
 #include <cstdint>

@@ -193,6 +193,14 @@ TEST_F(SQLPreparedTest, TablesKeptForATransactionAreLetGoAtItsEnd) {
   EXPECT_EQ(run(deletion, 2), 1);
   Database->Commit();
   EXPECT_EQ(Rows(), (TList{"1|ab|", "3|b%c|", "4|xbc|", "5|-|", "9|k|"}));
+  // Something that needs the table for itself alone makes them let go.
+  Database->StartTransaction();
+  run(insert, 10);
+  Exec("truncate table p");
+  run(insert, 11);
+  EXPECT_EQ(Rows(), (TList{"11|k|"}));
+  Database->Rollback();
+  EXPECT_EQ(Rows(), (TList{"1|ab|", "3|b%c|", "4|xbc|", "5|-|", "9|k|"}));
   // Outside a transaction each run opens and closes them.
   EXPECT_EQ(run(deletion, 9), 1);
   EXPECT_TRUE(insert.Prepared());
