@@ -32,6 +32,18 @@ class SQLPreparedTest : public TSQLTest {
     DefaultSession().SetKeepConnections(true);
   }
 
+  // A value that reads as a number is an integer parameter, any other a
+  // string; nullopt is NULL.
+  static void SetParam(TParam& param, const std::optional<std::string>& value) {
+    const bool number =
+        value && !value->empty() && value->find_first_not_of("-0123456789") == std::string::npos;
+    param.DataType = number ? ftInteger : ftString;
+    // A variant keeps its type when set: each value starts afresh.
+    param.Value = TQELVariant();
+    if (value && number) param.Value.SetAsInteger(std::stoi(*value));
+    if (value && !number) param.Value.SetAsString(*value);
+  }
+
   // Runs `sql` prepared once for every entry of `runs`; a value that reads
   // as a number is an integer parameter, any other a string. Answers the
   // rows each run changed.
@@ -42,21 +54,7 @@ class SQLPreparedTest : public TSQLTest {
     query.Prepare();
     std::vector<std::int32_t> changed;
     for (const TValues& values : runs) {
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        TParam& param = query.Params()[static_cast<std::int32_t>(i)];
-        const bool number = values[i] && !values[i]->empty() &&
-                            values[i]->find_first_not_of("-0123456789") == std::string::npos;
-        param.DataType = number ? ftInteger : ftString;
-        // A variant keeps its type when set: each value starts afresh.
-        param.Value = TQELVariant();
-        if (!values[i]) {
-          continue;
-        } else if (number) {
-          param.Value.SetAsInteger(std::stoi(*values[i]));
-        } else {
-          param.Value.SetAsString(*values[i]);
-        }
-      }
+      for (std::size_t i = 0; i < values.size(); ++i) SetParam(query.Params()[static_cast<std::int32_t>(i)], values[i]);
       query.ExecSQL();
       changed.push_back(query.RowsAffected());
     }
@@ -75,12 +73,7 @@ class SQLPreparedTest : public TSQLTest {
     query.Prepare();
     TList results;
     for (const std::optional<std::string>& value : runs) {
-      TParam& param = query.Params()[0];
-      const bool number = value && value->find_first_not_of("-0123456789") == std::string::npos;
-      param.DataType = number ? ftInteger : ftString;
-      param.Value = TQELVariant();
-      if (value && number) param.Value.SetAsInteger(std::stoi(*value));
-      if (value && !number) param.Value.SetAsString(*value);
+      SetParam(query.Params()[0], value);
       query.Open();
       std::string ids;
       for (query.First(); !query.Eof(); query.Next()) ids += (ids.empty() ? "" : ",") + query.Fields(0).AsString();
