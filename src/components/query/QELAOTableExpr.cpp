@@ -5,6 +5,7 @@
 
 #include "components/db/QELSameText.h"
 #include "components/query/QELTemporaryTable.h"
+#include "components/query/QELTopRows.h"
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
 
@@ -213,7 +214,7 @@ bool TQELAOTableExpr::CountsOnly() const {
   });
 }
 
-void TQELAOTableExpr::ReadSourceInTopOrder() {
+void TQELAOTableExpr::ChooseTopRowsByHeap() {
   if (FSelect.TopCount() < 0 || FOrderFields.empty() || FAggregating || FSelect.Distinct()) return;
   const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
   std::vector<std::string> names;
@@ -225,8 +226,19 @@ void TQELAOTableExpr::ReadSourceInTopOrder() {
     if (IsBlobBaseType(field.BaseFieldType())) return;
     names.push_back(field.Name());
   }
-  FSource->SetOrder(names, FOrderDirections, std::vector<std::string>(names.size(), "CASE"));
   FCopyLimit = std::max<std::int64_t>(FSelect.TopStart(), 1) - 1 + FSelect.TopCount();
+  FTopRows = std::make_unique<TQELTopRows>(fields, names, FOrderDirections,
+                                           std::vector<std::string>(names.size(), "CASE"), FCopyLimit);
+}
+
+void TQELAOTableExpr::CopyTopRows(TQELCursor& cursor) {
+  cursor.First();
+  while (cursor.GetRecord(grmNext) == grOK) FTopRows->Offer(cursor.RecordBuffer, cursor.Position);
+  for (const TQELRecordID& recordID : FTopRows->TakeInOrder()) {
+    cursor.RestorePosition({false, false, recordID});
+    if (cursor.GetRecord(grmCurrent) != grOK) throw EQELException(20170, "Cannot retreive record for index");
+    AppendRow();
+  }
 }
 
 void TQELAOTableExpr::CopyRows() {
@@ -257,6 +269,10 @@ void TQELAOTableExpr::CopyRows() {
     const std::int64_t count = cursor.GetRecordCount();
     for (TOutput& output : FOutputs) output.Expression->SetAggregateCount(static_cast<std::int32_t>(count));
     AppendRow();
+    return;
+  }
+  if (FTopRows) {
+    CopyTopRows(cursor);
     return;
   }
   std::int64_t copied = 0;
@@ -344,7 +360,7 @@ void TQELAOTableExpr::Materialise() {
 }
 
 void TQELAOTableExpr::Open() {
-  ReadSourceInTopOrder();
+  ChooseTopRowsByHeap();
   FSource->Open();
   Materialise();
   if (FSource->Context().OuterSource != nullptr) {

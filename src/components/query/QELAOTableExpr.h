@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "components/query/QELAOTable.h"
+#include "components/query/QELTopRows.h"
 #include "sql/QELExpressionCursor.h"
 #include "sql/QELSQLSelect.h"
 
@@ -77,9 +78,12 @@ class TQELAOTableExpr final : public TQELAO {
   // Every output is COUNT(*) over one group of all rows: the count is the
   // source cursor's, which honours the whole WHERE, without a row read.
   bool CountsOnly() const;
-  // TOP over plain rows ordered by source fields: the source is read in
-  // that order, so that the copy can stop at the last row TOP keeps.
-  void ReadSourceInTopOrder();
+  // TOP over plain rows ordered by source fields: the rows TOP keeps are
+  // chosen in one walk of the source by a bounded heap in the order an
+  // index over those fields would give, instead of building that index.
+  void ChooseTopRowsByHeap();
+  // Walks the source, then appends the rows the heap kept, in order.
+  void CopyTopRows(TQELCursor& cursor);
   // Copies the result, in its current order, into a new temporary table
   // that replaces it: without rows equal to the one before (`distinct`),
   // and only the rows from `start` on, at most `count` of them (-1: all).
@@ -99,6 +103,8 @@ class TQELAOTableExpr final : public TQELAO {
   std::vector<std::string> FOrderDirections;
   // Rows the copy needs at most; -1: all.
   std::int64_t FCopyLimit = -1;
+  // Set when TOP's rows are chosen by a heap (ChooseTopRowsByHeap).
+  std::unique_ptr<TQELTopRows> FTopRows;
   // Where AppendRow puts rows instead of the result table (ComputeRows).
   std::vector<std::vector<TQELVariant>>* FRowSink = nullptr;
 };

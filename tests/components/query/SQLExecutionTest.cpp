@@ -202,6 +202,40 @@ TEST_F(SQLMaterialisedTest, LastAutoincReadsTheSessionsLastValue) {
             std::make_pair(30337, std::string("Field 'nope' not found")));
 }
 
+// TOP over an ORDER BY picks its rows in one walk instead of an index over
+// the table: every slice must be the full sort's, ties (equal keys, NULLs,
+// long values equal in their first 40 characters) in the same order.
+TEST_F(SQLMaterialisedTest, TopRowsAreSlicesOfTheFullSort) {
+  using TList = std::vector<std::string>;
+  Exec("create table tt (id integer, g integer, s varchar(60), f float)");
+  std::string values;
+  for (int id = 1; id <= 300; ++id) {
+    const std::string g = id % 11 == 0 ? "null" : std::to_string(id % 7);
+    const std::string prefix = std::string(40, id % 2 == 0 ? 'k' : 'K');
+    const std::string s = id % 13 == 0 ? "null" : "'" + prefix + std::to_string((id * 17) % 23) + "'";
+    values += (values.empty() ? "" : ", ") + ("(" + std::to_string(id) + ", " + g + ", " + s + ", " +
+                                              std::to_string((id * 37) % 50) + " / 4.0)");
+  }
+  Exec("insert into tt values " + values);
+  const char* orders[] = {"g", "g desc, id", "s", "s desc, g", "f, g desc", "g, s desc, f"};
+  const std::pair<int, int> slices[] = {{10, 1}, {20, 5}, {50, 290}, {0, 1}, {1000, 1}, {1, 300}};
+  for (const char* where : {"", " where g is not null and id > 20"}) {
+    for (const char* order : orders) {
+      SCOPED_TRACE(std::string(order) + where);
+      const TList full = Select(std::string("select id from tt") + where + " order by " + order, "id");
+      for (const auto& [count, start] : slices) {
+        TList expected(full.begin() + std::min<std::size_t>(full.size(), start - 1), full.end());
+        expected.resize(std::min<std::size_t>(expected.size(), count));
+        EXPECT_EQ(Select("select top " + std::to_string(count) + ", " + std::to_string(start) + " * from tt" +
+                             where + " order by " + order,
+                         "id"),
+                  expected)
+            << "top " << count << ", " << start;
+      }
+    }
+  }
+}
+
 TEST_F(SQLMaterialisedTest, AggregateEdges) {
   using TList = std::vector<std::string>;
   Exec("create table e (a integer)");
