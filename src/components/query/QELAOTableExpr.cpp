@@ -5,7 +5,8 @@
 
 #include "components/db/QELSameText.h"
 #include "components/query/QELTemporaryTable.h"
-#include "components/query/QELTopRows.h"
+#include "components/query/QELIndexOrder.h"
+#include "memory/QELMemory.h"
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
 
@@ -147,13 +148,12 @@ std::unique_ptr<TQELTable> TQELAOTableExpr::NewResultTable() const {
   return QELNewTemporaryTable(columns);
 }
 
-std::vector<TQELVariant> TQELAOTableExpr::GroupValues(const std::uint8_t* record) const {
+void TQELAOTableExpr::GroupValues(const std::uint8_t* record, std::vector<TQELVariant>& values) const {
   const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
-  std::vector<TQELVariant> values(FGroupFields.size());
+  values.resize(FGroupFields.size());
   for (std::size_t i = 0; i < FGroupFields.size(); ++i) {
     GetFieldValue(FGroupFields[i], fields, record, values[i], cmCopy);
   }
-  return values;
 }
 
 void TQELAOTableExpr::ResetGroup() {
@@ -227,8 +227,63 @@ void TQELAOTableExpr::ChooseTopRowsByHeap() {
     names.push_back(field.Name());
   }
   FCopyLimit = std::max<std::int64_t>(FSelect.TopStart(), 1) - 1 + FSelect.TopCount();
-  FTopRows = std::make_unique<TQELTopRows>(fields, names, FOrderDirections,
-                                           std::vector<std::string>(names.size(), "CASE"), FCopyLimit);
+  FTopRows = std::make_unique<TQELTopRows>(
+      std::make_unique<TQELIndexOrder>(fields, names, FOrderDirections, std::vector<std::string>(names.size(), "CASE")),
+      FCopyLimit);
+}
+
+std::vector<std::string> TQELAOTableExpr::GroupFieldNames() const {
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  std::vector<std::string> names;
+  for (const std::int32_t fieldNo : FGroupFields) names.push_back(fields[fieldNo].Name());
+  return names;
+}
+
+// Group rows are sorted in memory unless something reads a BLOB value:
+// the copies of the records are not where the table's cursor keeps the
+// values it has read.
+void TQELAOTableExpr::ChooseGroupOrder() {
+  if (FGroupFields.empty()) return;
+  const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
+  std::string plainFields;
+  for (std::int32_t i = 0; i < fields.Count(); ++i) {
+    if (IsBlobBaseType(fields[i].BaseFieldType())) continue;
+    if (!plainFields.empty()) plainFields += ';';
+    plainFields += fields[i].Name();
+  }
+  FGroupsInMemory = std::all_of(FOutputs.begin(), FOutputs.end(), [&](const TOutput& output) {
+    return output.Expression == nullptr || output.Expression->UsesOnlyFields(plainFields);
+  });
+  if (FSelect.Having() != nullptr && !FSelect.Having()->UsesOnlyFields(plainFields)) FGroupsInMemory = false;
+  if (!FGroupsInMemory) OrderSourceByGroups();
+}
+
+void TQELAOTableExpr::OrderSourceByGroups() {
+  const std::vector<std::string> names = GroupFieldNames();
+  FSource->SetOrder(names, std::vector<std::string>(names.size(), "ASC"),
+                    std::vector<std::string>(names.size(), "CASE"));
+}
+
+bool TQELAOTableExpr::SortGroupRows(TQELCursor& cursor) {
+  const std::vector<std::string> names = GroupFieldNames();
+  const std::vector<std::string> directions(names.size(), "ASC");
+  const std::vector<std::string> cases(names.size(), "CASE");
+  const auto limit = static_cast<std::size_t>(QELMemoryManager().AvailableMemory() / 10);
+  FSortedRows = std::make_unique<TQELSortedRecords>(
+      std::make_unique<TQELIndexOrder>(cursor.FieldDefs(), names, directions, cases),
+      static_cast<std::size_t>(cursor.RecordSize), limit);
+  cursor.First();
+  while (cursor.GetRecord(grmNext) == grOK) {
+    if (FSortedRows->Add(cursor.RecordBuffer, cursor.Position)) continue;
+    // Too many rows to hold: the source is walked in the order of an index
+    // from now on.
+    FSortedRows.reset();
+    FGroupsInMemory = false;
+    cursor.SetIndexName(cursor.GetIndexForFields(names, directions, cases));
+    return false;
+  }
+  FSortedRows->Sort();
+  return true;
 }
 
 void TQELAOTableExpr::CopyTopRows(TQELCursor& cursor) {
@@ -276,13 +331,14 @@ void TQELAOTableExpr::CopyRows() {
     return;
   }
   std::int64_t copied = 0;
-  cursor.First();
-  while ((FCopyLimit < 0 || copied < FCopyLimit) && cursor.GetRecord(grmNext) == grOK) {
+  std::vector<TQELVariant> keys;
+  // The row in `buffer`; false once the copy has every row it needs.
+  const auto takeRow = [&] {
     if (!FAggregating) {
       if (AppendRow()) ++copied;
-      continue;
+      return FCopyLimit < 0 || copied < FCopyLimit;
     }
-    std::vector<TQELVariant> keys = GroupValues(buffer);
+    GroupValues(buffer, keys);
     if (any && !QELSameValues(keys, previousKeys)) {
       FRecordSource->SetJudgedRecord(previous.data());
       AppendRow();
@@ -292,7 +348,21 @@ void TQELAOTableExpr::CopyRows() {
     any = true;
     AccumulateRow();
     std::memcpy(previous.data(), buffer, size);
-    previousKeys = std::move(keys);
+    previousKeys.swap(keys);
+    return true;
+  };
+  if (FGroupsInMemory && SortGroupRows(cursor)) {
+    for (std::size_t i = 0; i < FSortedRows->Count(); ++i) {
+      std::memcpy(buffer, FSortedRows->Record(i), size);
+      takeRow();
+    }
+    FSortedRows.reset();
+  } else {
+    cursor.First();
+    if (FCopyLimit != 0) {
+      while (cursor.GetRecord(grmNext) == grOK && takeRow()) {
+      }
+    }
   }
   if (!FAggregating) return;
   if (any) {
@@ -361,6 +431,7 @@ void TQELAOTableExpr::Materialise() {
 
 void TQELAOTableExpr::Open() {
   ChooseTopRowsByHeap();
+  ChooseGroupOrder();
   FSource->Open();
   Materialise();
   if (FSource->Context().OuterSource != nullptr) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "components/query/QELAOTable.h"
-#include "components/query/QELTopRows.h"
+#include "components/query/QELIndexOrder.h"
 #include "sql/QELExpressionCursor.h"
 #include "sql/QELSQLSelect.h"
 
@@ -67,7 +67,17 @@ class TQELAOTableExpr final : public TQELAO {
   std::unique_ptr<TQELTable> NewResultTable() const;
   void CopyRows();
   // Group boundaries: the group fields' values of `record`.
-  std::vector<TQELVariant> GroupValues(const std::uint8_t* record) const;
+  void GroupValues(const std::uint8_t* record, std::vector<TQELVariant>& values) const;
+  std::vector<std::string> GroupFieldNames() const;
+  // Grouped rows are walked in the order of their group fields: sorted in
+  // memory after one walk of the source, or read through an index over
+  // the group fields when something reads BLOB values or the rows are too
+  // many to hold.
+  void ChooseGroupOrder();
+  void OrderSourceByGroups();
+  // Walks the source into FSortedRows and sorts them; false, with the
+  // source put in the order of an index instead, when they are too many.
+  bool SortGroupRows(TQELCursor& cursor);
   void ResetGroup();
   void AccumulateRow();
   // The value output `index` computes from the source's current record.
@@ -105,6 +115,8 @@ class TQELAOTableExpr final : public TQELAO {
   std::int64_t FCopyLimit = -1;
   // Set when TOP's rows are chosen by a heap (ChooseTopRowsByHeap).
   std::unique_ptr<TQELTopRows> FTopRows;
+  bool FGroupsInMemory = false;
+  std::unique_ptr<TQELSortedRecords> FSortedRows;
   // Where AppendRow puts rows instead of the result table (ComputeRows).
   std::vector<std::vector<TQELVariant>>* FRowSink = nullptr;
 };

@@ -127,8 +127,8 @@ std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQ
     resultReadOnly = joined || !requestLive || source->Result()->ReadOnly();
     return source;
   }
-  // Grouped rows are read in the order of their group columns.
-  std::vector<std::string> groupFields;
+  // The group columns must be columns of the source; the copy walks the
+  // rows in their order.
   for (std::size_t i = 0; i < select.GroupBy().Items.size(); ++i) {
     const TQELSelectListItem& item = select.GroupBy().Items[i];
     if (item.Expression || source->FindColumns(item.FieldName, item.TableName).empty()) {
@@ -136,11 +136,6 @@ std::unique_ptr<TQELAO> QELPlanSelectBlock(TQELSQLSelect& select, std::vector<TQ
                           "Invalid field for GROUP BY. Table name = '%s', FieldName = '%s', i = %d, FieldExists = %d",
                           {source->Result()->TableName(), item.FieldName, static_cast<std::int64_t>(i), 0});
     }
-    groupFields.push_back(item.FieldName);
-  }
-  if (!groupFields.empty()) {
-    source->SetOrder(groupFields, std::vector<std::string>(groupFields.size(), "ASC"),
-                     std::vector<std::string>(groupFields.size(), "CASE"));
   }
   auto copy = std::make_unique<TQELAOTableExpr>(std::move(source), select);
   copy->BindSelectList();

@@ -12,6 +12,7 @@
 #include "FileCheckSupport.h"
 #include "SQLTestSupport.h"
 #include "components/QELQuery.h"
+#include "memory/QELMemory.h"
 #include "components/QELTable.h"
 #include "support/ErrorSupport.h"
 
@@ -233,6 +234,49 @@ TEST_F(SQLMaterialisedTest, TopRowsAreSlicesOfTheFullSort) {
             << "top " << count << ", " << start;
       }
     }
+  }
+}
+
+// Groups are sorted in memory, or read through an index when a BLOB value
+// is read or the rows are too many to hold: all three give the same groups
+// in the same order.
+TEST_F(SQLMaterialisedTest, GroupsSortedInMemoryMatchGroupsReadThroughAnIndex) {
+  Exec("create table gg (id integer, g integer, s varchar(8), v integer, m memo)");
+  std::string values;
+  for (int id = 1; id <= 2000; ++id) {
+    const std::string g = id % 17 == 0 ? "null" : std::to_string((id * 7) % 9);
+    const std::string s = id % 13 == 0 ? "null" : "'" + std::string(1, "aAbB"[id % 4]) + std::to_string(id % 5) + "'";
+    values += (values.empty() ? "" : ", ") + ("(" + std::to_string(id) + ", " + g + ", " + s + ", " +
+                                              std::to_string(id * 3 % 101) + ", 'memo " + std::to_string(id) + "')");
+  }
+  Exec("insert into gg values " + values);
+  const std::string aggregates = "count(*) as c, sum(v) as sv, min(id) as mi, max(v) as xv";
+  const std::string queries[] = {"select g, " + aggregates + " from gg group by g",
+                                 "select s, g, " + aggregates + " from gg where id > 30 group by s, g",
+                                 "select g, s, " + aggregates + " from gg group by g, s having count(*) > 2"};
+  for (const std::string& query : queries) {
+    SCOPED_TRACE(query);
+    const std::vector<std::string> inMemory = RowTexts(query);
+    ASSERT_GT(inMemory.size(), 5U);
+    // Reading a BLOB value makes the rows go through an index.
+    const std::string withBlob = query;
+    std::vector<std::string> throughIndex =
+        RowTexts(std::string(withBlob).insert(withBlob.find(" from"), ", max(length(m)) as lm"));
+    for (std::string& row : throughIndex) row.erase(row.rfind('|', row.size() - 2) + 1);
+    EXPECT_EQ(throughIndex, inMemory);
+    // Too many rows to hold in memory: the walk starts over through an index.
+    TQELMemoryManager& memory = QELMemoryManager();
+    const std::int64_t oldLimit = memory.MemoryLimit();
+    memory.SetMemoryLimit(memory.AllocatedBytes() + 1000000);
+    std::vector<std::string> tooMany;
+    try {
+      tooMany = RowTexts(query);
+    } catch (...) {
+      memory.SetMemoryLimit(oldLimit);
+      throw;
+    }
+    memory.SetMemoryLimit(oldLimit);
+    EXPECT_EQ(tooMany, inMemory);
   }
 }
 
