@@ -13,6 +13,23 @@ TQELIndexOrder::TQELIndexOrder(const TQELFieldDefs& fieldDefs, const std::vector
   FKeyRef = std::make_unique<TQELRecordKeyRef>(FIndexDef, fieldDefs, nullptr);
   FKeySize = static_cast<std::size_t>(FKeyRef->KeySize());
   FRefOffset = FKeySize + static_cast<std::size_t>(FKeyRef->FullKeySize());
+  if (FKeyRef->ColumnCount() > 0) {
+    switch (FKeyRef->Column(0).FieldType) {
+      case bftShortint:
+      case bftSmallint:
+      case bftInteger:
+      case bftDate:
+      case bftTime:
+      case bftLargeint:
+      case bftByte:
+      case bftWord:
+      case bftCardinal:
+        FRanked = true;
+        break;
+      default:
+        break;
+    }
+  }
 }
 
 void TQELIndexOrder::BuildEntry(const std::uint8_t* record, const TQELRecordID& recordID,
@@ -34,6 +51,46 @@ int TQELIndexOrder::Compare(const std::uint8_t* a, const std::uint8_t* b) const 
   }
   if (result != 0) return result;
   return FKeyRef->CompareRefs(a + FRefOffset, b + FRefOffset);
+}
+
+namespace {
+
+template <class T>
+std::int64_t LoadInteger(const std::uint8_t* value) {
+  T loaded;
+  std::memcpy(&loaded, value, sizeof loaded);
+  return static_cast<std::int64_t>(loaded);
+}
+
+}  // namespace
+
+// NULL ranks 0, a value 1 and more: integers of up to 32 bits shifted to
+// start at 0, 64-bit ones halved, so that 1 more never overflows. A
+// descending column turns the ranks round, its NULLs coming last as the
+// index has them.
+std::uint64_t TQELIndexOrder::Rank(const std::uint8_t* entry) const {
+  if (!FRanked) return 0;
+  const TQELRecordKeyColumn& column = FKeyRef->Column(0);
+  const std::uint8_t* slot = entry + FKeySize + column.FullKeyOffset;
+  std::uint64_t rank = 0;
+  if (slot[0] == 0) {
+    const std::uint8_t* value = slot + 1;
+    constexpr std::uint64_t kSignBit = std::uint64_t{1} << 63;
+    switch (column.FieldType) {
+      case bftShortint: rank = static_cast<std::uint64_t>(LoadInteger<std::int8_t>(value) + 0x80) + 1; break;
+      case bftSmallint: rank = static_cast<std::uint64_t>(LoadInteger<std::int16_t>(value) + 0x8000) + 1; break;
+      case bftByte: rank = static_cast<std::uint64_t>(LoadInteger<std::uint8_t>(value)) + 1; break;
+      case bftWord: rank = static_cast<std::uint64_t>(LoadInteger<std::uint16_t>(value)) + 1; break;
+      case bftCardinal: rank = static_cast<std::uint64_t>(LoadInteger<std::uint32_t>(value)) + 1; break;
+      case bftLargeint:
+        rank = ((static_cast<std::uint64_t>(LoadInteger<std::int64_t>(value)) ^ kSignBit) >> 1) + 1;
+        break;
+      default:  // the 32-bit signed kinds
+        rank = static_cast<std::uint64_t>(LoadInteger<std::int32_t>(value) + 0x80000000LL) + 1;
+        break;
+    }
+  }
+  return column.Descending ? ~rank : rank;
 }
 
 TQELRecordID TQELIndexOrder::RecordIDOf(const std::uint8_t* entry) const {
@@ -93,14 +150,16 @@ bool TQELSortedRecords::Add(const std::uint8_t* record, const TQELRecordID& reco
   FRows.resize(at + FStride);
   FOrder->BuildEntry(record, recordID, FRows.data() + at);
   std::memcpy(FRows.data() + at + FEntrySize, record, FRecordSize);
-  FSorted.push_back(static_cast<std::uint32_t>(FSorted.size()));
+  FSorted.emplace_back(FOrder->Rank(FRows.data() + at), static_cast<std::uint32_t>(FSorted.size()));
   return true;
 }
 
 void TQELSortedRecords::Sort() {
   const std::uint8_t* rows = FRows.data();
-  std::sort(FSorted.begin(), FSorted.end(), [this, rows](std::uint32_t a, std::uint32_t b) {
-    return FOrder->Compare(rows + a * FStride, rows + b * FStride) < 0;
+  using TRanked = std::pair<std::uint64_t, std::uint32_t>;
+  std::sort(FSorted.begin(), FSorted.end(), [this, rows](const TRanked& a, const TRanked& b) {
+    if (a.first != b.first) return a.first < b.first;
+    return FOrder->Compare(rows + a.second * FStride, rows + b.second * FStride) < 0;
   });
 }
 

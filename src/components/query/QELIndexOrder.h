@@ -34,12 +34,18 @@ class TQELIndexOrder {
   // Negative, 0 or positive as entry `a` comes before, with or after `b`.
   int Compare(const std::uint8_t* a, const std::uint8_t* b) const;
   TQELRecordID RecordIDOf(const std::uint8_t* entry) const;
+  // A number that never decreases along the order, taken from the first
+  // column when it holds integers (else always 0): entries of different
+  // ranks compare as their ranks do, so that a sort compares them as two
+  // numbers and only entries of equal rank in full.
+  std::uint64_t Rank(const std::uint8_t* entry) const;
 
  private:
   TQELIndexDef FIndexDef;
   std::unique_ptr<TQELRecordKeyRef> FKeyRef;
   std::size_t FKeySize = 0;
   std::size_t FRefOffset = 0;
+  bool FRanked = false;
 };
 
 // The first `count` rows offered, in the order; the others are dropped as
@@ -77,7 +83,9 @@ class TQELSortedRecords {
   void Sort();
   std::size_t Count() const { return FSorted.size(); }
   // The i-th record in order, after Sort.
-  const std::uint8_t* Record(std::size_t i) const { return FRows.data() + FSorted[i] * FStride + FEntrySize; }
+  const std::uint8_t* Record(std::size_t i) const {
+    return FRows.data() + FSorted[i].second * FStride + FEntrySize;
+  }
 
  private:
   std::unique_ptr<TQELIndexOrder> FOrder;
@@ -85,9 +93,10 @@ class TQELSortedRecords {
   std::size_t FRecordSize = 0;
   std::size_t FStride = 0;
   std::size_t FByteLimit = 0;
-  // Rows of (entry, record copy), FStride bytes each, and their numbers.
+  // Rows of (entry, record copy), FStride bytes each, and their numbers
+  // with their ranks, sorted by Sort.
   std::vector<std::uint8_t> FRows;
-  std::vector<std::uint32_t> FSorted;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> FSorted;
 };
 
 }  // namespace qel
