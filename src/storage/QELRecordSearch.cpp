@@ -258,7 +258,7 @@ bool TQELRecordSearch::Run(TQELRecordID& found) {
   if (!SettleConditionsAndPath()) return false;
   FRecord.assign(static_cast<std::size_t>(FCursor.RecordSize), 0);
   if (!FPath.UsesIndex()) return FullScan(found);
-  const std::int32_t chosen = FConditions[FPath.First].IndexID;
+  const std::int32_t chosen = (*FActive)[FPath.First].IndexID;
   if (chosen == FCursor.IndexID) return RangeScanOnActiveIndex(found);
   if (FCursor.IndexID < 0) return RangeScanInNaturalOrder(found);
   return RangeScanIntoActiveIndex(found);
@@ -271,7 +271,9 @@ bool TQELRecordSearch::SettleConditionsAndPath() {
     const TQELSettledSearch& settled = *FCursor.SettledSearch;
     if (settled.Stamp == stamp && settled.Forward == FRequest.Forward && settled.IndexID == FCursor.IndexID) {
       if (settled.MatchesNothing) return false;
-      FConditions = settled.Conditions;
+      // Read in place: the walk's conditions stay as they were settled.
+      FSettled = FCursor.SettledSearch;
+      FActive = &FSettled->Conditions;
       FPath = settled.Path;
       return true;
     }
@@ -302,11 +304,11 @@ bool TQELRecordSearch::SettleConditionsAndPath() {
 
 bool TQELRecordSearch::NeedsRecord() const {
   const std::int32_t chosen = (FPath.First >= 0 ? 1 : 0) + (FPath.Second >= 0 ? 1 : 0);
-  return FConditions.Count() > chosen || static_cast<bool>(FCursor.FilterCallback);
+  return FActive->Count() > chosen || static_cast<bool>(FCursor.FilterCallback);
 }
 
 bool TQELRecordSearch::Passes(const std::uint8_t* record, const TQELRecordID& recordID) {
-  if (!RecordMatchesConditions(FConditions, record, FGetIndex, FPath.First, FPath.Second)) {
+  if (!RecordMatchesConditions(*FActive, record, FGetIndex, FPath.First, FPath.Second)) {
     return false;
   }
   if (!FCursor.FilterCallback) return true;
@@ -376,11 +378,11 @@ bool TQELRecordSearch::FullScan(TQELRecordID& found) {
 
 template <class TOnMatch>
 void TQELRecordSearch::ScanChosenRange(bool fromCursor, TOnMatch onMatch) {
-  const TQELScanSearchCondition& startCondition = FConditions[FPath.First];
+  const TQELScanSearchCondition& startCondition = (*FActive)[FPath.First];
   TQELIndex& index = Index(startCondition.IndexID);
   const TQELIndexCondition start = startCondition.AsIndexCondition();
   TQELIndexCondition end;
-  if (FPath.Second >= 0) end = FConditions[FPath.Second].AsIndexCondition();
+  if (FPath.Second >= 0) end = (*FActive)[FPath.Second].AsIndexCondition();
   const TQELIndexCondition* endPointer = FPath.Second >= 0 ? &end : nullptr;
   std::unique_ptr<TQELRangeScanState> state = index.CreateRangeScan();
   TQELRecordID recordID = FCursor.Position;

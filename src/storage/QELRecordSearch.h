@@ -14,6 +14,7 @@
 // from there.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -38,12 +39,15 @@ class TQELRecordSearch {
  public:
   TQELRecordSearch(TQELTableData& tableData, TQELTableCursor& cursor,
                    const TQELSearchRequest& request);
+  // FActive may point into the search itself.
+  TQELRecordSearch(const TQELRecordSearch&) = delete;
+  TQELRecordSearch& operator=(const TQELRecordSearch&) = delete;
 
   // Answers the first match (nothing when every match is marked instead).
   bool Run(TQELRecordID& found);
 
   // The conditions the search ran with, after simplification.
-  const TQELScanSearchConditionArray& Conditions() const { return FConditions; }
+  const TQELScanSearchConditionArray& Conditions() const { return *FActive; }
   const TQELAccessPath& Path() const { return FPath; }
 
  private:
@@ -115,7 +119,11 @@ class TQELRecordSearch {
   const std::int32_t FSessionID;
   TQELIndexLookup FGetIndex;
   const TQELScanSearchConditionArray* FAlternative = nullptr;
+  // The conditions built for this search, and those it reads: these, or
+  // the ones the cursor's walk settled on (held while the search runs).
   TQELScanSearchConditionArray FConditions;
+  const TQELScanSearchConditionArray* FActive = &FConditions;
+  std::shared_ptr<const TQELSettledSearch> FSettled;
   TQELAccessPath FPath;
   std::vector<std::uint8_t> FRecord;
   std::vector<std::uint8_t> FCursorRecord;
