@@ -1,5 +1,6 @@
 #include "components/QELDataSet.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -445,6 +446,23 @@ void TQELDataSet::CheckOwnField(const TField& field) const {
   if (&field.DataSet() != this) {
     DatabaseErrorFmt("Field '%s' belongs to another dataset", {field.FieldName()}, this);
   }
+}
+
+// A narrow string stored as the field shows it is read where it lies:
+// AsString then copies its characters once, into the string it answers.
+std::optional<std::string_view> TQELDataSet::GetFieldText(const TField& field) {
+  CheckOwnField(field);
+  std::uint8_t* record = StateBuffer();
+  if (record == nullptr || !FCursor || field.IsCalculated()) return std::nullopt;
+  const std::int32_t fieldNo = field.FieldNo() - 1;
+  const std::int32_t tableNo = FCursor->SourceFieldNo(fieldNo);
+  const TQELFieldDef& def = FCursor->FieldDefs()[tableNo];
+  const TQELBaseFieldType base = def.BaseFieldType();
+  if ((base != bftString && base != bftFixedChar) || !MovesAsRecordData(base, field)) return std::nullopt;
+  if (IsNull(tableNo, record)) return std::string_view();
+  const char* text = reinterpret_cast<const char*>(record + def.MemoryOffset());
+  const auto room = static_cast<std::size_t>(std::min(def.MemoryDataSize(), field.Size() + 1));
+  return std::string_view(text, strnlen(text, room));
 }
 
 bool TQELDataSet::GetFieldData(const TField& field, void* buffer) {

@@ -63,6 +63,7 @@ class TQELDataSet : public TDataSet, public TQELDatabaseDataSet {
                                   std::string_view resultFields) override;
   std::unique_ptr<TQELStream> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
   bool GetFieldData(const TField& field, void* buffer) override;
+  std::optional<std::string_view> GetFieldText(const TField& field) override;
   void SetFieldData(TField& field, const void* buffer) override;
 
   // The buffer field values are read from in the present state (null when

@@ -19,6 +19,7 @@
 #include <functional>
 #include <stdexcept>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -202,6 +203,10 @@ class TDataSet : public TQELComponent {
   virtual std::unique_ptr<TQELStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
   // Field values in native form on the buffer the state uses.
   virtual bool GetFieldData(const TField& field, void* buffer) = 0;
+  // The text of a string field where that buffer holds it (empty for
+  // NULL), valid until the buffer changes; nothing when the data set keeps
+  // no such text, and the caller reads a copy through GetFieldData.
+  virtual std::optional<std::string_view> GetFieldText(const TField& /*field*/) { return std::nullopt; }
   virtual void SetFieldData(TField& field, const void* buffer) = 0;
 
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;

@@ -203,6 +203,7 @@ std::string TField::AsString() const {
     case ftString:
     case ftFixedChar:
     case ftGuid: {
+      if (const std::optional<std::string_view> text = FDataSet.GetFieldText(*this)) return std::string(*text);
       // Read straight into the result: one allocation per value.
       std::string result(static_cast<std::size_t>(FSize) + 1, '\0');
       if (!GetData(result.data())) return {};
