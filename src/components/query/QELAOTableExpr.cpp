@@ -287,6 +287,7 @@ bool TQELAOTableExpr::SortGroupRows(TQELCursor& cursor) {
 }
 
 void TQELAOTableExpr::CopyTopRows(TQELCursor& cursor) {
+  if (FCopyLimit == 0) return;
   cursor.First();
   while (cursor.GetRecord(grmNext) == grOK) FTopRows->Offer(cursor.RecordBuffer, cursor.Position);
   for (const TQELRecordID& recordID : FTopRows->TakeInOrder()) {
@@ -330,13 +331,12 @@ void TQELAOTableExpr::CopyRows() {
     CopyTopRows(cursor);
     return;
   }
-  std::int64_t copied = 0;
   std::vector<TQELVariant> keys;
-  // The row in `buffer`; false once the copy has every row it needs.
+  // Takes the row in `buffer`.
   const auto takeRow = [&] {
     if (!FAggregating) {
-      if (AppendRow()) ++copied;
-      return FCopyLimit < 0 || copied < FCopyLimit;
+      AppendRow();
+      return;
     }
     GroupValues(buffer, keys);
     if (any && !QELSameValues(keys, previousKeys)) {
@@ -349,7 +349,6 @@ void TQELAOTableExpr::CopyRows() {
     AccumulateRow();
     std::memcpy(previous.data(), buffer, size);
     previousKeys.swap(keys);
-    return true;
   };
   if (FGroupsInMemory && SortGroupRows(cursor)) {
     for (std::size_t i = 0; i < FSortedRows->Count(); ++i) {
@@ -359,10 +358,7 @@ void TQELAOTableExpr::CopyRows() {
     FSortedRows.reset();
   } else {
     cursor.First();
-    if (FCopyLimit != 0) {
-      while (cursor.GetRecord(grmNext) == grOK && takeRow()) {
-      }
-    }
+    while (cursor.GetRecord(grmNext) == grOK) takeRow();
   }
   if (!FAggregating) return;
   if (any) {

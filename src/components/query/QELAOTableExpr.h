@@ -2,14 +2,16 @@
 // TQELAOTableExpr: the rows of one base table computed and copied into a
 // temporary table, for what a live read cannot deliver: computed columns,
 // grouping with aggregates and HAVING, DISTINCT and TOP. The rows are
-// walked once in the order of the GROUP BY columns; a group ends where a
+// walked once in the order of the GROUP BY columns (sorted in memory, or
+// through an index over them); a group ends where a
 // row's group values differ from the previous row's (NULLs equal), and is
 // finished against that previous row, so that its plain columns and HAVING
 // read the group's own values.
 //
 // DISTINCT removes repeated rows for real (the temporary table checks no
 // unique index), ORDER BY becomes an index of the result, and TOP keeps the
-// rows from its start, counted in that order.
+// rows from its start, counted in that order. TOP over an ORDER BY of
+// source columns copies only the rows it keeps, chosen in one walk.
 
 #include <cstdint>
 #include <memory>
@@ -111,7 +113,8 @@ class TQELAOTableExpr final : public TQELAO {
   bool FAggregating = false;
   std::vector<std::string> FOrderFields;
   std::vector<std::string> FOrderDirections;
-  // Rows the copy needs at most; -1: all.
+  // The rows TOP keeps counted from the first, when a heap chooses them;
+  // -1: all rows are copied.
   std::int64_t FCopyLimit = -1;
   // Set when TOP's rows are chosen by a heap (ChooseTopRowsByHeap).
   std::unique_ptr<TQELTopRows> FTopRows;
