@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "components/db/QELSameText.h"
-#include "components/query/QELTemporaryTable.h"
 #include "components/query/QELIndexOrder.h"
+#include "components/query/QELTemporaryTable.h"
 #include "memory/QELMemory.h"
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
@@ -232,11 +232,13 @@ void TQELAOTableExpr::ChooseTopRowsByHeap() {
       FCopyLimit);
 }
 
-std::vector<std::string> TQELAOTableExpr::GroupFieldNames() const {
+TQELIndexColumnRequest TQELAOTableExpr::GroupOrder() const {
   const TQELFieldDefs& fields = FSource->ResultCursor()->FieldDefs();
-  std::vector<std::string> names;
-  for (const std::int32_t fieldNo : FGroupFields) names.push_back(fields[fieldNo].Name());
-  return names;
+  TQELIndexColumnRequest order;
+  for (const std::int32_t fieldNo : FGroupFields) order.FieldNames.push_back(fields[fieldNo].Name());
+  order.Directions.assign(order.FieldNames.size(), "ASC");
+  order.Cases.assign(order.FieldNames.size(), "CASE");
+  return order;
 }
 
 // Group rows are sorted in memory unless something reads a BLOB value:
@@ -259,31 +261,27 @@ void TQELAOTableExpr::ChooseGroupOrder() {
 }
 
 void TQELAOTableExpr::OrderSourceByGroups() {
-  const std::vector<std::string> names = GroupFieldNames();
-  FSource->SetOrder(names, std::vector<std::string>(names.size(), "ASC"),
-                    std::vector<std::string>(names.size(), "CASE"));
+  TQELIndexColumnRequest order = GroupOrder();
+  FSource->SetOrder(std::move(order.FieldNames), std::move(order.Directions), std::move(order.Cases));
 }
 
-bool TQELAOTableExpr::SortGroupRows(TQELCursor& cursor) {
-  const std::vector<std::string> names = GroupFieldNames();
-  const std::vector<std::string> directions(names.size(), "ASC");
-  const std::vector<std::string> cases(names.size(), "CASE");
+std::unique_ptr<TQELSortedRecords> TQELAOTableExpr::SortGroupRows(TQELCursor& cursor) {
+  const TQELIndexColumnRequest order = GroupOrder();
   const auto limit = static_cast<std::size_t>(QELMemoryManager().AvailableMemory() / 10);
-  FSortedRows = std::make_unique<TQELSortedRecords>(
-      std::make_unique<TQELIndexOrder>(cursor.FieldDefs(), names, directions, cases),
+  auto rows = std::make_unique<TQELSortedRecords>(
+      std::make_unique<TQELIndexOrder>(cursor.FieldDefs(), order.FieldNames, order.Directions, order.Cases),
       static_cast<std::size_t>(cursor.RecordSize), limit);
   cursor.First();
   while (cursor.GetRecord(grmNext) == grOK) {
-    if (FSortedRows->Add(cursor.RecordBuffer, cursor.Position)) continue;
+    if (rows->Add(cursor.RecordBuffer, cursor.Position)) continue;
     // Too many rows to hold: the source is walked in the order of an index
     // from now on.
-    FSortedRows.reset();
     FGroupsInMemory = false;
-    cursor.SetIndexName(cursor.GetIndexForFields(names, directions, cases));
-    return false;
+    cursor.SetIndexName(cursor.GetIndexForFields(order.FieldNames, order.Directions, order.Cases));
+    return nullptr;
   }
-  FSortedRows->Sort();
-  return true;
+  rows->Sort();
+  return rows;
 }
 
 void TQELAOTableExpr::CopyTopRows(TQELCursor& cursor) {
@@ -350,12 +348,12 @@ void TQELAOTableExpr::CopyRows() {
     std::memcpy(previous.data(), buffer, size);
     previousKeys.swap(keys);
   };
-  if (FGroupsInMemory && SortGroupRows(cursor)) {
-    for (std::size_t i = 0; i < FSortedRows->Count(); ++i) {
-      std::memcpy(buffer, FSortedRows->Record(i), size);
+  std::unique_ptr<TQELSortedRecords> sorted = FGroupsInMemory ? SortGroupRows(cursor) : nullptr;
+  if (sorted) {
+    for (std::size_t i = 0; i < sorted->Count(); ++i) {
+      std::memcpy(buffer, sorted->Record(i), size);
       takeRow();
     }
-    FSortedRows.reset();
   } else {
     cursor.First();
     while (cursor.GetRecord(grmNext) == grOK) takeRow();

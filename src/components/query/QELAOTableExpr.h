@@ -22,6 +22,7 @@
 #include "components/query/QELIndexOrder.h"
 #include "sql/QELExpressionCursor.h"
 #include "sql/QELSQLSelect.h"
+#include "storage/QELIndexManager.h"
 
 namespace qel {
 
@@ -70,16 +71,18 @@ class TQELAOTableExpr final : public TQELAO {
   void CopyRows();
   // Group boundaries: the group fields' values of `record`.
   void GroupValues(const std::uint8_t* record, std::vector<TQELVariant>& values) const;
-  std::vector<std::string> GroupFieldNames() const;
+  // The group fields in ascending, case-sensitive order.
+  TQELIndexColumnRequest GroupOrder() const;
   // Grouped rows are walked in the order of their group fields: sorted in
   // memory after one walk of the source, or read through an index over
   // the group fields when something reads BLOB values or the rows are too
   // many to hold.
   void ChooseGroupOrder();
   void OrderSourceByGroups();
-  // Walks the source into FSortedRows and sorts them; false, with the
-  // source put in the order of an index instead, when they are too many.
-  bool SortGroupRows(TQELCursor& cursor);
+  // Walks the source into copies of its rows and sorts them; null, with
+  // the source put in the order of an index instead, when they are too
+  // many.
+  std::unique_ptr<TQELSortedRecords> SortGroupRows(TQELCursor& cursor);
   void ResetGroup();
   void AccumulateRow();
   // The value output `index` computes from the source's current record.
@@ -119,7 +122,6 @@ class TQELAOTableExpr final : public TQELAO {
   // Set when TOP's rows are chosen by a heap (ChooseTopRowsByHeap).
   std::unique_ptr<TQELTopRows> FTopRows;
   bool FGroupsInMemory = false;
-  std::unique_ptr<TQELSortedRecords> FSortedRows;
   // Where AppendRow puts rows instead of the result table (ComputeRows).
   std::vector<std::vector<TQELVariant>>* FRowSink = nullptr;
 };
