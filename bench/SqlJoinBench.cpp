@@ -7,7 +7,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -148,8 +150,10 @@ TRowSum SqliteRun(sqlite3* db, const char* sql) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // An argument picks the steps whose name holds it (for profiling one).
+  // An argument picks the steps whose name holds it, and a second sets the
+  // rounds each side runs (for profiling one).
   const std::string only = argc > 1 ? argv[1] : "";
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
   PrintMachineFacts("qel_sql_join_bench");
   const std::string dir = (std::filesystem::temp_directory_path() / "qel_sql_join_bench").string();
   std::filesystem::remove_all(dir);
@@ -158,8 +162,8 @@ int main(int argc, char** argv) {
   BuildEngine(database, dir + "/bench.qel");
   sqlite3* db = BuildSqlite(dir + "/bench.sqlite");
   std::printf("data: BIG %d rows (ID primary key, K, V), SMALL %d rows (ID primary key, K indexed, U, W); "
-              "best of 3 runs\n",
-              kBigRows, kSmallRows);
+              "best of %d runs\n",
+              kBigRows, kSmallRows, rounds);
   std::printf("%-46s %8s %10s %10s %8s  goal 1.5x\n", "step", "rows", "qel ms", "sqlite ms", "ratio");
   bool allMet = true;
   for (const TStep& step : kSteps) {
@@ -167,13 +171,13 @@ int main(int argc, char** argv) {
     TRowSum engine, sqlite;
     double engineSeconds = 0;
     try {
-      engineSeconds = BestSeconds([&] { return EngineRun(step.Sql); }, engine, 3);
+      engineSeconds = BestSeconds([&] { return EngineRun(step.Sql); }, engine, rounds);
     } catch (const std::exception& error) {
       std::printf("%-46s failed: %s\n", step.Name, error.what());
       allMet = false;
       continue;
     }
-    const double sqliteSeconds = BestSeconds([&] { return SqliteRun(db, step.Sql); }, sqlite, 3);
+    const double sqliteSeconds = BestSeconds([&] { return SqliteRun(db, step.Sql); }, sqlite, rounds);
     if (!(engine == sqlite)) {
       Fail(std::string(step.Name) + ": the answers differ (" + std::to_string(engine.Rows) + " rows vs " +
            std::to_string(sqlite.Rows) + ")");

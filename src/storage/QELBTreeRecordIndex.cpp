@@ -11,6 +11,10 @@ namespace qel {
 
 namespace {
 
+// Entries of an equality range told by their keys before the scan locates
+// where the range ends; past them a run of equal keys is compared by path.
+constexpr std::int32_t kEntriesCheckedByKey = 4;
+
 bool SameRecordID(const TQELRecordID& a, const TQELRecordID& b) { return a == b; }
 
 }  // namespace
@@ -489,24 +493,66 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
       }
     }
   }
-  if (!state->Started) {
-    const TQELIndexCondition* end = endCondition != nullptr ? endCondition : startCondition;
-    const bool hasEnd = end != nullptr ? LocateCondition(sessionID, *end, !forward, state->EndPath)
-                                       : (forward ? tree.Last(sessionID, state->EndPath)
-                                                  : tree.First(sessionID, state->EndPath));
-    if (!hasEnd) return false;
+  const TQELIndexCondition* end = endCondition != nullptr ? endCondition : startCondition;
+  if (!state->Started && !StartRangeEnd(sessionID, end, end == startCondition, forward, *state)) {
+    return false;
   }
   if (!first) {
     const bool stepped =
         forward ? tree.Next(sessionID, state->Path) : tree.Prior(sessionID, state->Path);
     if (!stepped) return false;
   }
-  const int againstEnd = CompareKeyPaths(&state->Path, &state->EndPath);
-  if (forward ? againstEnd > 0 : againstEnd < 0) return false;
-  tree.ReadEntry(sessionID, state->Path, nullptr, recordID.data());
+  if (!state->EndLocated && ++state->EntriesChecked > kEntriesCheckedByKey) {
+    // A long run of equal keys ends where the tree says, compared by path.
+    state->EndLocated = true;
+    if (!LocateEnd(sessionID, end, forward, state->EndPath)) return false;
+  }
+  if (state->EndLocated) {
+    const int againstEnd = CompareKeyPaths(&state->Path, &state->EndPath);
+    if (forward ? againstEnd > 0 : againstEnd < 0) return false;
+    tree.ReadEntry(sessionID, state->Path, nullptr, recordID.data());
+  } else if (!EntryEqualsRangeEnd(sessionID, *state, recordID)) {
+    return false;
+  }
   state->Started = true;
   state->Forward = forward;
   return true;
+}
+
+// An equality that is also where the scan starts usually holds a few
+// entries: they are told by their keys, which spares a second descent of
+// the tree to find where they end. Any other range locates its end at once.
+bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end,
+                                         bool endIsStart, bool forward,
+                                         TQELRangeScanState& state) {
+  state.EntriesChecked = 0;
+  state.EndLocated = end == nullptr || !endIsStart || end->ConditionType != sctEqual;
+  if (state.EndLocated) return LocateEnd(sessionID, end, forward, state.EndPath);
+  const TQELBTreeProbe probe = ConditionProbe(*end);
+  state.EndKey.assign(probe.Key, probe.Key + FKey.size());
+  state.EndFullKey.assign(probe.FullKey, probe.FullKey + FFullKey.size());
+  state.EndFieldCount = probe.FieldCount;
+  state.EndLength = probe.Length;
+  return true;
+}
+
+bool TQELBTreeRecordIndex::EntryEqualsRangeEnd(std::int32_t sessionID,
+                                               const TQELRangeScanState& state,
+                                               TQELRecordID& recordID) {
+  TQELBTreeCore& tree = Tree(20125);
+  tree.ReadEntry(sessionID, state.Path, FOtherKey.data(), FRef.data());
+  const TQELBTreeProbe end{state.EndKey.data(), state.EndFullKey.data(), nullptr,
+                           state.EndFieldCount, state.EndLength};
+  if (tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data()) != 0) return false;
+  std::memcpy(recordID.data(), FRef.data(), recordID.size());
+  return true;
+}
+
+bool TQELBTreeRecordIndex::LocateEnd(std::int32_t sessionID, const TQELIndexCondition* end,
+                                     bool forward, TQELKeyPath& path) {
+  if (end != nullptr) return LocateCondition(sessionID, *end, !forward, path);
+  TQELBTreeCore& tree = Tree(20125);
+  return forward ? tree.Last(sessionID, path) : tree.First(sessionID, path);
 }
 
 void TQELBTreeRecordIndex::RemoveDuplicates(std::int32_t sessionID, TQELIndexPositionBits& bits,

@@ -89,6 +89,19 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   bool StartAtEnd(std::int32_t sessionID, TQELRecordRequest& request, TQELKeyPath& path,
                   bool& handled);
   void FillFromRecords(std::int32_t sessionID);
+  // A range scan's end: where it lies, or (for an equality that is also
+  // the start) the key its entries must equal; false when the range holds
+  // nothing.
+  bool StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool endIsStart,
+                     bool forward, TQELRangeScanState& state);
+  // The last entry of the range in the scan's direction (the end condition
+  // located backward), or the tree's end without a condition.
+  bool LocateEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool forward,
+                 TQELKeyPath& path);
+  // Reads the entry the scan stands on; true, with its record id, when its
+  // key equals the range's end key.
+  bool EntryEqualsRangeEnd(std::int32_t sessionID, const TQELRangeScanState& state,
+                           TQELRecordID& recordID);
 
   TQELPageManager& FPageManager;
   const TQELFieldDefs& FFieldDefs;

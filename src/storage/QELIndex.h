@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "storage/QELIndexDefs.h"
 #include "storage/QELKeyPath.h"
@@ -23,6 +24,15 @@ struct TQELRangeScanState {
   TQELKeyPath EndPath;
   bool Started = false;
   bool Forward = true;
+  // Until EndPath is located, an index may tell the range's end by the keys
+  // of its entries: then EndKey and EndFullKey hold the key the entries
+  // must equal, in the index's layout, compared over EndFieldCount leading
+  // columns and strings up to EndLength, and EntriesChecked counts them.
+  bool EndLocated = true;
+  std::int32_t EntriesChecked = 0;
+  std::vector<std::uint8_t> EndKey, EndFullKey;
+  std::int32_t EndFieldCount = 0;
+  std::int32_t EndLength = -1;
 };
 
 // Bits over index positions (the position numbers of entries), as a

@@ -327,6 +327,51 @@ TEST(BTreeNavigationTest, RangeScansReturnExactlyTheRangeInEitherDirection) {
             20077);
 }
 
+// An equality tells its first entries by their keys and locates its end
+// past them: runs shorter and longer than that, missing keys and both ends
+// of the index give exactly the entries of the key, also when the scan
+// goes on from a record inside the run.
+TEST(BTreeNavigationTest, EqualityScansHoldExactlyTheEntriesOfTheirKey) {
+  for (const std::int32_t distinct : {200, 1500}) {
+    NavigationIndex index(2000, distinct);
+    for (const std::int32_t key : {0, 1, 77, distinct - 1, distinct + 5, -3}) {
+      const TQELIndexCondition equal = index.Condition(sctEqual, key);
+      std::vector<TQELRecordID> run;
+      for (const auto& e : index.Sorted) {
+        if (e.first == key) run.push_back(e.second);
+      }
+      for (const bool forward : {true, false}) {
+        for (const TQELIndexCondition* end : {static_cast<const TQELIndexCondition*>(nullptr), &equal}) {
+          SCOPED_TRACE(testing::Message() << distinct << " key " << key << (forward ? " forward" : " backward")
+                                          << (end ? " with end" : ""));
+          std::vector<TQELRecordID> expected = run;
+          if (!forward) std::reverse(expected.begin(), expected.end());
+          std::unique_ptr<TQELRangeScanState> state = index.Index->CreateRangeScan();
+          std::vector<TQELRecordID> scanned;
+          TQELRecordID id{};
+          for (bool first = true;
+               index.Index->RangeScanNext(kSession, first, state.get(), id, nullptr, end, &equal, forward);
+               first = false) {
+            scanned.push_back(id);
+          }
+          EXPECT_EQ(scanned, expected);
+          if (expected.size() < 2) continue;
+          // Going on from the run's first record gives the rest of it.
+          state = index.Index->CreateRangeScan();
+          id = expected.front();
+          scanned.clear();
+          for (bool first = false; index.Index->RangeScanNext(kSession, first, state.get(), id,
+                                                              index.Records.At(expected.front()).data(), end,
+                                                              &equal, forward);) {
+            scanned.push_back(id);
+          }
+          EXPECT_EQ(scanned, std::vector<TQELRecordID>(expected.begin() + 1, expected.end()));
+        }
+      }
+    }
+  }
+}
+
 TEST(BTreeNavigationTest, ARangeScanContinuesFromTheCursorsRecord) {
   NavigationIndex index(2000, 200);
   const TQELIndexCondition from = index.Condition(sctGreaterOrEqual, 50);
