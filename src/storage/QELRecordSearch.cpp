@@ -264,6 +264,25 @@ bool TQELRecordSearch::Run(TQELRecordID& found) {
   return RangeScanIntoActiveIndex(found);
 }
 
+std::optional<std::int64_t> TQELRecordSearch::CountByGathering() {
+  if (!IsPlainStep() || !FromEnd() || Alternatives() != nullptr || HasCurrentBitmap()) {
+    return std::nullopt;
+  }
+  if (!HasCurrentGathering()) {
+    if (!SettleConditionsAndPath()) return 0;
+    if (!FPath.UsesIndex() || (*FActive)[FPath.First].IndexID == FCursor.IndexID) return std::nullopt;
+    FRecord.assign(static_cast<std::size_t>(FCursor.RecordSize), 0);
+    TQELRecordID first{};
+    if (FCursor.IndexID < 0) {
+      RangeScanInNaturalOrder(first);
+    } else {
+      RangeScanIntoActiveIndex(first);
+    }
+    if (!HasCurrentGathering()) return std::nullopt;
+  }
+  return static_cast<std::int64_t>(FCursor.GatheredMatches.Positions.size());
+}
+
 bool TQELRecordSearch::SettleConditionsAndPath() {
   const bool plain = IsPlainStep();
   const std::int32_t stamp = FTableData.CheckedRecordManager(10015).ChangeCount();
@@ -294,9 +313,12 @@ bool TQELRecordSearch::SettleConditionsAndPath() {
     settled->IndexID = FCursor.IndexID;
     settled->MatchesNothing = !canMatch;
     if (canMatch) {
-      settled->Conditions = FConditions;
+      // The conditions move into the cursor and the search reads them there.
+      settled->Conditions = std::move(FConditions);
       settled->Path = FPath;
+      FActive = &settled->Conditions;
     }
+    FSettled = settled;
     FCursor.SettledSearch = std::move(settled);
   }
   return canMatch;
@@ -517,6 +539,13 @@ bool TQELTableData::FindMatchingRecord(TQELTableCursor& cursor, const TQELSearch
                                        TQELRecordID& found) {
   TQELCriticalSectionGuard guard(DatabaseData().Lock());
   return TQELRecordSearch(*this, cursor, search).Run(found);
+}
+
+std::optional<std::int64_t> TQELTableData::CountGatheredMatches(TQELTableCursor& cursor) {
+  TQELCriticalSectionGuard guard(DatabaseData().Lock());
+  TQELSearchRequest search;
+  search.FromStart = true;
+  return TQELRecordSearch(*this, cursor, search).CountByGathering();
 }
 
 void TQELTableData::BuildBitmap(TQELTableCursor& cursor, TQELRecordBitmap& bitmap) {

@@ -45,6 +45,11 @@ class TQELRecordSearch {
 
   // Answers the first match (nothing when every match is marked instead).
   bool Run(TQELRecordID& found);
+  // For a plain search from an end: the number of matches, from the
+  // cursor's gathered matches, gathered now when the walk's path gathers
+  // them; nothing when the cursor's bitmap is current or the path does not
+  // gather (a full scan, or a range of the cursor's own index).
+  std::optional<std::int64_t> CountByGathering();
 
   // The conditions the search ran with, after simplification.
   const TQELScanSearchConditionArray& Conditions() const { return *FActive; }

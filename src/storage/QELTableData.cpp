@@ -512,6 +512,9 @@ TQELRecordBitmap& TQELTableData::BitmapOf(TQELTableCursor& cursor) {
 std::int64_t TQELTableData::GetRecordCount(TQELTableCursor& cursor) {
   TQELCriticalSectionGuard guard(FDatabaseData.Lock());
   if (!cursor.IsRestricted()) return InternalGetRecordCount(cursor);
+  // A count alone needs no bitmap where the walk's gathered matches tell
+  // it: a bitmap is as large as the table's record numbers.
+  if (const std::optional<std::int64_t> gathered = CountGatheredMatches(cursor)) return *gathered;
   return BitmapOf(cursor).Bits().SetCount();
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -180,6 +181,10 @@ class TQELTableData : public TQELTableDataBase {
                           TQELRecordID& found);
   // Marks every record passing the cursor's restrictions in `bitmap`.
   void BuildBitmap(TQELTableCursor& cursor, TQELRecordBitmap& bitmap);
+  // The number of records passing the cursor's restrictions where the
+  // matches a walk gathers answer it (gathering them when needed); nothing
+  // where only the cursor's bitmap can.
+  std::optional<std::int64_t> CountGatheredMatches(TQELTableCursor& cursor);
   // The record manager; "Nil pointer occured" with `nativeError` when the
   // table has none.
   TQELBaseRecordManager& CheckedRecordManager(std::int32_t nativeError) const;

@@ -1,6 +1,7 @@
 // The component base: owners free what they own, free notifications reach
 // only living components, the loaded step applies stored settings last; and
-// the components' database error and default prompt.
+// the components' database error and default prompt; names told apart
+// without regard to case.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "components/QELPrompt.h"
 #include "components/db/QELComponent.h"
 #include "components/db/QELDatabaseError.h"
+#include "components/db/QELSameText.h"
 
 namespace qel {
 namespace {
@@ -176,6 +178,33 @@ TEST(PromptTest, WithoutAUserInterfaceNothingIsShownAndNothingIsAgreedTo) {
   EXPECT_EQ(&QELPrompt(), &installed);
   QELSetPrompt(nullptr);
   EXPECT_EQ(&QELPrompt(), &prompt);
+}
+
+}  // namespace
+}  // namespace qel
+
+namespace qel {
+namespace {
+
+// Names match exactly when their upper-case forms do, in the root locale
+// and in one that upper-cases i apart, whether or not the comparison can
+// stay with ASCII.
+TEST(SameTextTest, NamesMatchExactlyWhenTheirUpperCaseFormsDo) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"TERM", "term"}, {"Term", "tErM"}, {"TERM", "TERMS"}, {"ID", "id"},   {"id", "Id"},
+      {"ix_k", "IX_K"}, {"a_b", "a-b"},   {"@", "`"},        {"[", "{"},     {"K1", "k1"},
+      {"", ""},         {"x", ""},        {"ſ", "s"},        {"é", "É"},     {"Ä", "a"}};
+  for (const char* locale : {"root", "tr"}) {
+    QELSetCollationLocale(locale);
+    for (const auto& [a, b] : pairs) {
+      SCOPED_TRACE(testing::Message() << locale << ": " << a << " / " << b);
+      EXPECT_EQ(QELSameText(a, b), QELUpperCase(a) == QELUpperCase(b));
+      EXPECT_EQ(QELSameText(b, a), QELSameText(a, b));
+    }
+  }
+  QELSetCollationLocale("");
+  EXPECT_TRUE(QELSameText("term", "TERM"));
+  EXPECT_FALSE(QELSameText("@", "`"));
 }
 
 }  // namespace
