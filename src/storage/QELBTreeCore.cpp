@@ -472,10 +472,11 @@ void TQELBTreeCore::InsertAt(std::int32_t sessionID, TQELKeyPath& path, std::int
       SplitRoot(sessionID, *page, index, key, ref);
       return;
     }
+    if (ShiftIntoNeighbourLeaf(sessionID, path, level, *page, index, key, ref)) return;
     // The lower half stays, the upper half moves to a new page linked in
     // after this one.
     const std::int32_t combined = page->EntryCount() + 1;
-    const std::int32_t half = combined / 2;
+    const std::int32_t half = SplitPoint(*page, index);
     TQELBTreePageHolder right(FPageManager, FPageManager.AddNewPage(sessionID, ptTableIndex),
                               FKeyRef.RefSize());
     right->Initialize(false, page->IsLeaf(), static_cast<std::uint16_t>(FKeyRef.KeySize()), false);
@@ -505,10 +506,85 @@ void TQELBTreeCore::InsertAt(std::int32_t sessionID, TQELKeyPath& path, std::int
   InsertAt(sessionID, path, level - 1, parentIndex, FSplitKey.data(), childRef);
 }
 
+// A full leaf whose neighbour has room gives it entries (the new one among
+// them where it belongs) instead of splitting, filling the neighbour up:
+// leaves filled in no particular order then stay fuller than the half a
+// split leaves. Entries go to the end of the prior leaf, which changes
+// only this leaf's first key, or else to the front of the next leaf under
+// the same parent, which changes only that leaf's key in the parent.
+bool TQELBTreeCore::ShiftIntoNeighbourLeaf(std::int32_t sessionID, const TQELKeyPath& path,
+                                           std::int32_t level, TQELBTreePage& page,
+                                           std::int32_t index, const std::uint8_t* key,
+                                           const std::uint8_t* ref) {
+  if (!page.IsLeaf() || SplitPoint(page, index) == page.EntryCount()) return false;
+  return ShiftIntoPriorLeaf(sessionID, path, level, page, index, key, ref) ||
+         ShiftIntoNextLeaf(sessionID, path, level, page, index, key, ref);
+}
+
+bool TQELBTreeCore::ShiftIntoPriorLeaf(std::int32_t sessionID, const TQELKeyPath& path,
+                                       std::int32_t level, TQELBTreePage& page, std::int32_t index,
+                                       const std::uint8_t* key, const std::uint8_t* ref) {
+  if (page.PrevPage() < 0) return false;
+  TQELBTreePageHolder prior = Hold(sessionID, page.PrevPage());
+  const std::int32_t moved = prior->MaxEntries() - prior->EntryCount();
+  if (moved < 1) return false;
+  CopyWithInsert(page, index, key, ref, 0, moved, *prior);
+  if (index < moved) {
+    page.RemoveEntries(0, moved - 1);
+  } else {
+    page.RemoveEntries(0, moved);
+    page.InsertEntry(index - moved, key, ref);
+  }
+  UpdateParentKeys(sessionID, path, level);
+  return true;
+}
+
+bool TQELBTreeCore::ShiftIntoNextLeaf(std::int32_t sessionID, const TQELKeyPath& path,
+                                      std::int32_t level, TQELBTreePage& page, std::int32_t index,
+                                      const std::uint8_t* key, const std::uint8_t* ref) {
+  const TQELKeyPathLevel& above = path.Levels[static_cast<std::size_t>(level - 1)];
+  if (page.NextPage() < 0) return false;
+  TQELBTreePageHolder parent = Hold(sessionID, above.PageNo);
+  const std::int32_t nextEntry = above.EntryNo + 1;
+  if (nextEntry >= parent->EntryCount() || parent->ChildPage(nextEntry) != page.NextPage()) {
+    return false;
+  }
+  TQELBTreePageHolder next = Hold(sessionID, page.NextPage());
+  const std::int32_t moved = next->MaxEntries() - next->EntryCount();
+  if (moved < 1) return false;
+  const std::int32_t count = page.EntryCount();
+  if (index > count - moved) {
+    // The new entry goes along, at its place among the moved ones.
+    const std::int32_t tail = count - (moved - 1);
+    next->PrependEntries(page, tail, moved - 1);
+    next->InsertEntry(index - tail, key, ref);
+    page.RemoveEntries(tail, moved - 1);
+  } else {
+    const std::int32_t tail = count - moved;
+    next->PrependEntries(page, tail, moved);
+    page.RemoveEntries(tail, moved);
+    page.InsertEntry(index, key, ref);
+    if (index == 0) UpdateParentKeys(sessionID, path, level);
+  }
+  parent->SetKey(nextEntry, next->Key(0));
+  parent->SetDirty();
+  return true;
+}
+
+// A full page splits in halves, except where an entry goes past the last
+// entry of the last page, as keys added in ascending order do: then the
+// full page stays full and the new page starts with that entry alone, so
+// that such an index fills its pages instead of leaving each half empty.
+std::int32_t TQELBTreeCore::SplitPoint(const TQELBTreePage& page, std::int32_t index) {
+  const std::int32_t combined = page.EntryCount() + 1;
+  const bool appending = index == page.EntryCount() && page.NextPage() < 0;
+  return appending ? combined - 1 : combined / 2;
+}
+
 void TQELBTreeCore::SplitRoot(std::int32_t sessionID, TQELBTreePage& root, std::int32_t index,
                               const std::uint8_t* key, const std::uint8_t* ref) {
   const std::int32_t combined = root.EntryCount() + 1;
-  const std::int32_t half = combined / 2;
+  const std::int32_t half = SplitPoint(root, index);
   const auto keySize = static_cast<std::uint16_t>(FKeyRef.KeySize());
   TQELBTreePageHolder left(FPageManager, FPageManager.AddNewPage(sessionID, ptTableIndex),
                            FKeyRef.RefSize());

@@ -184,6 +184,22 @@ class TQELBTreeCore {
   // splitting it and growing the parents as needed.
   void InsertAt(std::int32_t sessionID, TQELKeyPath& path, std::int32_t level, std::int32_t index,
                 const std::uint8_t* key, const std::uint8_t* ref);
+  // Moves entries of a full leaf, with (key, ref) put in at `index`, into
+  // a neighbour leaf that has room: to the end of the prior one, or to the
+  // front of the next one under the same parent. False when the leaf has
+  // to split instead (also when it takes an entry past the index's end).
+  bool ShiftIntoNeighbourLeaf(std::int32_t sessionID, const TQELKeyPath& path, std::int32_t level,
+                              TQELBTreePage& page, std::int32_t index, const std::uint8_t* key,
+                              const std::uint8_t* ref);
+  bool ShiftIntoPriorLeaf(std::int32_t sessionID, const TQELKeyPath& path, std::int32_t level,
+                          TQELBTreePage& page, std::int32_t index, const std::uint8_t* key,
+                          const std::uint8_t* ref);
+  bool ShiftIntoNextLeaf(std::int32_t sessionID, const TQELKeyPath& path, std::int32_t level,
+                         TQELBTreePage& page, std::int32_t index, const std::uint8_t* key,
+                         const std::uint8_t* ref);
+  // How many entries of a full page and the one inserted at `index` stay
+  // in the page when it splits; the rest go to the new page after it.
+  static std::int32_t SplitPoint(const TQELBTreePage& page, std::int32_t index);
   void SplitRoot(std::int32_t sessionID, TQELBTreePage& root, std::int32_t index,
                  const std::uint8_t* key, const std::uint8_t* ref);
   // Appends entries [from, to) of the page's entries with (key, ref) put in

@@ -49,4 +49,15 @@ void TQELBTreePage::AppendEntries(const TQELBTreePage& source, std::int32_t firs
   SetDirty();
 }
 
+void TQELBTreePage::PrependEntries(const TQELBTreePage& source, std::int32_t first,
+                                   std::int32_t count) {
+  if (count <= 0) return;
+  const std::int32_t total = EntryCount();
+  const std::int32_t entrySize = EntrySize();
+  std::memmove(Entry(count), Entry(0), static_cast<std::size_t>(total) * entrySize);
+  std::memcpy(Entry(0), source.Entry(first), static_cast<std::size_t>(count) * entrySize);
+  SetEntryCount(total + count);
+  SetDirty();
+}
+
 }  // namespace qel

@@ -94,8 +94,10 @@ class TQELBTreePage : public TQELPageController {
   // have room); Remove shifts them down.
   void InsertEntry(std::int32_t index, const std::uint8_t* key, const std::uint8_t* ref);
   void RemoveEntries(std::int32_t index, std::int32_t count);
-  // Appends `count` entries of `source` starting at `first`.
+  // Appends `count` entries of `source` starting at `first`; Prepend puts
+  // them before the page's own (the page must have room).
   void AppendEntries(const TQELBTreePage& source, std::int32_t first, std::int32_t count);
+  void PrependEntries(const TQELBTreePage& source, std::int32_t first, std::int32_t count);
   void SetKey(std::int32_t index, const std::uint8_t* key) {
     std::memcpy(Key(index), key, KeySize());
   }

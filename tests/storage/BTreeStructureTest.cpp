@@ -146,6 +146,39 @@ TEST(BTreeStructureTest, EqualKeysKeepRecordIdOrderAndAreDeletedExactly) {
   EXPECT_EQ(index.WalkForward(), expectedOrder());
 }
 
+// Leaves stay well filled whatever the order keys come in: keys added in
+// ascending order fill their pages, a full leaf passes entries to a
+// neighbour with room before it splits; and full leaves still take keys
+// in between afterwards.
+TEST(BTreeStructureTest, LeavesStayWellFilledInEveryInsertOrder) {
+  constexpr std::int32_t kKeys = 4000;
+  for (const auto& [order, leastFill] :
+       {std::pair{TOrder::Ascending, 0.97}, std::pair{TOrder::Descending, 0.97}, std::pair{TOrder::Random, 0.78}}) {
+    std::vector<std::int32_t> keys(kKeys);
+    for (std::int32_t i = 0; i < kKeys; ++i) keys[static_cast<std::size_t>(i)] = 2 * i;
+    if (order == TOrder::Descending) std::reverse(keys.begin(), keys.end());
+    if (order == TOrder::Random) std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
+    IntegerIndex index(512);
+    for (const std::int32_t key : keys) index.Add(MakeRecordID(key), index.RecordWith(key));
+    index.Commit();
+    TTreeChecker checker(*index.Index, index.Pages);
+    ASSERT_EQ(checker.Check(kKeys), "");
+    EXPECT_GE(checker.LeafFill(), leastFill) << static_cast<int>(order);
+
+    for (std::int32_t i = 0; i < kKeys; ++i) keys[static_cast<std::size_t>(i)] = 2 * i + 1;
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(5));
+    for (const std::int32_t key : keys) index.Add(MakeRecordID(key), index.RecordWith(key));
+    index.Commit();
+    ASSERT_EQ(checker.Check(2 * kKeys), "");
+    EXPECT_GE(checker.LeafFill(), 0.78) << static_cast<int>(order);
+    const std::vector<TQELRecordID> walked = index.WalkForward();
+    ASSERT_EQ(walked.size(), static_cast<std::size_t>(2 * kKeys));
+    for (std::int32_t key = 0; key < 2 * kKeys; key += 97) {
+      EXPECT_EQ(walked[static_cast<std::size_t>(key)], MakeRecordID(key));
+    }
+  }
+}
+
 TEST(BTreeStructureTest, DropFreesEveryPageAndEmptyKeepsOnlyTheRoot) {
   IntegerIndex index(512);
   for (std::int32_t key = 0; key < 2000; ++key) index.Add(MakeRecordID(key), index.RecordWith(key));

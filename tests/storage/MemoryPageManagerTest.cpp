@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -552,9 +553,12 @@ class TFailingIndex {
 TEST(MemoryPageManagerTest, AnIndexChangeFailingAtAnyStepIsCancelledWhole) {
   std::vector<std::int32_t> before;
   for (std::int32_t key = 0; key < 3000; key += 2) before.push_back(key);
+  // Inserted in no particular order, the leaves keep some room.
+  std::vector<std::int32_t> insertOrder = before;
+  std::shuffle(insertOrder.begin(), insertOrder.end(), std::mt19937(4));
   const auto build = [&] {
     auto index = std::make_unique<TFailingIndex>();
-    for (const std::int32_t key : before) index->Insert(key);
+    for (const std::int32_t key : insertOrder) index->Insert(key);
     index->Pages.ApplyChanges(kSession);
     return index;
   };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "storage/QELBTree.h"
@@ -81,7 +83,11 @@ TEST(NoAllocationTest, IndexSearchesWalksAndLeafChangesStayOffTheHeap) {
   std::vector<std::uint8_t> record(static_cast<std::size_t>(defs.MemoryRecordSize()), 0);
   const auto setKey = [&](std::int32_t key) { std::memcpy(record.data() + 1, &key, 4); };
   TQELRecordID id{};
-  for (std::int32_t key = 0; key < 5000; key += 2) {
+  // In no particular order, so that the leaves keep some room.
+  std::vector<std::int32_t> keys;
+  for (std::int32_t key = 0; key < 5000; key += 2) keys.push_back(key);
+  std::shuffle(keys.begin(), keys.end(), std::mt19937(9));
+  for (const std::int32_t key : keys) {
     setKey(key);
     std::memcpy(id.data(), &key, 4);
     index.InsertKey(session, record.data(), id);
