@@ -11,8 +11,8 @@ namespace qel {
 
 namespace {
 
-// Entries of an equality range told by their keys before the scan locates
-// where the range ends; past them a run of equal keys is compared by path.
+// Entries of a range told by their keys before the scan locates where the
+// range ends; past them the entries are compared by path.
 constexpr std::int32_t kEntriesCheckedByKey = 4;
 
 bool SameRecordID(const TQELRecordID& a, const TQELRecordID& b) { return a == b; }
@@ -503,7 +503,7 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
     if (!stepped) return false;
   }
   if (!state->EndLocated && ++state->EntriesChecked > kEntriesCheckedByKey) {
-    // A long run of equal keys ends where the tree says, compared by path.
+    // A long range ends where the tree says, compared by path.
     state->EndLocated = true;
     if (!LocateEnd(sessionID, end, forward, state->EndPath)) return false;
   }
@@ -511,7 +511,7 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
     const int againstEnd = CompareKeyPaths(&state->Path, &state->EndPath);
     if (forward ? againstEnd > 0 : againstEnd < 0) return false;
     tree.ReadEntry(sessionID, state->Path, nullptr, recordID.data());
-  } else if (!EntryEqualsRangeEnd(sessionID, *state, recordID)) {
+  } else if (!EntryWithinRangeEnd(sessionID, *state, recordID)) {
     return false;
   }
   state->Started = true;
@@ -519,16 +519,26 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
   return true;
 }
 
-// An equality that is also where the scan starts usually holds a few
-// entries: they are told by their keys, which spares a second descent of
-// the tree to find where they end. Any other range locates its end at once.
+// A range usually holds a few entries: while the scan reads its first ones
+// their keys tell whether the range goes on, which spares a second descent
+// of the tree to find where it ends. That works for an end on the far side
+// of the scan (an upper bound going forward, a lower one going backward),
+// whose entries lie together from the start on; an equality only when it
+// is also the start. Any other end is located at once.
 bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end,
                                          bool endIsStart, bool forward,
                                          TQELRangeScanState& state) {
   state.EntriesChecked = 0;
-  state.EndLocated = end == nullptr || !endIsStart || end->ConditionType != sctEqual;
+  state.EndLocated = true;
+  if (end != nullptr) {
+    const TQELSearchConditionType type = end->ConditionType;
+    state.EndLocated = type == sctEqual ? !endIsStart
+                       : forward        ? type != sctLess && type != sctLessOrEqual
+                                        : type != sctGreater && type != sctGreaterOrEqual;
+  }
   if (state.EndLocated) return LocateEnd(sessionID, end, forward, state.EndPath);
   const TQELBTreeProbe probe = ConditionProbe(*end);
+  state.EndType = end->ConditionType;
   state.EndKey.assign(probe.Key, probe.Key + FKey.size());
   state.EndFullKey.assign(probe.FullKey, probe.FullKey + FFullKey.size());
   state.EndFieldCount = probe.FieldCount;
@@ -536,14 +546,24 @@ bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndex
   return true;
 }
 
-bool TQELBTreeRecordIndex::EntryEqualsRangeEnd(std::int32_t sessionID,
+bool TQELBTreeRecordIndex::EntryWithinRangeEnd(std::int32_t sessionID,
                                                const TQELRangeScanState& state,
                                                TQELRecordID& recordID) {
   TQELBTreeCore& tree = Tree(20125);
   tree.ReadEntry(sessionID, state.Path, FOtherKey.data(), FRef.data());
   const TQELBTreeProbe end{state.EndKey.data(), state.EndFullKey.data(), nullptr,
                            state.EndFieldCount, state.EndLength};
-  if (tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data()) != 0) return false;
+  // Above 0: the end's key lies above the entry's.
+  const int against = tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data());
+  bool within;
+  switch (state.EndType) {
+    case sctEqual: within = against == 0; break;
+    case sctLess: within = against > 0; break;
+    case sctLessOrEqual: within = against >= 0; break;
+    case sctGreater: within = against < 0; break;
+    default: within = against <= 0; break;  // sctGreaterOrEqual
+  }
+  if (!within) return false;
   std::memcpy(recordID.data(), FRef.data(), recordID.size());
   return true;
 }

@@ -89,9 +89,8 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   bool StartAtEnd(std::int32_t sessionID, TQELRecordRequest& request, TQELKeyPath& path,
                   bool& handled);
   void FillFromRecords(std::int32_t sessionID);
-  // A range scan's end: where it lies, or (for an equality that is also
-  // the start) the key its entries must equal; false when the range holds
-  // nothing.
+  // A range scan's end: where it lies, or the end condition its first
+  // entries are told by; false when the range holds nothing.
   bool StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool endIsStart,
                      bool forward, TQELRangeScanState& state);
   // The last entry of the range in the scan's direction (the end condition
@@ -99,8 +98,8 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   bool LocateEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool forward,
                  TQELKeyPath& path);
   // Reads the entry the scan stands on; true, with its record id, when its
-  // key equals the range's end key.
-  bool EntryEqualsRangeEnd(std::int32_t sessionID, const TQELRangeScanState& state,
+  // key meets the range's end condition.
+  bool EntryWithinRangeEnd(std::int32_t sessionID, const TQELRangeScanState& state,
                            TQELRecordID& recordID);
 
   TQELPageManager& FPageManager;

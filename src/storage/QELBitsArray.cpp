@@ -127,12 +127,16 @@ std::int32_t TQELBitsArray::CountBelow(std::int64_t count) const {
   if (count >= FSize) return FSetCount;
   std::int32_t result = 0;
   const std::int64_t wholeBytes = count / 8;
-  for (std::int64_t i = 0; i < wholeBytes; ++i) result += kBitCounts[FBits[i]];
+  std::int64_t i = 0;
+  for (; i + 8 <= wholeBytes; i += 8) result += std::popcount(WordAt(i));
+  for (; i < wholeBytes; ++i) result += kBitCounts[FBits[i]];
   const auto rest = static_cast<std::uint32_t>(count % 8);
   if (rest != 0) result += kBitCounts[FBits[wholeBytes] & ((1u << rest) - 1)];
   return result;
 }
 
+// Both scans look at one byte until they reach a whole 8-byte word, then at
+// words: a bitmap of a large table holds few bits in many bytes.
 std::int32_t TQELBitsArray::ScanForward(std::int64_t start) const {
   if (start < 0) start = 0;
   if (start >= FSize) return -1;
@@ -143,8 +147,19 @@ std::int32_t TQELBitsArray::ScanForward(std::int64_t start) const {
     // Bits past Size are 0, so a hit is always inside the array.
     if (byte != 0) return static_cast<std::int32_t>(byteIndex * 8 + std::countr_zero(byte));
     if (++byteIndex >= byteCount) return -1;
+    if (byteIndex % 8 == 0) break;
     byte = FBits[byteIndex];
   }
+  for (; byteIndex + 8 <= byteCount; byteIndex += 8) {
+    const std::uint64_t word = WordAt(byteIndex);
+    if (word != 0) return static_cast<std::int32_t>(byteIndex * 8 + std::countr_zero(word));
+  }
+  for (; byteIndex < byteCount; ++byteIndex) {
+    if (FBits[byteIndex] != 0) {
+      return static_cast<std::int32_t>(byteIndex * 8 + std::countr_zero(FBits[byteIndex]));
+    }
+  }
+  return -1;
 }
 
 std::int32_t TQELBitsArray::ScanBackward(std::int64_t start) const {
@@ -154,9 +169,16 @@ std::int32_t TQELBitsArray::ScanBackward(std::int64_t start) const {
   auto byte = static_cast<std::uint8_t>(FBits[byteIndex] & (0xFFu >> (7 - start % 8)));
   for (;;) {
     if (byte != 0) return static_cast<std::int32_t>(byteIndex * 8 + 7 - std::countl_zero(byte));
-    if (byteIndex-- == 0) return -1;
-    byte = FBits[byteIndex];
+    if (byteIndex == 0) return -1;
+    if (byteIndex % 8 == 0) break;
+    byte = FBits[--byteIndex];
   }
+  // byteIndex starts a word whose bytes have all been looked at.
+  for (byteIndex -= 8; byteIndex >= 0; byteIndex -= 8) {
+    const std::uint64_t word = WordAt(byteIndex);
+    if (word != 0) return static_cast<std::int32_t>(byteIndex * 8 + 63 - std::countl_zero(word));
+  }
+  return -1;
 }
 
 bool TQELBitsArray::FindFirst(bool value, std::int32_t& index) const {

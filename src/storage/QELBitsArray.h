@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "platform/QELEndian.h"
+
 namespace qel {
 
 class TQELStream;
@@ -71,6 +73,10 @@ class TQELBitsArray {
   void ClearTail();
   // Counts the 1 bits from the bytes, after they changed wholesale.
   void Recount();
+  // The 64 bits from byte `byteIndex` on, bit i of byte k as bit 8k + i.
+  std::uint64_t WordAt(std::int64_t byteIndex) const {
+    return QELReadLE<std::uint64_t>(FBits + byteIndex);
+  }
   std::int32_t ScanForward(std::int64_t start) const;
   std::int32_t ScanBackward(std::int64_t start) const;
 

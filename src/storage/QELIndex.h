@@ -25,10 +25,12 @@ struct TQELRangeScanState {
   bool Started = false;
   bool Forward = true;
   // Until EndPath is located, an index may tell the range's end by the keys
-  // of its entries: then EndKey and EndFullKey hold the key the entries
-  // must equal, in the index's layout, compared over EndFieldCount leading
-  // columns and strings up to EndLength, and EntriesChecked counts them.
+  // of its entries: then EndKey and EndFullKey hold the key of the end
+  // condition (of type EndType), in the index's layout, compared over
+  // EndFieldCount leading columns and strings up to EndLength, and
+  // EntriesChecked counts the entries told so.
   bool EndLocated = true;
+  TQELSearchConditionType EndType = sctEqual;
   std::int32_t EntriesChecked = 0;
   std::vector<std::uint8_t> EndKey, EndFullKey;
   std::int32_t EndFieldCount = 0;

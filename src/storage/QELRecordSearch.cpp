@@ -168,10 +168,13 @@ void TQELRecordSearch::KeepGathering(std::vector<std::int64_t> places) {
 
 void TQELRecordSearch::GatherAlternatives() {
   TQELRecordBitmap& bitmap = FTableData.BitmapOf(FCursor);
+  const auto marked = static_cast<std::size_t>(bitmap.Bits().SetCount());
   std::vector<std::int64_t> places;
-  places.reserve(static_cast<std::size_t>(bitmap.Bits().SetCount()));
+  places.reserve(marked);
+  // The bits past the last marked one need no look.
   std::int64_t place = 0;
-  for (bool include = true; bitmap.FindNextPosition(true, include, place, place); include = false) {
+  for (bool include = true; places.size() < marked && bitmap.FindNextPosition(true, include, place, place);
+       include = false) {
     places.push_back(place);
   }
   KeepGathering(std::move(places));

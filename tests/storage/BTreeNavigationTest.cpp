@@ -290,15 +290,28 @@ TEST(BTreeNavigationTest, RangeScansReturnExactlyTheRangeInEitherDirection) {
   const TQELIndexCondition from = index.Condition(sctGreaterOrEqual, 50);
   const TQELIndexCondition to = index.Condition(sctLess, 120);
   const TQELIndexCondition equal = index.Condition(sctEqual, 77);
+  const TQELIndexCondition fromKey = index.Condition(sctGreaterOrEqual, 77);
+  const TQELIndexCondition toKey = index.Condition(sctLessOrEqual, 77);
+  const TQELIndexCondition above = index.Condition(sctGreater, 120);
+  const TQELIndexCondition pastTheEnd = index.Condition(sctLessOrEqual, 500);
+  const TQELIndexCondition fromLast = index.Condition(sctGreaterOrEqual, 199);
+  const TQELIndexCondition belowKey = index.Condition(sctLess, 77);
+  const TQELIndexCondition aboveKey = index.Condition(sctGreater, 77);
   struct ScanCase {
     const TQELIndexCondition* Start;
     const TQELIndexCondition* End;
     bool Forward;
     std::int32_t Low, High;  // keys in [Low, High]
   };
+  // Long and short ranges, ranges ending past the index's end, and an end
+  // before the start.
   for (const ScanCase& c :
        {ScanCase{&from, &to, true, 50, 119}, ScanCase{&to, &from, false, 50, 119},
-        ScanCase{&equal, nullptr, true, 77, 77}, ScanCase{&equal, nullptr, false, 77, 77}}) {
+        ScanCase{&equal, nullptr, true, 77, 77}, ScanCase{&equal, nullptr, false, 77, 77},
+        ScanCase{&fromKey, &toKey, true, 77, 77}, ScanCase{&toKey, &fromKey, false, 77, 77},
+        ScanCase{&fromLast, &pastTheEnd, true, 199, 199}, ScanCase{&pastTheEnd, &fromLast, false, 199, 199},
+        ScanCase{&above, &to, true, 1, 0}, ScanCase{&to, &above, false, 1, 0},
+        ScanCase{&fromKey, &belowKey, true, 1, 0}, ScanCase{&toKey, &aboveKey, false, 1, 0}}) {
     std::vector<TQELRecordID> expected;
     for (const auto& e : index.Sorted) {
       if (e.first >= c.Low && e.first <= c.High) expected.push_back(e.second);
@@ -313,6 +326,8 @@ TEST(BTreeNavigationTest, RangeScansReturnExactlyTheRangeInEitherDirection) {
       scanned.push_back(id);
     }
     EXPECT_EQ(scanned, expected);
+    // A scan that has begun cannot begin again.
+    if (expected.empty()) continue;
     EXPECT_EQ(NativeErrorOf([&] {
                 index.Index->RangeScanNext(kSession, true, state.get(), id, nullptr, c.End, c.Start,
                                            c.Forward);

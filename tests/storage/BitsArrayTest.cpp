@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -102,6 +103,39 @@ TEST(BitsArrayTest, FindNextSetInBothDirections) {
   EXPECT_EQ(index, 5);
   ASSERT_TRUE(bits.FindFirst(false, index));
   EXPECT_EQ(index, 0);
+}
+
+// Searches and ranks step over whole words of a sparse array: from every
+// start, in both directions, they agree with a bit-by-bit look, for sizes
+// that end inside a word and inside a byte.
+TEST(BitsArrayTest, SearchesAndRanksOverSparseBitsAgreeWithEveryBit) {
+  for (const std::int32_t size : {1, 63, 64, 65, 1000, 1003}) {
+    TQELBitsArray bits;
+    bits.SetSize(size);
+    for (std::int32_t i = 0; i < size; ++i) {
+      if ((static_cast<std::uint32_t>(i) * 2654435761u) % 397 < 3 || i == size - 1 || i == 64) bits.SetBit(i, true);
+    }
+    const std::vector<std::int32_t> marked = SetBits(bits);
+    for (std::int32_t from = -2; from <= size + 1; ++from) {
+      SCOPED_TRACE(testing::Message() << "size " << size << " from " << from);
+      const auto after = std::upper_bound(marked.begin(), marked.end(), from);
+      std::int32_t index = -1;
+      const bool forward = bits.FindNextSet(false, true, index, from);
+      ASSERT_EQ(forward, after != marked.end());
+      if (forward) {
+        EXPECT_EQ(index, *after);
+      }
+      const auto before = std::lower_bound(marked.begin(), marked.end(), std::min(from, size));
+      const bool backward = bits.FindNextSet(false, false, index, std::min(from, size));
+      ASSERT_EQ(backward, before != marked.begin());
+      if (backward) {
+        EXPECT_EQ(index, *std::prev(before));
+      }
+      if (from >= 0 && from < size && bits.GetBit(from)) {
+        EXPECT_EQ(bits.RankOf(from), static_cast<std::int32_t>(before - marked.begin()));
+      }
+    }
+  }
 }
 
 TEST(BitsArrayTest, NthSetBitAndRankOfAreInverse) {
