@@ -15,6 +15,19 @@ namespace {
 // range ends; past them the entries are compared by path.
 constexpr std::int32_t kEntriesCheckedByKey = 4;
 
+// Whether an entry meets a condition of `type`, given how the condition's
+// key compares with the entry's (above 0: the condition's lies above).
+bool MeetsCondition(TQELSearchConditionType type, int against) {
+  switch (type) {
+    case sctEqual: return against == 0;
+    case sctLess: return against > 0;
+    case sctLessOrEqual: return against >= 0;
+    case sctGreater: return against < 0;
+    case sctGreaterOrEqual: return against <= 0;
+    default: return true;
+  }
+}
+
 bool SameRecordID(const TQELRecordID& a, const TQELRecordID& b) { return a == b; }
 
 }  // namespace
@@ -450,6 +463,9 @@ std::int64_t TQELBTreeRecordIndex::EstimateRangeCount(std::int32_t sessionID,
   const bool hasFirst = lower != nullptr ? LocateCondition(sessionID, *lower, true, first)
                                          : tree.First(sessionID, first);
   if (!hasFirst) return 0;
+  if (const std::optional<std::int64_t> counted = CountShortRange(sessionID, first, lower, upper)) {
+    return *counted;
+  }
   const bool hasLast = upper != nullptr ? LocateCondition(sessionID, *upper, false, last)
                                         : tree.Last(sessionID, last);
   if (!hasLast) return 0;
@@ -460,6 +476,28 @@ std::int64_t TQELBTreeRecordIndex::EstimateRangeCount(std::int32_t sessionID,
   const auto estimate =
       static_cast<std::int64_t>(std::llround((to - from) * static_cast<double>(recordCount))) + 1;
   return std::clamp<std::int64_t>(estimate, 0, std::max<std::int64_t>(recordCount, 0));
+}
+
+// A narrow range, as an equality or one value of an IN gives, is counted
+// entry by entry from its first one (at `path`) against its upper bound, which spares
+// the descent to its last entry; nothing when it holds more entries than
+// that look takes.
+std::optional<std::int64_t> TQELBTreeRecordIndex::CountShortRange(std::int32_t sessionID,
+                                                                  TQELKeyPath path,
+                                                                  const TQELIndexCondition* lower,
+                                                                  const TQELIndexCondition* upper) {
+  // An equality bounds the range only as its own start.
+  if (upper == nullptr || (upper->ConditionType == sctEqual && upper != lower)) return std::nullopt;
+  TQELBTreeCore& tree = Tree(20125);
+  const TQELBTreeProbe probe = ConditionProbe(*upper);
+  for (std::int64_t counted = 0; counted < kEntriesCheckedByKey; ++counted) {
+    tree.ReadEntry(sessionID, path, FOtherKey.data(), FRef.data());
+    if (!MeetsCondition(upper->ConditionType, tree.CompareProbe(sessionID, probe, FOtherKey.data(), FRef.data()))) {
+      return counted;
+    }
+    if (!tree.Next(sessionID, path)) return counted + 1;
+  }
+  return std::nullopt;
 }
 
 bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
@@ -553,17 +591,9 @@ bool TQELBTreeRecordIndex::EntryWithinRangeEnd(std::int32_t sessionID,
   tree.ReadEntry(sessionID, state.Path, FOtherKey.data(), FRef.data());
   const TQELBTreeProbe end{state.EndKey.data(), state.EndFullKey.data(), nullptr,
                            state.EndFieldCount, state.EndLength};
-  // Above 0: the end's key lies above the entry's.
-  const int against = tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data());
-  bool within;
-  switch (state.EndType) {
-    case sctEqual: within = against == 0; break;
-    case sctLess: within = against > 0; break;
-    case sctLessOrEqual: within = against >= 0; break;
-    case sctGreater: within = against < 0; break;
-    default: within = against <= 0; break;  // sctGreaterOrEqual
+  if (!MeetsCondition(state.EndType, tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data()))) {
+    return false;
   }
-  if (!within) return false;
   std::memcpy(recordID.data(), FRef.data(), recordID.size());
   return true;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "pagecache/QELPageManager.h"
@@ -89,6 +90,12 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   bool StartAtEnd(std::int32_t sessionID, TQELRecordRequest& request, TQELKeyPath& path,
                   bool& handled);
   void FillFromRecords(std::int32_t sessionID);
+  // The number of entries from `path` (the first to meet `lower`) on that
+  // meet `upper`, when they are few; nothing when there are more or no
+  // upper bound.
+  std::optional<std::int64_t> CountShortRange(std::int32_t sessionID, TQELKeyPath path,
+                                              const TQELIndexCondition* lower,
+                                              const TQELIndexCondition* upper);
   // A range scan's end: where it lies, or the end condition its first
   // entries are told by; false when the range holds nothing.
   bool StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool endIsStart,

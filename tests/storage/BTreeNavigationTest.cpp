@@ -443,6 +443,13 @@ TEST(BTreeNavigationTest, RangeEstimatesStayWithinTheRecordCount) {
   const std::int32_t someKey = index.Sorted[1234].first;
   EXPECT_GE(estimate(std::pair{sctEqual, someKey}, std::nullopt),
             actual(someKey, someKey) > 0 ? 1 : 0);
+  // Narrow ranges, present or not, at the ends or not, are counted exactly.
+  for (const std::int32_t key : {-1, 0, 7, 4321, 19999, 20000, someKey}) {
+    SCOPED_TRACE(key);
+    EXPECT_EQ(estimate(std::pair{sctEqual, key}, std::nullopt), actual(key, key));
+    EXPECT_EQ(estimate(std::pair{sctGreaterOrEqual, key}, std::pair{sctLess, key + 2}), actual(key, key + 1));
+    EXPECT_EQ(estimate(std::pair{sctGreater, key - 1}, std::pair{sctLessOrEqual, key}), actual(key, key));
+  }
 }
 
 }  // namespace
