@@ -270,9 +270,13 @@ void TQELVariant::GetValue(void* dest, std::int32_t destSize, TQELBaseFieldType 
   std::memcpy(out, view.FData, static_cast<std::size_t>(view.FDataSize));
 }
 
-// Typed getters: the value converted to the getter's type, then decoded.
+// Typed getters: the value converted to the getter's type, then decoded;
+// a value of that type already is decoded as it stands.
 #define QEL_FIXED_GETTER(Name, T, Type)                            \
   T TQELVariant::Name() const {                                    \
+    if (FDataType == Type && !IsNull()) {                          \
+      return LoadFixed<T>(FData, FDataSize);                       \
+    }                                                              \
     TQELVariant scratch;                                           \
     const TQELVariant& view = CheckedViewAs(Type, scratch);        \
     return LoadFixed<T>(view.FData, view.FDataSize);               \

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "components/db/QELSameText.h"
 #include "components/query/QELTemporaryTable.h"
+#include "platform/QELEndian.h"
 #include "platform/QELException.h"
 #include "storage/QELRecordData.h"
 
@@ -32,10 +34,34 @@ std::uint64_t Mix(std::uint64_t hash, std::uint64_t value) {
   return mixed ^ (mixed >> 31);
 }
 
+// A fixed-size integer as stored, or nothing when the value holds less.
+template <class T>
+std::optional<double> StoredInteger(const TQELVariant& value) {
+  if (value.DataSize() < static_cast<std::int32_t>(sizeof(T))) return std::nullopt;
+  return static_cast<double>(QELReadLE<T>(value.Data()));
+}
+
+// A number as the double its hash is taken from: integers are read as they
+// are stored instead of converted through a variant, to the same double.
+double NumberOf(const TQELVariant& value) {
+  std::optional<double> number;
+  switch (value.DataType()) {
+    case bftShortint: number = StoredInteger<std::int8_t>(value); break;
+    case bftSmallint: number = StoredInteger<std::int16_t>(value); break;
+    case bftInteger: number = StoredInteger<std::int32_t>(value); break;
+    case bftLargeint: number = StoredInteger<std::int64_t>(value); break;
+    case bftByte: number = StoredInteger<std::uint8_t>(value); break;
+    case bftWord: number = StoredInteger<std::uint16_t>(value); break;
+    case bftCardinal: number = StoredInteger<std::uint32_t>(value); break;
+    default: break;
+  }
+  return number ? *number : value.AsDouble();
+}
+
 std::uint64_t HashOf(const TQELVariant& value, THashClass hashClass) {
   switch (hashClass) {
     case THashClass::Number: {
-      const double number = value.AsDouble();
+      const double number = NumberOf(value);
       if (number == 0) return 0;
       std::uint64_t bits = 0;
       std::memcpy(&bits, &number, sizeof bits);
