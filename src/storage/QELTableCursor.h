@@ -153,6 +153,9 @@ class TQELTableCursor : public TQELStorageCursor {
     std::vector<std::int64_t> Positions;
   };
   TGatheredMatches GatheredMatches;
+  // Set while the record a search just found is read into the buffer: the
+  // search has judged it against the restrictions already.
+  bool ReadingFoundRecord = false;
 
   // The conditions and access path the first step of a plain walk settled
   // on (QELRecordSearch.h), which the steps after it take instead of

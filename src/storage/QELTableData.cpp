@@ -14,6 +14,20 @@
 
 namespace qel {
 
+namespace {
+
+// Marks the cursor as reading the record its search just found, for as long
+// as it lives (also when the read fails).
+struct TReadingFoundRecord {
+  explicit TReadingFoundRecord(TQELTableCursor& cursor) : Cursor(cursor) { Cursor.ReadingFoundRecord = true; }
+  ~TReadingFoundRecord() { Cursor.ReadingFoundRecord = false; }
+  TReadingFoundRecord(const TReadingFoundRecord&) = delete;
+  TReadingFoundRecord& operator=(const TReadingFoundRecord&) = delete;
+  TQELTableCursor& Cursor;
+};
+
+}  // namespace
+
 // Reads through the table's record manager of the moment.
 class TQELTableData::TRecordReader final : public TQELRecordReader {
  public:
@@ -371,6 +385,7 @@ TQELGetRecordResult TQELTableData::GetRecord(TQELTableCursor& cursor, TQELGetRec
     cursor.Position = found;
     cursor.BeforeFirst = false;
     cursor.AfterLast = false;
+    const TReadingFoundRecord reading(cursor);
     return GetRecord(cursor, grmCurrent);
   }
   TQELRecordRequest request;
@@ -381,7 +396,7 @@ TQELGetRecordResult TQELTableData::GetRecord(TQELTableCursor& cursor, TQELGetRec
   request.AfterLast = cursor.AfterLast;
   FetchRecord(cursor.SessionID(), request, cursor.IndexID, &cursor.IndexPositionCache);
   if (request.Result == grOK && cursor.IsRestricted() && cursor.RecordBuffer != nullptr &&
-      !RecordPassesFilter(cursor, cursor.RecordBuffer, request.RecordID)) {
+      !cursor.ReadingFoundRecord && !RecordPassesFilter(cursor, cursor.RecordBuffer, request.RecordID)) {
     return grError;
   }
   if (request.Result != grError) {
