@@ -486,8 +486,11 @@ std::optional<std::int64_t> TQELBTreeRecordIndex::CountShortRange(std::int32_t s
                                                                   TQELKeyPath path,
                                                                   const TQELIndexCondition* lower,
                                                                   const TQELIndexCondition* upper) {
-  // An equality bounds the range only as its own start.
-  if (upper == nullptr || (upper->ConditionType == sctEqual && upper != lower)) return std::nullopt;
+  // Only a whole-key upper bound (an equality only as its own start) has
+  // its entries together from the range's first one on.
+  if (upper == nullptr || upper->PartialKey) return std::nullopt;
+  const TQELSearchConditionType type = upper->ConditionType;
+  if (type == sctEqual ? upper != lower : type != sctLess && type != sctLessOrEqual) return std::nullopt;
   TQELBTreeCore& tree = Tree(20125);
   const TQELBTreeProbe probe = ConditionProbe(*upper);
   for (std::int64_t counted = 0; counted < kEntriesCheckedByKey; ++counted) {
@@ -562,13 +565,15 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
 // of the tree to find where it ends. That works for an end on the far side
 // of the scan (an upper bound going forward, a lower one going backward),
 // whose entries lie together from the start on; an equality only when it
-// is also the start. Any other end is located at once.
+// is also the start. A prefix is not told so: the prefix cut from a value
+// with an accent may sort apart from the value itself, so its entries need
+// not lie together by their cut keys. Any other end is located at once.
 bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end,
                                          bool endIsStart, bool forward,
                                          TQELRangeScanState& state) {
   state.EntriesChecked = 0;
   state.EndLocated = true;
-  if (end != nullptr) {
+  if (end != nullptr && !end->PartialKey) {
     const TQELSearchConditionType type = end->ConditionType;
     state.EndLocated = type == sctEqual ? !endIsStart
                        : forward        ? type != sctLess && type != sctLessOrEqual

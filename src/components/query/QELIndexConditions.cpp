@@ -271,10 +271,18 @@ class TIndexConditionBuilder {
   void AddPrefix(const TQELVariant& constant, bool caseInsensitive, TQELScanSearchConditionArray& conditions) {
     TQELVariant value;
     if (!ExactValue(FField, constant, value)) return;
-    if (!FIsString || FColumn.CaseInsensitive) {
-      // The values that begin with the prefix, in either case, lie
-      // together in a case-insensitive column.
+    if (!FIsString) {
       AddBound(sctEqual, &value, true, conditions);
+      return;
+    }
+    if (FColumn.CaseInsensitive) {
+      // The values that begin with the prefix, in either case, lie between
+      // the prefix and the prefix followed by the highest character. Keys
+      // cut to the prefix's length do not keep them together: an accented
+      // value's cut can sort apart from the value, so a search by the cut
+      // would end early and lose rows. Without such bounds the column's
+      // index is not used.
+      AddBracket(value, true, conditions);
       return;
     }
     // A case-sensitive column orders "abc" < "ABC" < "abd": the values with
