@@ -28,6 +28,20 @@ bool MeetsCondition(TQELSearchConditionType type, int against) {
   }
 }
 
+// Whether the entries meeting `end` lie together from a scan's start on,
+// so that the scan may tell them by their keys: an end on the far side of
+// the scan (an upper bound going forward, a lower one going backward), or
+// an equality that is also the start. A prefix is not told so: the prefix
+// cut from a value with an accent may sort apart from the value itself, so
+// its entries need not lie together by their cut keys.
+bool EndToldByKeys(const TQELIndexCondition* end, bool endIsStart, bool forward) {
+  if (end == nullptr || end->PartialKey) return false;
+  const TQELSearchConditionType type = end->ConditionType;
+  if (type == sctEqual) return endIsStart;
+  return forward ? type == sctLess || type == sctLessOrEqual
+                 : type == sctGreater || type == sctGreaterOrEqual;
+}
+
 bool SameRecordID(const TQELRecordID& a, const TQELRecordID& b) { return a == b; }
 
 }  // namespace
@@ -479,25 +493,18 @@ std::int64_t TQELBTreeRecordIndex::EstimateRangeCount(std::int32_t sessionID,
 }
 
 // A narrow range, as an equality or one value of an IN gives, is counted
-// entry by entry from its first one (at `path`) against its upper bound, which spares
-// the descent to its last entry; nothing when it holds more entries than
-// that look takes.
+// entry by entry from its first one (at `path`) against its upper bound,
+// which spares the descent to its last entry; nothing when it holds more
+// entries than that look takes.
 std::optional<std::int64_t> TQELBTreeRecordIndex::CountShortRange(std::int32_t sessionID,
                                                                   TQELKeyPath path,
                                                                   const TQELIndexCondition* lower,
                                                                   const TQELIndexCondition* upper) {
-  // Only a whole-key upper bound (an equality only as its own start) has
-  // its entries together from the range's first one on.
-  if (upper == nullptr || upper->PartialKey) return std::nullopt;
-  const TQELSearchConditionType type = upper->ConditionType;
-  if (type == sctEqual ? upper != lower : type != sctLess && type != sctLessOrEqual) return std::nullopt;
+  if (!EndToldByKeys(upper, upper == lower, true)) return std::nullopt;
   TQELBTreeCore& tree = Tree(20125);
   const TQELBTreeProbe probe = ConditionProbe(*upper);
   for (std::int64_t counted = 0; counted < kEntriesCheckedByKey; ++counted) {
-    tree.ReadEntry(sessionID, path, FOtherKey.data(), FRef.data());
-    if (!MeetsCondition(upper->ConditionType, tree.CompareProbe(sessionID, probe, FOtherKey.data(), FRef.data()))) {
-      return counted;
-    }
+    if (!EntryMeets(sessionID, path, probe, upper->ConditionType)) return counted;
     if (!tree.Next(sessionID, path)) return counted + 1;
   }
   return std::nullopt;
@@ -562,23 +569,13 @@ bool TQELBTreeRecordIndex::RangeScanNext(std::int32_t sessionID, bool first,
 
 // A range usually holds a few entries: while the scan reads its first ones
 // their keys tell whether the range goes on, which spares a second descent
-// of the tree to find where it ends. That works for an end on the far side
-// of the scan (an upper bound going forward, a lower one going backward),
-// whose entries lie together from the start on; an equality only when it
-// is also the start. A prefix is not told so: the prefix cut from a value
-// with an accent may sort apart from the value itself, so its entries need
-// not lie together by their cut keys. Any other end is located at once.
+// of the tree to find where it ends. Any end whose entries need not lie
+// together that way is located at once.
 bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndexCondition* end,
                                          bool endIsStart, bool forward,
                                          TQELRangeScanState& state) {
   state.EntriesChecked = 0;
-  state.EndLocated = true;
-  if (end != nullptr && !end->PartialKey) {
-    const TQELSearchConditionType type = end->ConditionType;
-    state.EndLocated = type == sctEqual ? !endIsStart
-                       : forward        ? type != sctLess && type != sctLessOrEqual
-                                        : type != sctGreater && type != sctGreaterOrEqual;
-  }
+  state.EndLocated = !EndToldByKeys(end, endIsStart, forward);
   if (state.EndLocated) return LocateEnd(sessionID, end, forward, state.EndPath);
   const TQELBTreeProbe probe = ConditionProbe(*end);
   state.EndType = end->ConditionType;
@@ -592,15 +589,18 @@ bool TQELBTreeRecordIndex::StartRangeEnd(std::int32_t sessionID, const TQELIndex
 bool TQELBTreeRecordIndex::EntryWithinRangeEnd(std::int32_t sessionID,
                                                const TQELRangeScanState& state,
                                                TQELRecordID& recordID) {
-  TQELBTreeCore& tree = Tree(20125);
-  tree.ReadEntry(sessionID, state.Path, FOtherKey.data(), FRef.data());
   const TQELBTreeProbe end{state.EndKey.data(), state.EndFullKey.data(), nullptr,
                            state.EndFieldCount, state.EndLength};
-  if (!MeetsCondition(state.EndType, tree.CompareProbe(sessionID, end, FOtherKey.data(), FRef.data()))) {
-    return false;
-  }
+  if (!EntryMeets(sessionID, state.Path, end, state.EndType)) return false;
   std::memcpy(recordID.data(), FRef.data(), recordID.size());
   return true;
+}
+
+bool TQELBTreeRecordIndex::EntryMeets(std::int32_t sessionID, const TQELKeyPath& path,
+                                      const TQELBTreeProbe& probe, TQELSearchConditionType type) {
+  TQELBTreeCore& tree = Tree(20125);
+  tree.ReadEntry(sessionID, path, FOtherKey.data(), FRef.data());
+  return MeetsCondition(type, tree.CompareProbe(sessionID, probe, FOtherKey.data(), FRef.data()));
 }
 
 bool TQELBTreeRecordIndex::LocateEnd(std::int32_t sessionID, const TQELIndexCondition* end,

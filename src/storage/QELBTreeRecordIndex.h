@@ -104,6 +104,10 @@ class TQELBTreeRecordIndex final : public TQELIndex {
   // located backward), or the tree's end without a condition.
   bool LocateEnd(std::int32_t sessionID, const TQELIndexCondition* end, bool forward,
                  TQELKeyPath& path);
+  // Reads the entry at `path` into the scratch key and ref; whether it
+  // meets a condition of `type` on `probe`.
+  bool EntryMeets(std::int32_t sessionID, const TQELKeyPath& path, const TQELBTreeProbe& probe,
+                  TQELSearchConditionType type);
   // Reads the entry the scan stands on; true, with its record id, when its
   // key meets the range's end condition.
   bool EntryWithinRangeEnd(std::int32_t sessionID, const TQELRangeScanState& state,
